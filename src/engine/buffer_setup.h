@@ -1,0 +1,11 @@
+#pragma once
+
+#include "frontend/run_state.h"
+
+// One double buffer per chosen channel, inputs first; first channels counted from 1.
+ASIOError createDuplexBuffers(DuplexState* state, uint32_t bufferSize, int32_t inputCount,
+                              int32_t firstInput, int32_t outputCount, int32_t firstOutput);
+
+// 2, 3 or 4 from the first created channel's type; 0 when unsupported, or when another
+// created channel is narrower than the first (the switch would overrun its halves).
+int32_t nativeSampleBytes();

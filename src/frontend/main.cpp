@@ -1,0 +1,3 @@
+#include "frontend/run.h"
+
+int main(int argc, char** argv) { return runPlayRecord(argc, argv); }

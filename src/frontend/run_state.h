@@ -1,0 +1,59 @@
+// Process-wide state of the one play-and-record run. Zero at start but bytesPerSample.
+// The main thread writes everything the buffer switch reads before ASIOStart and
+// touches the stores again only after ASIOStop, ASIODisposeBuffers and ASIOExit.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+#include "host/asio.h"
+
+class DriverManager;
+
+constexpr int kMaxBuffers = 128;
+constexpr int kMaxChannelsPerSide = 64;
+
+struct DuplexState {
+    ASIODriverInfo driverInfo;
+    int32_t inputChannelCount;
+    int32_t outputChannelCount;
+    int32_t minBufferSize;
+    int32_t maxBufferSize;
+    int32_t preferredBufferSize;
+    int32_t bufferGranularity;
+    ASIOSampleRate sampleRate;
+    int32_t inputLatency;
+    int32_t outputLatency;
+    int32_t inputBufferCount;
+    int32_t outputBufferCount;
+    ASIOBufferInfo bufferInfos[kMaxBuffers];
+    ASIOChannelInfo channelInfos[kMaxBuffers];
+    // Written by the buffer switch only, read by the progress loop.
+    std::atomic<double> samplePosition;
+    std::atomic<uint32_t> lastSwitchTimeMs;
+    // Raised with release order after the last recording copy; read with acquire order.
+    std::atomic<bool> stopped;
+};
+
+extern DuplexState duplexState;
+
+extern int32_t bytesPerSample;
+extern uint32_t bufferFrames;
+extern uint32_t playChannels;
+extern uint32_t playSampleRate;
+extern uint32_t playFramesLeft;
+extern uint32_t recordChannels;
+extern uint32_t recordFrames;
+extern uint8_t** playBuffers;
+extern uint8_t** playCursors;
+extern uint8_t** recordBuffers;
+extern uint8_t** recordCursors;
+extern ASIOCallbacks hostCallbacks;
+extern IASIO* currentDriver;
+extern DriverManager* driverManager;
+
+// Creates the recording store from recordChannels, recordFrames and bytesPerSample.
+// Returns false, with nothing left allocated, when memory cannot be had.
+bool allocateRecordStore();
+void releasePlayStore();
+void releaseRecordStore();

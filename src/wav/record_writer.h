@@ -1,0 +1,18 @@
+#pragma once
+
+#include <cstdint>
+
+enum RecordWriteResult : int {
+    kRecordWritten = 0,
+    kRecordCannotOpen = 1,
+    kRecordWriteFailed = 2 // a write or the close failed; the partial file was removed
+};
+
+// Writes the recording store as a canonical float WAV file of recordFrames frames.
+int writeRecordFile(const char* path);
+// The same for the first `frames` frames of every channel (a run cut short).
+int writeRecordFileFrames(const char* path, uint32_t frames);
+
+// Whether the recording path can be created or opened for writing. Changes no existing
+// file and leaves no new file behind.
+bool canCreateRecordFile(const char* path);
