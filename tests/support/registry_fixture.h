@@ -1,0 +1,26 @@
+// Installs registry contents given as .reg text for the code under test, and removes them
+// again. On Linux the text becomes the file that KORVANE_REGISTRY names; on Windows the
+// keys are written into the real registry (Wine's, under the test prefix) and only those
+// keys are deleted afterwards.
+#pragma once
+
+#include <string>
+
+class RegistryFixture {
+public:
+    RegistryFixture();
+    ~RegistryFixture(); // removes what install() put in place
+    RegistryFixture(const RegistryFixture&) = delete;
+    RegistryFixture& operator=(const RegistryFixture&) = delete;
+
+    // Replaces whatever this fixture installed before. "@TEST_SERVER@" in the text is
+    // replaced by the path of the test server library, escaped as .reg strings need.
+    // Returns false (and reports a test failure) when the text cannot be installed.
+    bool install(const std::string& regText);
+    void remove();
+};
+
+// Directory of the running test binary, where the programs and libraries are built.
+std::string executableDirectory();
+// Full path of the in-process test server (korvane_test_server.so / .dll).
+std::string testServerPath();
