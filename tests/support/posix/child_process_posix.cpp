@@ -1,0 +1,138 @@
+#include "support/child_process.h"
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <fstream>
+#include <sstream>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "support/registry_fixture.h"
+
+extern char** environ;
+
+struct ChildProcess::State {
+    pid_t pid = -1;
+    std::string outPath;
+    std::string errPath;
+};
+
+namespace {
+std::string tempPath(const char* tag) {
+    char pattern[] = "/tmp/korvane-child-XXXXXX";
+    const int fd = mkstemp(pattern);
+    if (fd >= 0) {
+        close(fd);
+    }
+    return std::string(pattern) + tag;
+}
+
+std::string slurp(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+} // namespace
+
+ChildProcess::ChildProcess() : state(new State) {}
+
+ChildProcess::~ChildProcess() {
+    if (state->pid > 0) {
+        wait();
+    }
+    delete state;
+}
+
+bool ChildProcess::start(const std::vector<std::string>& argv, const ChildOptions& options) {
+    const std::string base = tempPath("");
+    std::remove(base.c_str());
+    state->outPath = base + ".out";
+    state->errPath = base + ".err";
+    std::vector<char*> args;
+    for (const std::string& a : argv) {
+        args.push_back(const_cast<char*>(a.c_str()));
+    }
+    args.push_back(nullptr);
+    std::fflush(nullptr);
+    const pid_t pid = fork();
+    if (pid < 0) {
+        return false;
+    }
+    if (pid == 0) {
+        const int out = open(state->outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        const int err = open(state->errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        const int in = open("/dev/null", O_RDONLY);
+        if (out < 0 || err < 0 || in < 0) {
+            _exit(127);
+        }
+        dup2(in, 0);
+        dup2(out, 1);
+        dup2(err, 2);
+        for (const auto& [name, value] : options.environment) {
+            setenv(name.c_str(), value.c_str(), 1);
+        }
+        for (const std::string& name : options.unset) {
+            unsetenv(name.c_str());
+        }
+        if (options.addressSpaceLimit != 0) {
+            rlimit limit{options.addressSpaceLimit, options.addressSpaceLimit};
+            setrlimit(RLIMIT_AS, &limit);
+        }
+        signal(SIGINT, SIG_DFL);
+        signal(SIGTERM, SIG_DFL);
+        execv(args[0], args.data());
+        _exit(127);
+    }
+    state->pid = pid;
+    return true;
+}
+
+bool ChildProcess::interrupt() {
+    return state->pid > 0 && kill(state->pid, SIGINT) == 0;
+}
+
+bool ChildProcess::terminate() {
+    return state->pid > 0 && kill(state->pid, SIGTERM) == 0;
+}
+
+std::string ChildProcess::outputSoFar() const {
+    return slurp(state->outPath);
+}
+
+ChildResult ChildProcess::wait() {
+    ChildResult result;
+    if (state->pid <= 0) {
+        return result;
+    }
+    int status = 0;
+    while (waitpid(state->pid, &status, 0) < 0) {
+    }
+    state->pid = -1;
+    result.started = true;
+    result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    result.out = slurp(state->outPath);
+    result.err = slurp(state->errPath);
+    std::remove(state->outPath.c_str());
+    std::remove(state->errPath.c_str());
+    return result;
+}
+
+ChildResult runChild(const std::vector<std::string>& argv, const ChildOptions& options) {
+    ChildProcess child;
+    if (!child.start(argv, options)) {
+        return ChildResult{};
+    }
+    return child.wait();
+}
+
+std::string programPath(const std::string& name) {
+    return executableDirectory() + "/" + name;
+}
+
+std::string libraryPath(const std::string& name) {
+    return executableDirectory() + "/" + name + ".so";
+}
