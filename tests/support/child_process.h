@@ -1,3 +1,4 @@
+// KORVANE_CHILD_WRAPPER (Linux) names a command line that every child runs under.
 // Runs a built program as a child process with its standard output and error captured,
 // for the end-to-end tests. On Windows the captured text has its CRLF line ends turned
 // back into LF (the programs write in text mode), so expectations are the same everywhere.

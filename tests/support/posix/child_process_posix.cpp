@@ -52,8 +52,17 @@ bool ChildProcess::start(const std::vector<std::string>& argv, const ChildOption
     std::remove(base.c_str());
     state->outPath = base + ".out";
     state->errPath = base + ".err";
+    // KORVANE_CHILD_WRAPPER runs every child under a tool, e.g. valgrind, for a whole suite.
+    std::vector<std::string> words;
+    if (const char* wrapper = std::getenv("KORVANE_CHILD_WRAPPER")) {
+        std::istringstream split(wrapper);
+        for (std::string word; split >> word;) {
+            words.push_back(word);
+        }
+    }
+    words.insert(words.end(), argv.begin(), argv.end());
     std::vector<char*> args;
-    for (const std::string& a : argv) {
+    for (const std::string& a : words) {
         args.push_back(const_cast<char*>(a.c_str()));
     }
     args.push_back(nullptr);
@@ -84,7 +93,7 @@ bool ChildProcess::start(const std::vector<std::string>& argv, const ChildOption
         }
         signal(SIGINT, SIG_DFL);
         signal(SIGTERM, SIG_DFL);
-        execv(args[0], args.data());
+        execvp(args[0], args.data());
         _exit(127);
     }
     state->pid = pid;
