@@ -1,0 +1,42 @@
+// Internal to src/wav: little-endian fields, the shared header reader, the work block size.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+
+// Samples move between file and store through work blocks of about this size.
+constexpr size_t kWavWorkBytes = size_t(1) << 20;
+
+inline uint32_t loadLe16(const uint8_t* p) {
+    return uint32_t(p[0]) | uint32_t(p[1]) << 8;
+}
+
+inline uint32_t loadLe32(const uint8_t* p) {
+    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+}
+
+inline void storeLe16(uint8_t* p, uint32_t value) {
+    p[0] = uint8_t(value);
+    p[1] = uint8_t(value >> 8);
+}
+
+inline void storeLe32(uint8_t* p, uint32_t value) {
+    p[0] = uint8_t(value);
+    p[1] = uint8_t(value >> 8);
+    p[2] = uint8_t(value >> 16);
+    p[3] = uint8_t(value >> 24);
+}
+
+struct WavHeader {
+    uint32_t formatTag;
+    uint32_t channels;
+    uint32_t sampleRate;
+    uint32_t bitsPerSample;
+    uint32_t dataBytes;
+    uint32_t frames;
+};
+
+// Reads the 44 header bytes from the start of an open file and checks the canonical layout;
+// on kWavOk the file stands at the first sample.
+int readWavHeader(FILE* file, WavHeader* header);
