@@ -4,6 +4,7 @@
 // keys are deleted afterwards.
 #pragma once
 
+#include <memory>
 #include <string>
 
 class RegistryFixture {
@@ -18,9 +19,17 @@ public:
     // Returns false (and reports a test failure) when the text cannot be installed.
     bool install(const std::string& regText);
     void remove();
+
+    struct State; // what install() put in place, per platform
+
+private:
+    std::unique_ptr<State> state;
 };
 
 // Directory of the running test binary, where the programs and libraries are built.
 std::string executableDirectory();
 // Full path of the in-process test server (korvane_test_server.so / .dll).
 std::string testServerPath();
+// regText with every "@TEST_SERVER@" replaced by testServerPath(), escaped for a .reg string
+// (what install() does; works on 8-bit and on UTF-16LE text with its byte-order mark).
+std::string withTestServerPath(const std::string& regText);
