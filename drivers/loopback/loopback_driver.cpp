@@ -1,0 +1,834 @@
+#include "loopback_driver.h"
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <string>
+#include <system_error>
+#include <thread>
+
+#include "loopback_config.h"
+#include "loopback_samples.h"
+#include "loopback_trace.h"
+
+const GUID kLoopbackClsid = {
+    0x99DFBE55, 0xC03C, 0x4828, {0xAE, 0x29, 0x93, 0x08, 0xFE, 0x66, 0x2E, 0xEA}};
+
+bool loopbackSameGuid(const GUID& a, const GUID& b) {
+    return std::memcmp(&a, &b, sizeof(GUID)) == 0;
+}
+
+namespace {
+
+const GUID kIidUnknown = {0x00000000, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
+
+std::atomic<int32_t> liveObjects{0};
+
+constexpr int32_t kDriverVersion = 1;
+constexpr ASIOError kSimulatedFault = ASE_HWMalfunction;
+
+using Clock = std::chrono::steady_clock;
+
+uint64_t nowNs() {
+    return static_cast<uint64_t>(
+        std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch())
+            .count());
+}
+
+// Halves start on 16-byte boundaries, as hosts that copy with wide loads like them.
+size_t aligned(size_t bytes) {
+    return (bytes + 15) & ~static_cast<size_t>(15);
+}
+
+// Calls run(ringFrame, bufferFrame, frames) for the one or two stretches of a ring of
+// `ringFrames` that `frames` frames from `start` occupy.
+template <typename Run>
+void forRingRuns(uint64_t start, uint64_t frames, uint64_t ringFrames, Run run) {
+    uint64_t position = start % ringFrames;
+    uint64_t done = 0;
+    while (done < frames) {
+        const uint64_t length = std::min(frames - done, ringFrames - position);
+        run(position, done, length);
+        done += length;
+        position = 0;
+    }
+}
+
+void copyMessage(char* to, const char* from) {
+    std::snprintf(to, kLoopbackTextCapacity, "%s", from);
+}
+
+// One created buffer. An input's ring is the delay line of the output of the same number
+// (null: that output was not created, the input hears silence); an output's ring is its
+// own delay line (null: no input listens).
+struct Entry {
+    bool isInput;
+    int32_t channel;
+    uint8_t* halves[2];
+    uint8_t* ring;
+};
+
+class LoopbackDriver final : public IASIO {
+public:
+    explicit LoopbackDriver(const char* config);
+    ~LoopbackDriver();
+    LoopbackDriver(const LoopbackDriver&) = delete;
+    LoopbackDriver& operator=(const LoopbackDriver&) = delete;
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override;
+    ULONG STDMETHODCALLTYPE AddRef() override;
+    ULONG STDMETHODCALLTYPE Release() override;
+
+    ASIOBool init(void* sysHandle) override;
+    void getDriverName(char* name) override;
+    int32_t getDriverVersion() override;
+    void getErrorMessage(char* string) override;
+    ASIOError start() override;
+    ASIOError stop() override;
+    ASIOError getChannels(int32_t* numInputChannels, int32_t* numOutputChannels) override;
+    ASIOError getLatencies(int32_t* inputLatency, int32_t* outputLatency) override;
+    ASIOError getBufferSize(int32_t* minSize, int32_t* maxSize, int32_t* preferredSize,
+                            int32_t* granularity) override;
+    ASIOError canSampleRate(ASIOSampleRate sampleRate) override;
+    ASIOError getSampleRate(ASIOSampleRate* sampleRate) override;
+    ASIOError setSampleRate(ASIOSampleRate sampleRate) override;
+    ASIOError getClockSources(ASIOClockSource* clocks, int32_t* numSources) override;
+    ASIOError setClockSource(int32_t reference) override;
+    ASIOError getSamplePosition(ASIOSamples* sPos, ASIOTimeStamp* tStamp) override;
+    ASIOError getChannelInfo(ASIOChannelInfo* info) override;
+    ASIOError createBuffers(ASIOBufferInfo* bufferInfos, int32_t numChannels, int32_t bufferSize,
+                            ASIOCallbacks* callbacks) override;
+    ASIOError disposeBuffers() override;
+    ASIOError controlPanel() override;
+    ASIOError future(int32_t selector, void* opt) override;
+    ASIOError outputReady() override;
+
+private:
+    void trace(const char* line) const { loopbackTrace(config_.trace, line); }
+    void fail(const char* message);
+    bool rateListed(double rate) const;
+    bool hostWantsTimeInfo(ASIOCallbacks* callbacks) const;
+    uint64_t halfBytes(bool isInput, int32_t frames) const;
+    static bool hasInput(const ASIOBufferInfo* infos, int32_t count, int32_t channel);
+    bool callingFromSwitch() const;
+    void freeBuffers();
+    void endStreaming();
+
+    // Streaming path: no allocation, no lock, no output.
+    void streamLoop(Clock::time_point epoch);
+    void runSwitch();
+    void fillInputs(int index);
+    void storeOutputs(int index);
+    void losePeriod();
+    bool dropsNext() const { return config_.drop == switchCount_ + 1; }
+
+    std::atomic<ULONG> references_{1};
+    bool hasOverride_;
+    std::string override_;
+    LoopbackConfig config_;
+    bool initialized_ = false;
+    char errorMessage_[kLoopbackTextCapacity] = "";
+    int32_t channelInfoCalls_ = 0;
+    std::atomic<double> rate_{0};
+
+    // Set up by createBuffers, read-only while streaming.
+    bool created_ = false;
+    int32_t bufferFrames_ = 0;
+    int32_t delay_ = 0;
+    uint64_t ringFrames_ = 0;
+    size_t ringBytes_ = 0;
+    ASIOCallbacks* callbacks_ = nullptr;
+    bool useTimeInfo_ = false;
+    Entry* entries_ = nullptr;
+    int32_t entryCount_ = 0;
+    uint8_t* memory_ = nullptr;
+
+    // Streaming state. The switch counter and device frame belong to whichever thread runs
+    // the switches: start()'s caller for the first one (startswitch=1), then the stream
+    // thread, which is created after it and joined before anyone else reads them.
+    std::thread thread_;
+    bool running_ = false;
+    std::atomic<bool> stopRequested_{false};
+    std::atomic<bool> inSwitch_{false};
+    std::atomic<std::thread::id> switchThread_{};
+    int64_t switchCount_ = 0;
+    uint64_t deviceFrame_ = 0; // device time at the start of the current switch
+    ASIOTime time_{};
+    std::atomic<uint64_t> position_{0};
+    std::atomic<uint64_t> systemTimeNs_{0};
+    std::atomic<int64_t> positionCalls_{0};
+    std::atomic<int64_t> outputReadyCalls_{0};
+    std::atomic<int64_t> lateSwitches_{0};
+};
+
+LoopbackDriver::LoopbackDriver(const char* config)
+    : hasOverride_(config != nullptr), override_(config != nullptr ? config : "") {
+    liveObjects.fetch_add(1);
+}
+
+LoopbackDriver::~LoopbackDriver() {
+    freeBuffers();
+    liveObjects.fetch_sub(1);
+}
+
+HRESULT STDMETHODCALLTYPE LoopbackDriver::QueryInterface(REFIID riid, void** object) {
+    if (object == nullptr) {
+        return E_POINTER;
+    }
+    if (loopbackSameGuid(riid, kIidUnknown) || loopbackSameGuid(riid, kLoopbackClsid)) {
+        *object = static_cast<IASIO*>(this);
+        AddRef();
+        return S_OK;
+    }
+    *object = nullptr;
+    return E_NOINTERFACE;
+}
+
+ULONG STDMETHODCALLTYPE LoopbackDriver::AddRef() {
+    return references_.fetch_add(1) + 1;
+}
+
+ULONG STDMETHODCALLTYPE LoopbackDriver::Release() {
+    const ULONG left = references_.fetch_sub(1) - 1;
+    if (left == 0) {
+        trace("Release");
+        if (running_) {
+            endStreaming();
+        }
+        delete this;
+    }
+    return left;
+}
+
+void LoopbackDriver::fail(const char* message) {
+    copyMessage(errorMessage_, message);
+    // Hosts need not show a driver's message; the developer running them still sees it.
+    std::fprintf(stderr, "%s\n", message);
+}
+
+ASIOBool LoopbackDriver::init(void* sysHandle) {
+    (void)sysHandle;
+    if (created_) {
+        trace("init");
+        return ASIOTrue;
+    }
+    LoopbackConfig parsed;
+    char message[kLoopbackTextCapacity];
+    const char* text = hasOverride_ ? override_.c_str() : std::getenv("KORVANE_LOOPBACK");
+    const bool ok = parseLoopbackConfig(text, &parsed, message, sizeof message);
+    if (!ok) {
+        // Only the trace survives a bad configuration, so that the failed init is seen.
+        std::memcpy(config_.trace, parsed.trace, sizeof config_.trace);
+        initialized_ = false;
+        trace("init");
+        fail(message);
+        return ASIOFalse;
+    }
+    config_ = parsed;
+    trace("init");
+    if ((config_.fail & kFailInit) != 0) {
+        initialized_ = false;
+        copyMessage(errorMessage_, config_.errorText);
+        return ASIOFalse;
+    }
+    initialized_ = true;
+    errorMessage_[0] = '\0';
+    channelInfoCalls_ = 0;
+    rate_.store(config_.rates[0]);
+    return ASIOTrue;
+}
+
+void LoopbackDriver::getDriverName(char* name) {
+    trace("getDriverName");
+    if (name != nullptr) {
+        std::snprintf(name, 32, "%s", LOOPBACK_NAME);
+    }
+}
+
+int32_t LoopbackDriver::getDriverVersion() {
+    trace("getDriverVersion");
+    return kDriverVersion;
+}
+
+void LoopbackDriver::getErrorMessage(char* string) {
+    trace("getErrorMessage");
+    if (string != nullptr) {
+        copyMessage(string, errorMessage_);
+    }
+}
+
+ASIOError LoopbackDriver::getChannels(int32_t* numInputChannels, int32_t* numOutputChannels) {
+    trace("getChannels");
+    if (!initialized_) {
+        return ASE_InvalidMode;
+    }
+    if ((config_.fail & kFailChannels) != 0) {
+        return kSimulatedFault;
+    }
+    if (numInputChannels == nullptr || numOutputChannels == nullptr) {
+        return ASE_InvalidParameter;
+    }
+    *numInputChannels = config_.inputs;
+    *numOutputChannels = config_.outputs;
+    return ASE_OK;
+}
+
+ASIOError LoopbackDriver::getLatencies(int32_t* inputLatency, int32_t* outputLatency) {
+    trace("getLatencies");
+    if (!initialized_) {
+        return ASE_InvalidMode;
+    }
+    if (inputLatency == nullptr || outputLatency == nullptr) {
+        return ASE_InvalidParameter;
+    }
+    const int32_t frames = created_ ? bufferFrames_ : config_.prefBuf;
+    *inputLatency = frames + config_.inExtra;
+    *outputLatency = frames + config_.outExtra;
+    return ASE_OK;
+}
+
+ASIOError LoopbackDriver::getBufferSize(int32_t* minSize, int32_t* maxSize, int32_t* preferredSize,
+                                        int32_t* granularity) {
+    trace("getBufferSize");
+    if (!initialized_) {
+        return ASE_InvalidMode;
+    }
+    if ((config_.fail & kFailBufferSize) != 0) {
+        return kSimulatedFault;
+    }
+    if (minSize == nullptr || maxSize == nullptr || preferredSize == nullptr ||
+        granularity == nullptr) {
+        return ASE_InvalidParameter;
+    }
+    *minSize = config_.minBuf;
+    *maxSize = config_.maxBuf;
+    *preferredSize = config_.prefBuf;
+    *granularity = config_.granularity;
+    return ASE_OK;
+}
+
+bool LoopbackDriver::rateListed(double rate) const {
+    for (int i = 0; i < config_.rateCount; ++i) {
+        if (config_.rates[i] == rate) {
+            return true;
+        }
+    }
+    return false;
+}
+
+ASIOError LoopbackDriver::canSampleRate(ASIOSampleRate sampleRate) {
+    loopbackTracef(config_.trace, "canSampleRate %.15g", sampleRate);
+    if (!initialized_) {
+        return ASE_InvalidMode;
+    }
+    if ((config_.fail & kFailCanSampleRate) != 0 || !rateListed(sampleRate)) {
+        return ASE_NoClock;
+    }
+    return ASE_OK;
+}
+
+ASIOError LoopbackDriver::getSampleRate(ASIOSampleRate* sampleRate) {
+    trace("getSampleRate");
+    if (!initialized_) {
+        return ASE_InvalidMode;
+    }
+    if (sampleRate == nullptr) {
+        return ASE_InvalidParameter;
+    }
+    *sampleRate = config_.reportRate > 0 ? config_.reportRate : rate_.load();
+    return ASE_OK;
+}
+
+ASIOError LoopbackDriver::setSampleRate(ASIOSampleRate sampleRate) {
+    loopbackTracef(config_.trace, "setSampleRate %.15g", sampleRate);
+    if (!initialized_) {
+        return ASE_InvalidMode;
+    }
+    if ((config_.fail & kFailSetSampleRate) != 0 || !rateListed(sampleRate)) {
+        return ASE_NoClock;
+    }
+    rate_.store(sampleRate);
+    return ASE_OK;
+}
+
+ASIOError LoopbackDriver::getClockSources(ASIOClockSource* clocks, int32_t* numSources) {
+    trace("getClockSources");
+    if (!initialized_) {
+        return ASE_InvalidMode;
+    }
+    if (clocks == nullptr || numSources == nullptr) {
+        return ASE_InvalidParameter;
+    }
+    if (*numSources >= 1) {
+        std::memset(&clocks[0], 0, sizeof clocks[0]);
+        clocks[0].index = 0;
+        clocks[0].associatedChannel = -1;
+        clocks[0].associatedGroup = -1;
+        clocks[0].isCurrentSource = ASIOTrue;
+        std::snprintf(clocks[0].name, sizeof clocks[0].name, "Internal");
+    }
+    *numSources = 1;
+    return ASE_OK;
+}
+
+ASIOError LoopbackDriver::setClockSource(int32_t reference) {
+    loopbackTracef(config_.trace, "setClockSource %d", static_cast<int>(reference));
+    if (!initialized_) {
+        return ASE_InvalidMode;
+    }
+    return reference == 0 ? ASE_OK : ASE_InvalidParameter;
+}
+
+bool LoopbackDriver::callingFromSwitch() const {
+    return inSwitch_.load(std::memory_order_acquire) &&
+           switchThread_.load(std::memory_order_acquire) == std::this_thread::get_id();
+}
+
+ASIOError LoopbackDriver::getSamplePosition(ASIOSamples* sPos, ASIOTimeStamp* tStamp) {
+    if (!initialized_) {
+        return ASE_InvalidMode;
+    }
+    if (callingFromSwitch()) {
+        positionCalls_.fetch_add(1, std::memory_order_relaxed);
+    }
+    if (sPos == nullptr || tStamp == nullptr) {
+        return ASE_InvalidParameter;
+    }
+    if (!config_.position) {
+        return ASE_SPNotAdvancing;
+    }
+    const uint64_t position = position_.load(std::memory_order_acquire);
+    const uint64_t time = systemTimeNs_.load(std::memory_order_acquire);
+    sPos->hi = static_cast<uint32_t>(position >> 32);
+    sPos->lo = static_cast<uint32_t>(position);
+    tStamp->hi = static_cast<uint32_t>(time >> 32);
+    tStamp->lo = static_cast<uint32_t>(time);
+    return ASE_OK;
+}
+
+ASIOError LoopbackDriver::getChannelInfo(ASIOChannelInfo* info) {
+    if (info != nullptr) {
+        loopbackTracef(config_.trace, "getChannelInfo %s %d", info->isInput ? "in" : "out",
+                       static_cast<int>(info->channel));
+    } else {
+        trace("getChannelInfo");
+    }
+    if (!initialized_) {
+        return ASE_InvalidMode;
+    }
+    ++channelInfoCalls_;
+    if (config_.failChannelInfo == channelInfoCalls_) {
+        return kSimulatedFault;
+    }
+    if (info == nullptr) {
+        return ASE_InvalidParameter;
+    }
+    const bool isInput = info->isInput != ASIOFalse;
+    const int32_t count = isInput ? config_.inputs : config_.outputs;
+    if (info->channel < 0 || info->channel >= count) {
+        return ASE_InvalidParameter;
+    }
+    info->isActive = ASIOFalse;
+    for (int32_t i = 0; i < entryCount_; ++i) {
+        if (entries_[i].isInput == isInput && entries_[i].channel == info->channel) {
+            info->isActive = ASIOTrue;
+        }
+    }
+    info->channelGroup = 0;
+    info->type = isInput ? config_.inType : config_.outType;
+    std::snprintf(info->name, sizeof info->name, "Loopback %s %d", isInput ? "In" : "Out",
+                  static_cast<int>(info->channel) + 1);
+    return ASE_OK;
+}
+
+uint64_t LoopbackDriver::halfBytes(bool isInput, int32_t frames) const {
+    return static_cast<uint64_t>(loopbackSampleBytes(isInput ? config_.inType : config_.outType)) *
+           static_cast<uint64_t>(frames);
+}
+
+bool LoopbackDriver::hasInput(const ASIOBufferInfo* infos, int32_t count, int32_t channel) {
+    for (int32_t i = 0; i < count; ++i) {
+        if (infos[i].isInput != ASIOFalse && infos[i].channelNum == channel) {
+            return true;
+        }
+    }
+    return false;
+}
+
+bool LoopbackDriver::hostWantsTimeInfo(ASIOCallbacks* callbacks) const {
+    if (!config_.timeInfo || callbacks->asioMessage == nullptr ||
+        callbacks->bufferSwitchTimeInfo == nullptr) {
+        return false;
+    }
+    if (callbacks->asioMessage(kAsioSelectorSupported, kAsioSupportsTimeInfo, nullptr, nullptr) ==
+        0) {
+        return false;
+    }
+    return callbacks->asioMessage(kAsioSupportsTimeInfo, 0, nullptr, nullptr) == 1;
+}
+
+ASIOError LoopbackDriver::createBuffers(ASIOBufferInfo* bufferInfos, int32_t numChannels,
+                                        int32_t bufferSize, ASIOCallbacks* callbacks) {
+    loopbackTracef(config_.trace, "createBuffers %d %d", static_cast<int>(numChannels),
+                   static_cast<int>(bufferSize));
+    if (!initialized_ || created_) {
+        return ASE_InvalidMode;
+    }
+    if (bufferInfos == nullptr || callbacks == nullptr || numChannels <= 0) {
+        return ASE_InvalidParameter;
+    }
+    if (bufferSize < 1 || bufferSize < config_.minBuf || bufferSize > config_.maxBuf) {
+        return ASE_InvalidParameter;
+    }
+    for (int32_t i = 0; i < numChannels; ++i) {
+        const bool isInput = bufferInfos[i].isInput != ASIOFalse;
+        const int32_t channel = bufferInfos[i].channelNum;
+        if (channel < 0 || channel >= (isInput ? config_.inputs : config_.outputs)) {
+            return ASE_InvalidParameter;
+        }
+        for (int32_t j = 0; j < i; ++j) {
+            if ((bufferInfos[j].isInput != ASIOFalse) == isInput &&
+                bufferInfos[j].channelNum == channel) {
+                return ASE_InvalidParameter; // the same channel twice
+            }
+        }
+    }
+    if ((config_.fail & kFailCreateBuffers) != 0) {
+        return kSimulatedFault;
+    }
+    const int64_t delay = config_.delay >= 0
+                              ? config_.delay
+                              : int64_t{2} * bufferSize + config_.inExtra + config_.outExtra;
+    if (delay < bufferSize) {
+        // An input can only hear what an earlier switch has played.
+        char message[kLoopbackTextCapacity];
+        std::snprintf(message, sizeof message,
+                      "Korvane Loopback: delay %lld is shorter than the buffer length %d",
+                      static_cast<long long>(delay), static_cast<int>(bufferSize));
+        fail(message);
+        return ASE_InvalidParameter;
+    }
+    const bool timeInfo = hostWantsTimeInfo(callbacks);
+    if (timeInfo ? callbacks->bufferSwitchTimeInfo == nullptr
+                 : callbacks->bufferSwitch == nullptr) {
+        return ASE_InvalidParameter;
+    }
+
+    // One block for every half and delay line, so that a failure leaves nothing behind.
+    // Only an output whose number is also a created input needs a delay line.
+    const uint64_t ringFrames = static_cast<uint64_t>(delay) + static_cast<uint64_t>(bufferSize);
+    const size_t ringBytes = aligned(static_cast<size_t>(
+        ringFrames * static_cast<uint64_t>(loopbackSampleBytes(config_.outType))));
+    Entry* entries =
+        static_cast<Entry*>(std::calloc(static_cast<size_t>(numChannels), sizeof(Entry)));
+    if (entries == nullptr) {
+        return ASE_NoMemory;
+    }
+    uint64_t total = 0;
+    for (int32_t i = 0; i < numChannels; ++i) {
+        Entry& entry = entries[i];
+        entry.isInput = bufferInfos[i].isInput != ASIOFalse;
+        entry.channel = bufferInfos[i].channelNum;
+        total += 2 * aligned(static_cast<size_t>(halfBytes(entry.isInput, bufferSize)));
+        if (!entry.isInput && hasInput(bufferInfos, numChannels, entry.channel)) {
+            total += ringBytes;
+        }
+    }
+    uint8_t* memory = total <= (uint64_t{1} << 40) && total <= SIZE_MAX
+                          ? static_cast<uint8_t*>(std::calloc(static_cast<size_t>(total), 1))
+                          : nullptr;
+    if (memory == nullptr) {
+        std::free(entries);
+        return ASE_NoMemory;
+    }
+    uint8_t* next = memory;
+    for (int32_t i = 0; i < numChannels; ++i) {
+        Entry& entry = entries[i];
+        const size_t half = aligned(static_cast<size_t>(halfBytes(entry.isInput, bufferSize)));
+        entry.halves[0] = next;
+        entry.halves[1] = next + half;
+        next += 2 * half;
+        if (!entry.isInput && hasInput(bufferInfos, numChannels, entry.channel)) {
+            entry.ring = next;
+            next += ringBytes;
+        }
+    }
+    for (int32_t i = 0; i < numChannels; ++i) {
+        for (int32_t j = 0; j < numChannels; ++j) {
+            if (entries[i].isInput && !entries[j].isInput &&
+                entries[j].channel == entries[i].channel) {
+                entries[i].ring = entries[j].ring;
+            }
+        }
+    }
+    for (int32_t i = 0; i < numChannels; ++i) {
+        bufferInfos[i].buffers[0] = entries[i].halves[0];
+        bufferInfos[i].buffers[1] = entries[i].halves[1];
+    }
+
+    memory_ = memory;
+    entries_ = entries;
+    entryCount_ = numChannels;
+    bufferFrames_ = bufferSize;
+    delay_ = static_cast<int32_t>(delay);
+    ringFrames_ = ringFrames;
+    ringBytes_ = ringBytes;
+    callbacks_ = callbacks;
+    useTimeInfo_ = timeInfo;
+    created_ = true;
+    return ASE_OK;
+}
+
+void LoopbackDriver::freeBuffers() {
+    std::free(memory_);
+    std::free(entries_);
+    memory_ = nullptr;
+    entries_ = nullptr;
+    entryCount_ = 0;
+    created_ = false;
+    callbacks_ = nullptr;
+}
+
+ASIOError LoopbackDriver::disposeBuffers() {
+    trace("disposeBuffers");
+    if (!initialized_ || !created_ || callingFromSwitch()) {
+        return ASE_InvalidMode;
+    }
+    if (running_) {
+        endStreaming();
+    }
+    freeBuffers();
+    return ASE_OK;
+}
+
+ASIOError LoopbackDriver::controlPanel() {
+    trace("controlPanel");
+    return initialized_ ? ASE_NotPresent : ASE_InvalidMode;
+}
+
+ASIOError LoopbackDriver::future(int32_t selector, void* opt) {
+    (void)opt;
+    loopbackTracef(config_.trace, "future %d", static_cast<int>(selector));
+    return initialized_ ? ASE_NotPresent : ASE_InvalidMode;
+}
+
+ASIOError LoopbackDriver::outputReady() {
+    if (!initialized_) {
+        return ASE_InvalidMode;
+    }
+    if (callingFromSwitch()) {
+        outputReadyCalls_.fetch_add(1, std::memory_order_relaxed);
+    }
+    return config_.outputReady ? ASE_OK : ASE_NotPresent;
+}
+
+ASIOError LoopbackDriver::start() {
+    trace("start");
+    if (!initialized_ || !created_ || running_ || callingFromSwitch()) {
+        return ASE_InvalidMode;
+    }
+    if ((config_.fail & kFailStart) != 0) {
+        return kSimulatedFault;
+    }
+    for (int32_t i = 0; i < entryCount_; ++i) {
+        if (!entries_[i].isInput && entries_[i].ring != nullptr) {
+            std::memset(entries_[i].ring, 0, ringBytes_); // a restart begins in silence
+        }
+    }
+    switchCount_ = 0;
+    deviceFrame_ = 0;
+    position_.store(0);
+    systemTimeNs_.store(0);
+    positionCalls_.store(0);
+    outputReadyCalls_.store(0);
+    lateSwitches_.store(0);
+    stopRequested_.store(false);
+    running_ = true;
+
+    const Clock::time_point epoch = Clock::now();
+    if (config_.startSwitch && config_.switches != 0) {
+        runSwitch();
+    }
+    // std::thread reports a failure to create the thread only by throwing.
+    try {
+        thread_ = std::thread(&LoopbackDriver::streamLoop, this, epoch);
+    } catch (const std::system_error&) {
+        running_ = false;
+        return ASE_HWMalfunction;
+    }
+    return ASE_OK;
+}
+
+ASIOError LoopbackDriver::stop() {
+    trace("stop");
+    if (!initialized_ || callingFromSwitch()) {
+        return ASE_InvalidMode; // from inside a switch it would wait for itself
+    }
+    if (running_) {
+        endStreaming();
+    }
+    return ASE_OK;
+}
+
+void LoopbackDriver::endStreaming() {
+    stopRequested_.store(true, std::memory_order_release);
+    if (thread_.joinable()) {
+        thread_.join();
+    }
+    running_ = false;
+    loopbackTracef(
+        config_.trace, "stats switches=%lld getSamplePosition=%lld outputReady=%lld late=%lld",
+        static_cast<long long>(switchCount_), static_cast<long long>(positionCalls_.load()),
+        static_cast<long long>(outputReadyCalls_.load()),
+        static_cast<long long>(lateSwitches_.load()));
+}
+
+// ---- Streaming path ----
+
+void LoopbackDriver::streamLoop(Clock::time_point epoch) {
+    // Deadlines follow device time, so a lost period also delays the switch after it; they
+    // are absolute, so a late switch is followed at once by the ones it held up.
+    uint64_t epochFrame = 0;
+    double epochRate = rate_.load();
+    const auto slice = std::chrono::milliseconds(5);
+    while (!stopRequested_.load(std::memory_order_acquire)) {
+        if (config_.switches >= 0 && switchCount_ >= config_.switches) {
+            return;
+        }
+        if (config_.clock == kClockRealtime) {
+            const uint64_t frame = deviceFrame_ + (dropsNext() ? bufferFrames_ : 0);
+            const double rate = rate_.load();
+            if (rate != epochRate) {
+                epoch += std::chrono::nanoseconds(static_cast<int64_t>(
+                    static_cast<double>(frame - epochFrame) * 1e9 / epochRate));
+                epochFrame = frame;
+                epochRate = rate;
+            }
+            const Clock::time_point deadline =
+                epoch + std::chrono::nanoseconds(static_cast<int64_t>(
+                            static_cast<double>(frame - epochFrame) * 1e9 / rate));
+            // Short sleeps, so that stop is not held up by a long buffer period.
+            Clock::time_point now = Clock::now();
+            while (now < deadline && !stopRequested_.load(std::memory_order_acquire)) {
+                std::this_thread::sleep_until(std::min(deadline, now + slice));
+                now = Clock::now();
+            }
+            if (stopRequested_.load(std::memory_order_acquire)) {
+                return;
+            }
+            const auto period = std::chrono::nanoseconds(
+                static_cast<int64_t>(static_cast<double>(bufferFrames_) * 1e9 / rate));
+            if (now - deadline > period / 2) {
+                lateSwitches_.fetch_add(1, std::memory_order_relaxed);
+            }
+        } else {
+            std::this_thread::yield();
+        }
+        runSwitch();
+    }
+}
+
+void LoopbackDriver::runSwitch() {
+    if (dropsNext()) {
+        losePeriod();
+    }
+    const int index = static_cast<int>(switchCount_ & 1);
+    ++switchCount_;
+    fillInputs(index);
+
+    position_.store(deviceFrame_, std::memory_order_release);
+    const uint64_t now = nowNs();
+    systemTimeNs_.store(now, std::memory_order_release);
+    switchThread_.store(std::this_thread::get_id(), std::memory_order_release);
+    inSwitch_.store(true, std::memory_order_release);
+    if (useTimeInfo_) {
+        std::memset(&time_, 0, sizeof time_);
+        time_.timeInfo.speed = 1.0;
+        time_.timeInfo.systemTime.hi = static_cast<uint32_t>(now >> 32);
+        time_.timeInfo.systemTime.lo = static_cast<uint32_t>(now);
+        time_.timeInfo.samplePosition.hi = static_cast<uint32_t>(deviceFrame_ >> 32);
+        time_.timeInfo.samplePosition.lo = static_cast<uint32_t>(deviceFrame_);
+        time_.timeInfo.sampleRate = config_.reportRate > 0 ? config_.reportRate : rate_.load();
+        time_.timeInfo.flags = kSystemTimeValid | kSampleRateValid;
+        if (config_.position) {
+            time_.timeInfo.flags |= kSamplePositionValid;
+        }
+        callbacks_->bufferSwitchTimeInfo(&time_, index, ASIOTrue);
+    } else {
+        callbacks_->bufferSwitch(index, ASIOTrue);
+    }
+    inSwitch_.store(false, std::memory_order_release);
+
+    storeOutputs(index);
+    deviceFrame_ += static_cast<uint64_t>(bufferFrames_);
+}
+
+void LoopbackDriver::fillInputs(int index) {
+    const uint64_t frames = static_cast<uint64_t>(bufferFrames_);
+    const size_t inBytes = static_cast<size_t>(loopbackSampleBytes(config_.inType));
+    const size_t outBytes = static_cast<size_t>(loopbackSampleBytes(config_.outType));
+    // What plays at device time t is heard at t + delay; the ring holds delay + one buffer,
+    // and a read before the start finds the silence the ring was cleared with.
+    const uint64_t readStart =
+        deviceFrame_ % ringFrames_ + ringFrames_ - static_cast<uint64_t>(delay_);
+    for (int32_t i = 0; i < entryCount_; ++i) {
+        const Entry& entry = entries_[i];
+        if (!entry.isInput) {
+            continue;
+        }
+        uint8_t* half = entry.halves[index];
+        if (entry.ring == nullptr) {
+            std::memset(half, 0, static_cast<size_t>(frames) * inBytes);
+            continue;
+        }
+        forRingRuns(readStart, frames, ringFrames_, [&](uint64_t at, uint64_t done, uint64_t n) {
+            loopbackConvert(entry.ring + at * outBytes, config_.outType, half + done * inBytes,
+                            config_.inType, static_cast<size_t>(n));
+        });
+    }
+}
+
+void LoopbackDriver::storeOutputs(int index) {
+    const uint64_t frames = static_cast<uint64_t>(bufferFrames_);
+    const size_t outBytes = static_cast<size_t>(loopbackSampleBytes(config_.outType));
+    for (int32_t i = 0; i < entryCount_; ++i) {
+        const Entry& entry = entries_[i];
+        if (entry.isInput || entry.ring == nullptr) {
+            continue;
+        }
+        forRingRuns(deviceFrame_, frames, ringFrames_, [&](uint64_t at, uint64_t done, uint64_t n) {
+            std::memcpy(entry.ring + at * outBytes, entry.halves[index] + done * outBytes,
+                        static_cast<size_t>(n) * outBytes);
+        });
+    }
+}
+
+// The device loses one buffer period: nothing was played in it, and device time moves on.
+void LoopbackDriver::losePeriod() {
+    const uint64_t frames = static_cast<uint64_t>(bufferFrames_);
+    const size_t outBytes = static_cast<size_t>(loopbackSampleBytes(config_.outType));
+    for (int32_t i = 0; i < entryCount_; ++i) {
+        const Entry& entry = entries_[i];
+        if (entry.isInput || entry.ring == nullptr) {
+            continue;
+        }
+        forRingRuns(deviceFrame_, frames, ringFrames_, [&](uint64_t at, uint64_t, uint64_t n) {
+            std::memset(entry.ring + at * outBytes, 0, static_cast<size_t>(n) * outBytes);
+        });
+    }
+    deviceFrame_ += frames;
+}
+
+} // namespace
+
+IASIO* createLoopbackDriver(const char* config) {
+    return new (std::nothrow) LoopbackDriver(config);
+}
+
+int32_t loopbackLiveObjects() {
+    return liveObjects.load();
+}

@@ -1,0 +1,20 @@
+// Sample formats of the loopback's buffers. Everything here runs on the streaming path:
+// no allocation, no lock.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "host/asio.h"
+
+// Bytes one sample of `type` occupies in a buffer half; 0 for an unknown type.
+int32_t loopbackSampleBytes(ASIOSampleType type);
+
+// True for the integer PCM types, whose values can be rescaled between widths.
+bool loopbackIsIntegerType(ASIOSampleType type);
+
+// Converts `frames` samples from `from` (type `fromType`) to `to` (type `toType`). Equal
+// types are copied byte for byte; integer types are rescaled by shifting, as a converter
+// would; any other pair gives silence.
+void loopbackConvert(const uint8_t* from, ASIOSampleType fromType, uint8_t* to,
+                     ASIOSampleType toType, size_t frames);

@@ -1,0 +1,10 @@
+// The trace of a loopback driver's set-up and teardown calls: one line per call, appended
+// to the file that `trace=` names, so that tests can check what a host did.
+#pragma once
+
+// Appends `line` and a line feed to the file at `path`; nothing when `path` is empty.
+// Opens and closes the file each time: these calls are few and never on the streaming path.
+void loopbackTrace(const char* path, const char* line);
+
+// The same with printf-style formatting.
+void loopbackTracef(const char* path, const char* format, ...);
