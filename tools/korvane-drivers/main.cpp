@@ -1,0 +1,5 @@
+#include "driver_tool.h"
+
+int main(int argc, char** argv) {
+    return runDriverTool(argc, argv);
+}
