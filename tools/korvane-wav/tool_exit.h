@@ -1,0 +1,10 @@
+#pragma once
+
+// korvane-wav's exit codes.
+enum ToolExit : int {
+    kToolOk = 0,
+    kToolUsage = 1,
+    kToolInput = 2,    // an input file cannot be read or is refused
+    kToolOutput = 3,   // the output cannot be written
+    kToolMismatch = 4, // check --exact: the recording is not the exact round trip
+};
