@@ -1,0 +1,135 @@
+#include "wav/record_writer.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "frontend/run_state.h"
+#include "wav/wav_format.h"
+#include "wav/wav_io.h"
+
+namespace {
+
+// Native sample in the top bytes of a 32-bit word, divided by 2^31 (the single-precision
+// value of 2^31 - 1). Scaling by a power of two is exact, so the one rounding is that of
+// the word to single precision, ties to even.
+template <int Width>
+void gatherChannel(const uint8_t* src, size_t frames, size_t stride, uint8_t* out) {
+    for (size_t f = 0; f < frames; ++f) {
+        uint32_t word = 0;
+        for (int b = 0; b < Width; ++b) {
+            word |= uint32_t(src[f * Width + b]) << (8 * (4 - Width + b));
+        }
+        const float value = float(int32_t(word)) * (1.0f / 2147483648.0f);
+        uint32_t bits;
+        std::memcpy(&bits, &value, sizeof bits);
+        storeLe32(out + f * stride, bits);
+    }
+}
+
+// Interleaves `frames` frames from the cursors into out, advancing every cursor.
+void gatherFrames(uint8_t** cursors, uint32_t channels, size_t frames, int width, uint8_t* out) {
+    const size_t stride = size_t(channels) * 4;
+    for (uint32_t c = 0; c < channels; ++c) {
+        uint8_t* dst = out + size_t(c) * 4;
+        switch (width) {
+        case 2:
+            gatherChannel<2>(cursors[c], frames, stride, dst);
+            break;
+        case 3:
+            gatherChannel<3>(cursors[c], frames, stride, dst);
+            break;
+        default:
+            gatherChannel<4>(cursors[c], frames, stride, dst);
+            break;
+        }
+        cursors[c] += frames * size_t(width);
+    }
+}
+
+void buildHeader(uint8_t* header, uint32_t channels, uint32_t frames) {
+    const uint32_t dataBytes = channels * frames * 4;
+    std::memcpy(header, "RIFF", 4);
+    storeLe32(header + 4, dataBytes + 36);
+    std::memcpy(header + 8, "WAVE", 4);
+    std::memcpy(header + 12, "fmt ", 4);
+    storeLe32(header + 16, kWavFormatChunkBytes);
+    storeLe16(header + 20, kWavFormatFloat);
+    storeLe16(header + 22, channels);
+    storeLe32(header + 24, playSampleRate);
+    storeLe32(header + 28, playSampleRate * channels * 4);
+    storeLe16(header + 32, channels * 4);
+    storeLe16(header + 34, 32);
+    std::memcpy(header + 36, "data", 4);
+    storeLe32(header + 40, dataBytes);
+}
+
+// Only a regular file is ours to remove; a device such as a full disk's stand-in is not.
+void removeIfRegularFile(const char* path) {
+    struct stat info;
+    if (stat(path, &info) == 0 && (info.st_mode & S_IFMT) == S_IFREG) {
+        std::remove(path);
+    }
+}
+
+} // namespace
+
+int writeRecordFileFrames(const char* path, uint32_t frames) {
+    // Main thread only, at the end of the run: a static work block cannot fail to be had.
+    static uint8_t work[kWavWorkBytes];
+    const uint32_t channels = recordChannels;
+    const int width = bytesPerSample;
+    if (width < 2 || width > 4 || channels > 0xFFFF) {
+        return kRecordWriteFailed; // no store of this shape can be described by the header
+    }
+    frames = std::min(frames, recordFrames);
+    const size_t frameBytes = size_t(channels) * 4;
+    const size_t workFrames = channels == 0 ? 0 : kWavWorkBytes / frameBytes;
+    FILE* file = std::fopen(path, "wb");
+    if (file == nullptr) {
+        return kRecordCannotOpen;
+    }
+
+    uint8_t header[kWavHeaderBytes];
+    buildHeader(header, channels, frames);
+    bool written = std::fwrite(header, 1, sizeof header, file) == sizeof header;
+    for (uint32_t c = 0; c < channels; ++c) {
+        recordCursors[c] = recordBuffers[c];
+    }
+    size_t done = 0;
+    while (written && channels > 0 && done < frames) {
+        const size_t count = std::min<size_t>(workFrames, frames - done);
+        gatherFrames(recordCursors, channels, count, width, work);
+        const size_t bytes = count * frameBytes;
+        written = std::fwrite(work, 1, bytes, file) == bytes;
+        done += count;
+    }
+    if (std::fclose(file) != 0) {
+        written = false;
+    }
+    if (!written) {
+        removeIfRegularFile(path);
+        return kRecordWriteFailed;
+    }
+    return kRecordWritten;
+}
+
+int writeRecordFile(const char* path) {
+    return writeRecordFileFrames(path, recordFrames);
+}
+
+bool canCreateRecordFile(const char* path) {
+    struct stat info;
+    const bool existed = stat(path, &info) == 0;
+    // Append mode creates a missing file and leaves an existing one as it is.
+    FILE* file = std::fopen(path, "ab");
+    if (file == nullptr) {
+        return false;
+    }
+    std::fclose(file);
+    if (!existed) {
+        std::remove(path);
+    }
+    return true;
+}
