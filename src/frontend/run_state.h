@@ -33,6 +33,17 @@ struct DuplexState {
     std::atomic<uint32_t> lastSwitchTimeMs;
     // Raised with release order after the last recording copy; read with acquire order.
     std::atomic<bool> stopped;
+    // Set by the run just before ASIOStart, cleared after ASIOStop or a failed start.
+    std::atomic<bool> streaming;
+    // Switches of the material whose sample position did not advance by one buffer per
+    // switch since the previous valid position: blocks the device dropped or repeated.
+    std::atomic<uint32_t> lostSwitches;
+    // Reset, resync, buffer-size-change, overload and rate-change notices while streaming.
+    std::atomic<uint32_t> streamNotices;
+    // The buffer switch's own reference for lostSwitches; no other thread touches it.
+    uint64_t lastValidPosition;
+    uint32_t switchesSincePosition;
+    bool positionKnown;
 };
 
 extern DuplexState duplexState;

@@ -24,6 +24,12 @@ void resetRunState() {
     duplexState.samplePosition.store(0.0);
     duplexState.lastSwitchTimeMs.store(0);
     duplexState.stopped.store(false);
+    duplexState.streaming.store(false);
+    duplexState.lostSwitches.store(0);
+    duplexState.streamNotices.store(0);
+    duplexState.lastValidPosition = 0;
+    duplexState.switchesSincePosition = 0;
+    duplexState.positionKnown = false;
     bytesPerSample = 4;
     bufferFrames = 0;
     playChannels = 0;

@@ -1,0 +1,110 @@
+#include "engine/buffer_setup.h"
+
+#include "host/host_calls.h"
+
+// Entry k of bufferInfos as 0-based device channel; first channels are counted from 1.
+static int32_t deviceChannel(int32_t first, int32_t offset) {
+    return static_cast<int32_t>(static_cast<uint32_t>(first) + static_cast<uint32_t>(offset) - 1u);
+}
+
+ASIOError createDuplexBuffers(DuplexState* state, uint32_t bufferSize, int32_t inputCount,
+                              int32_t firstInput, int32_t outputCount, int32_t firstOutput) {
+    // The arrays hold 64 channels a side; larger or negative counts would overrun them.
+    if (inputCount < 0 || inputCount > kMaxChannelsPerSide || outputCount < 0 ||
+        outputCount > kMaxChannelsPerSide) {
+        return ASE_InvalidParameter;
+    }
+    state->inputBufferCount = inputCount;
+    for (int32_t i = 0; i < inputCount; ++i) {
+        ASIOBufferInfo& info = state->bufferInfos[i];
+        info.isInput = ASIOTrue;
+        info.channelNum = deviceChannel(firstInput, i);
+        info.buffers[0] = nullptr;
+        info.buffers[1] = nullptr;
+    }
+    state->outputBufferCount = outputCount;
+    for (int32_t j = 0; j < outputCount; ++j) {
+        ASIOBufferInfo& info = state->bufferInfos[inputCount + j];
+        info.isInput = ASIOFalse;
+        info.channelNum = deviceChannel(firstOutput, j);
+        info.buffers[0] = nullptr;
+        info.buffers[1] = nullptr;
+    }
+
+    const int32_t count = inputCount + outputCount;
+    const ASIOError created = ASIOCreateBuffers(state->bufferInfos, count,
+                                                static_cast<int32_t>(bufferSize), &hostCallbacks);
+    if (created != ASE_OK) {
+        return created; // some drivers crash on getChannelInfo without buffers
+    }
+    for (int32_t k = 0; k < count; ++k) {
+        ASIOChannelInfo& info = state->channelInfos[k];
+        info.channel = state->bufferInfos[k].channelNum;
+        info.isInput = state->bufferInfos[k].isInput;
+        const ASIOError described = ASIOGetChannelInfo(&info);
+        if (described != ASE_OK) {
+            return described;
+        }
+    }
+    return ASE_OK;
+}
+
+// Bytes a sample of the type occupies in a driver half; 0 when unknown or not PCM.
+static int32_t sampleTypeBytes(ASIOSampleType type) {
+    switch (type) {
+    case ASIOSTInt16MSB:
+    case ASIOSTInt16LSB:
+        return 2;
+    case ASIOSTInt24MSB:
+    case ASIOSTInt24LSB:
+        return 3;
+    case ASIOSTInt32MSB:
+    case ASIOSTFloat32MSB:
+    case ASIOSTInt32MSB16:
+    case ASIOSTInt32MSB18:
+    case ASIOSTInt32MSB20:
+    case ASIOSTInt32MSB24:
+    case ASIOSTInt32LSB:
+    case ASIOSTFloat32LSB:
+    case ASIOSTInt32LSB16:
+    case ASIOSTInt32LSB18:
+    case ASIOSTInt32LSB20:
+    case ASIOSTInt32LSB24:
+        return 4;
+    case ASIOSTFloat64MSB:
+    case ASIOSTFloat64LSB:
+        return 8;
+    default:
+        return 0;
+    }
+}
+
+int32_t nativeSampleBytes() {
+    int32_t width = 0;
+    switch (duplexState.channelInfos[0].type) {
+    case ASIOSTInt16LSB:
+        width = 2;
+        break;
+    case ASIOSTInt24LSB:
+        width = 3;
+        break;
+    case ASIOSTInt32LSB:
+        width = 4;
+        break;
+    default:
+        return 0;
+    }
+    // The switch moves `width` bytes per sample on every channel: a narrower half (or one
+    // of unknown width) would be overrun. Wider halves are only partly used.
+    int32_t count = duplexState.inputBufferCount + duplexState.outputBufferCount;
+    if (count > kMaxBuffers) {
+        count = kMaxBuffers;
+    }
+    for (int32_t k = 1; k < count; ++k) {
+        const int32_t bytes = sampleTypeBytes(duplexState.channelInfos[k].type);
+        if (bytes < width) {
+            return 0;
+        }
+    }
+    return width;
+}
