@@ -1,0 +1,236 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "loopback_config.h"
+#include "loopback_samples.h"
+
+namespace {
+
+struct Parsed {
+    bool ok;
+    LoopbackConfig config;
+    std::string message;
+};
+
+Parsed parse(const char* text) {
+    Parsed result{};
+    char message[kLoopbackTextCapacity];
+    result.ok = parseLoopbackConfig(text, &result.config, message, sizeof message);
+    result.message = message;
+    return result;
+}
+
+} // namespace
+
+TEST(LoopbackConfig, DefaultsWhenUnsetOrEmpty) {
+    for (const char* text : {static_cast<const char*>(nullptr), "", " , ,"}) {
+        const Parsed p = parse(text);
+        ASSERT_TRUE(p.ok) << p.message;
+        const LoopbackConfig& c = p.config;
+        EXPECT_EQ(c.inputs, 8);
+        EXPECT_EQ(c.outputs, 8);
+        EXPECT_EQ(c.inType, ASIOSTInt32LSB);
+        EXPECT_EQ(c.outType, ASIOSTInt32LSB);
+        ASSERT_EQ(c.rateCount, 6);
+        EXPECT_EQ(c.rates[0], 44100.0);
+        EXPECT_EQ(c.rates[5], 192000.0);
+        EXPECT_EQ(c.reportRate, 0.0);
+        EXPECT_EQ(c.minBuf, 16);
+        EXPECT_EQ(c.maxBuf, 8192);
+        EXPECT_EQ(c.prefBuf, 256);
+        EXPECT_EQ(c.granularity, -1);
+        EXPECT_EQ(c.inExtra, 0);
+        EXPECT_EQ(c.outExtra, 0);
+        EXPECT_EQ(c.delay, -1);
+        EXPECT_EQ(c.clock, kClockRealtime);
+        EXPECT_TRUE(c.timeInfo);
+        EXPECT_TRUE(c.position);
+        EXPECT_TRUE(c.outputReady);
+        EXPECT_FALSE(c.startSwitch);
+        EXPECT_EQ(c.switches, -1);
+        EXPECT_EQ(c.drop, 0);
+        EXPECT_EQ(c.fail, 0u);
+        EXPECT_EQ(c.failChannelInfo, 0);
+        EXPECT_STREQ(c.errorText, "Loopback init failed");
+        EXPECT_STREQ(c.trace, "");
+    }
+}
+
+TEST(LoopbackConfig, EveryKeyTakesItsValue) {
+    const Parsed p = parse("inputs=2, outputs = 3,type=16,outtype=17,rates=48000,96000, 22050.5,"
+                           "reportrate=44100,minbuf=32,maxbuf=1024,prefbuf=128,granularity=0,"
+                           "inextra=5,outextra=7,delay=300,clock=fast,timeinfo=0,position=0,"
+                           "outputready=0,startswitch=1,switches=12,drop=4,fail=start,"
+                           "errortext=Box is off,trace=/tmp/x.trace");
+    ASSERT_TRUE(p.ok) << p.message;
+    const LoopbackConfig& c = p.config;
+    EXPECT_EQ(c.inputs, 2);
+    EXPECT_EQ(c.outputs, 3);
+    EXPECT_EQ(c.inType, ASIOSTInt16LSB);
+    EXPECT_EQ(c.outType, ASIOSTInt24LSB);
+    ASSERT_EQ(c.rateCount, 3);
+    EXPECT_EQ(c.rates[0], 48000.0);
+    EXPECT_EQ(c.rates[1], 96000.0);
+    EXPECT_EQ(c.rates[2], 22050.5);
+    EXPECT_EQ(c.reportRate, 44100.0);
+    EXPECT_EQ(c.minBuf, 32);
+    EXPECT_EQ(c.maxBuf, 1024);
+    EXPECT_EQ(c.prefBuf, 128);
+    EXPECT_EQ(c.granularity, 0);
+    EXPECT_EQ(c.inExtra, 5);
+    EXPECT_EQ(c.outExtra, 7);
+    EXPECT_EQ(c.delay, 300);
+    EXPECT_EQ(c.clock, kClockFast);
+    EXPECT_FALSE(c.timeInfo);
+    EXPECT_FALSE(c.position);
+    EXPECT_FALSE(c.outputReady);
+    EXPECT_TRUE(c.startSwitch);
+    EXPECT_EQ(c.switches, 12);
+    EXPECT_EQ(c.drop, 4);
+    EXPECT_EQ(c.fail, kFailStart);
+    EXPECT_STREQ(c.errorText, "Box is off");
+    EXPECT_STREQ(c.trace, "/tmp/x.trace");
+
+    const Parsed q = parse("intype=17,type=18,intype=16,switches=0,clock=realtime");
+    ASSERT_TRUE(q.ok) << q.message;
+    EXPECT_EQ(q.config.inType, ASIOSTInt16LSB); // later keys win, in order
+    EXPECT_EQ(q.config.outType, ASIOSTInt32LSB);
+    EXPECT_EQ(q.config.switches, 0);
+    EXPECT_EQ(q.config.clock, kClockRealtime);
+}
+
+TEST(LoopbackConfig, FailNamesOperationsAndAccumulates) {
+    const Parsed p = parse("fail=init,fail=channels,fail=buffersize,fail=cansamplerate,"
+                           "fail=setsamplerate,fail=createbuffers,fail=channelinfo:3");
+    ASSERT_TRUE(p.ok) << p.message;
+    EXPECT_EQ(p.config.fail, kFailInit | kFailChannels | kFailBufferSize | kFailCanSampleRate |
+                                 kFailSetSampleRate | kFailCreateBuffers);
+    EXPECT_EQ(p.config.failChannelInfo, 3);
+    for (const char* bad : {"fail=stop", "fail=channelinfo:0",
+                            "fail=channelinfo:", "fail=", "fail=channelinfo:x", "fail=Init"}) {
+        const Parsed q = parse(bad);
+        EXPECT_FALSE(q.ok) << bad;
+        EXPECT_NE(q.message.find("fail"), std::string::npos) << q.message;
+    }
+}
+
+TEST(LoopbackConfig, UnknownKeyIsNamed) {
+    const Parsed p = parse("inputs=2,colour=blue");
+    EXPECT_FALSE(p.ok);
+    EXPECT_EQ(p.message, "KORVANE_LOOPBACK: unknown key 'colour'");
+    EXPECT_FALSE(parse("Inputs=2").ok); // keys are lower case
+    const Parsed q = parse("inputs=2,48000");
+    EXPECT_FALSE(q.ok); // only a rates list continues past a comma
+    EXPECT_EQ(q.message, "KORVANE_LOOPBACK: '48000' is not key=value");
+}
+
+TEST(LoopbackConfig, BadValueNamesItsKey) {
+    const char* cases[][2] = {
+        {"inputs=-1", "inputs"},
+        {"inputs=4097", "inputs"},
+        {"outputs=x", "outputs"},
+        {"outputs=", "outputs"},
+        {"type=5", "type"},
+        {"intype=21", "intype"},
+        {"outtype=18.0", "outtype"},
+        {"rates=0", "rates"},
+        {"rates=44100,fast", "rates"},
+        {"rates=-48000", "rates"},
+        {"reportrate=abc", "reportrate"},
+        {"minbuf=-16", "minbuf"},
+        {"maxbuf=99999999", "maxbuf"},
+        {"prefbuf=1e3", "prefbuf"},
+        {"granularity=-2", "granularity"},
+        {"inextra=-1", "inextra"},
+        {"outextra=1x", "outextra"},
+        {"delay=-5", "delay"},
+        {"clock=slow", "clock"},
+        {"timeinfo=2", "timeinfo"},
+        {"position=yes", "position"},
+        {"outputready=", "outputready"},
+        {"startswitch=-1", "startswitch"},
+        {"switches=-1", "switches"},
+        {"drop=0", "drop"},
+        {"trace=", "trace"},
+        {"inputs=99999999999999999999999", "inputs"},
+    };
+    for (const auto& c : cases) {
+        const Parsed p = parse(c[0]);
+        EXPECT_FALSE(p.ok) << c[0];
+        EXPECT_EQ(p.message.rfind(std::string("KORVANE_LOOPBACK: bad value for ") + c[1] + ":", 0),
+                  0u)
+            << c[0] << " -> " << p.message;
+    }
+    EXPECT_EQ(parse("clock=slow").message, "KORVANE_LOOPBACK: bad value for clock: 'slow'");
+}
+
+TEST(LoopbackConfig, TraceSurvivesALaterFault) {
+    const Parsed p = parse("trace=t.log,inputs=many");
+    EXPECT_FALSE(p.ok);
+    EXPECT_STREQ(p.config.trace, "t.log");
+}
+
+TEST(LoopbackConfig, LongTextsAreCutOrRefused) {
+    const std::string longText(300, 'a');
+    const Parsed p = parse(("errortext=" + longText).c_str());
+    ASSERT_TRUE(p.ok);
+    EXPECT_EQ(std::string(p.config.errorText), longText.substr(0, kLoopbackTextCapacity - 1));
+    const Parsed q = parse(("trace=" + std::string(2000, 'b')).c_str());
+    EXPECT_FALSE(q.ok); // a cut path would trace into another file
+    const Parsed r = parse(("colour" + longText + "=1").c_str());
+    EXPECT_FALSE(r.ok);
+    EXPECT_LT(r.message.size(), static_cast<size_t>(kLoopbackTextCapacity));
+}
+
+TEST(LoopbackSamples, WidthsOfEveryType) {
+    const int32_t widths[][2] = {{0, 2},  {1, 3},  {2, 4},  {3, 4},  {4, 8},  {8, 4},  {11, 4},
+                                 {16, 2}, {17, 3}, {18, 4}, {19, 4}, {20, 8}, {24, 4}, {27, 4},
+                                 {32, 1}, {33, 1}, {40, 1}, {5, 0},  {21, 0}, {-1, 0}};
+    for (const auto& w : widths) {
+        EXPECT_EQ(loopbackSampleBytes(w[0]), w[1]) << w[0];
+    }
+}
+
+TEST(LoopbackSamples, IntegerWidthsAreRescaledByShifting) {
+    const uint8_t in16[] = {0x34, 0x12, 0xFE, 0xFF}; // 0x1234, -2
+    uint8_t out32[8] = {};
+    loopbackConvert(in16, ASIOSTInt16LSB, out32, ASIOSTInt32LSB, 2);
+    const uint8_t want32[] = {0, 0, 0x34, 0x12, 0, 0, 0xFE, 0xFF};
+    EXPECT_EQ(0, memcmp(out32, want32, 8));
+
+    const uint8_t in32[] = {0x78, 0x56, 0x34, 0x12, 0x21, 0x43, 0x65, 0x87};
+    uint8_t out16[4] = {};
+    loopbackConvert(in32, ASIOSTInt32LSB, out16, ASIOSTInt16LSB, 2);
+    const uint8_t want16[] = {0x34, 0x12, 0x65, 0x87};
+    EXPECT_EQ(0, memcmp(out16, want16, 4));
+
+    uint8_t out24[6] = {};
+    loopbackConvert(in16, ASIOSTInt16LSB, out24, ASIOSTInt24LSB, 2);
+    const uint8_t want24[] = {0, 0x34, 0x12, 0, 0xFE, 0xFF};
+    EXPECT_EQ(0, memcmp(out24, want24, 6));
+
+    // A right-justified container keeps its value sign-extended.
+    uint8_t container[8] = {};
+    loopbackConvert(in16, ASIOSTInt16LSB, container, ASIOSTInt32LSB16, 2);
+    const uint8_t wantContainer[] = {0x34, 0x12, 0, 0, 0xFE, 0xFF, 0xFF, 0xFF};
+    EXPECT_EQ(0, memcmp(container, wantContainer, 8));
+
+    uint8_t msb[4] = {};
+    loopbackConvert(in16, ASIOSTInt16LSB, msb, ASIOSTInt16MSB, 2);
+    const uint8_t wantMsb[] = {0x12, 0x34, 0xFF, 0xFE};
+    EXPECT_EQ(0, memcmp(msb, wantMsb, 4));
+}
+
+TEST(LoopbackSamples, FloatIsCopiedWhenEqualAndSilentOtherwise) {
+    const uint8_t in[] = {1, 2, 3, 4, 5, 6, 7, 8};
+    uint8_t same[8] = {};
+    loopbackConvert(in, ASIOSTFloat32LSB, same, ASIOSTFloat32LSB, 2);
+    EXPECT_EQ(0, memcmp(same, in, 8));
+    uint8_t other[8];
+    memset(other, 0x55, sizeof other);
+    loopbackConvert(in, ASIOSTFloat32LSB, other, ASIOSTInt32LSB, 2);
+    const uint8_t zero[8] = {};
+    EXPECT_EQ(0, memcmp(other, zero, 8));
+}
