@@ -74,6 +74,17 @@ double energy(const std::vector<float>& samples, size_t begin, size_t end) {
     return sum;
 }
 
+// Normalised over the frames that overlap at this delay only, so that a recording cut
+// short still gives 1 for a copy.
+double normalisedCorrelation(const std::vector<float>& played, size_t playedFrames,
+                             const std::vector<float>& recorded, uint32_t delay) {
+    const size_t overlap =
+        delay < recorded.size() ? std::min(playedFrames, recorded.size() - delay) : 0;
+    const double norm =
+        std::sqrt(energy(played, 0, overlap) * energy(recorded, delay, size_t(delay) + overlap));
+    return norm > 0 ? exactCorrelation(played, playedFrames, recorded, delay) / norm : 0;
+}
+
 } // namespace
 
 int32_t loaderNative(float sample, int width) {
@@ -174,13 +185,11 @@ DelayMatch findDelay(const std::vector<float>& played, const std::vector<float>&
         candidates.resize(kMaxCandidates);
     }
     double bestExact = -1;
-    double bestSigned = 0;
     for (const auto& candidate : candidates) {
         const double exact = exactCorrelation(played, used, recorded, candidate.second);
         const double magnitude = std::fabs(exact);
         if (magnitude > bestExact || (magnitude == bestExact && candidate.second < match.delay)) {
             bestExact = magnitude;
-            bestSigned = exact;
             match.delay = candidate.second;
         }
     }
@@ -188,8 +197,7 @@ DelayMatch findDelay(const std::vector<float>& played, const std::vector<float>&
         return match; // nothing overlaps at any lag
     }
     match.found = true;
-    const double overlapEnergy = energy(recorded, match.delay, match.delay + used);
-    match.correlation = bestSigned / std::sqrt(playedEnergy * overlapEnergy);
+    match.correlation = normalisedCorrelation(played, used, recorded, match.delay);
     return match;
 }
 
@@ -237,14 +245,10 @@ std::vector<ChannelCheck> checkRecording(const WavData& played, const WavData& r
         if (reference != nullptr) {
             if (options.delay >= 0) {
                 check.match.delay = uint32_t(options.delay);
-                const size_t used = std::min(reference->size(), samples.size());
-                const double product =
-                    exactCorrelation(*reference, used, samples, check.match.delay);
-                const double norm =
-                    std::sqrt(energy(*reference, 0, used) *
-                              energy(samples, check.match.delay, check.match.delay + used));
-                check.match.found = norm > 0;
-                check.match.correlation = norm > 0 ? product / norm : 0;
+                const size_t used = std::min<size_t>(reference->size(), kMaxCorrelatedFrames);
+                check.match.correlation =
+                    normalisedCorrelation(*reference, used, samples, check.match.delay);
+                check.match.found = check.match.correlation != 0;
             } else {
                 const uint32_t maxDelay =
                     options.maxDelay < 0

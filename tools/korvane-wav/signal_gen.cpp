@@ -154,8 +154,10 @@ void startSignal(SignalGenerator* generator, const SignalSpec& spec, const Signa
     generator->nextFrame = 0;
     generator->noiseState.assign(spec.channels, 0);
     for (uint32_t c = 0; c < spec.channels; ++c) {
-        // Each channel its own stream, so that channels do not correlate.
-        uint64_t mix = spec.seed + c;
+        // Each channel its own stream, so that channels do not correlate; the seed is
+        // hashed first, or seed s + 1 would play seed s's second channel.
+        uint64_t seed = spec.seed;
+        uint64_t mix = splitMix(&seed) + c;
         generator->noiseState[c] = splitMix(&mix);
     }
 }
