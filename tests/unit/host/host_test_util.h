@@ -1,0 +1,76 @@
+// Registry texts and clean-up shared by the driver list and loader tests.
+#pragma once
+
+#include <string>
+
+#include "host/driver_list.h"
+
+// Order-dependent key names hold letters, digits and blanks only: the systems fold
+// punctuation differently when they sort.
+inline std::string regHeader() {
+    return "Windows Registry Editor Version 5.00\n\n";
+}
+
+inline std::string regEscape(const std::string& text) {
+    std::string out;
+    for (char c : text) {
+        if (c == '\\' || c == '"') {
+            out += '\\';
+        }
+        out += c;
+    }
+    return out;
+}
+
+// A driver key; clsidLine and descriptionLine are whole value lines or empty.
+inline std::string driverKey(const std::string& name, const std::string& clsidLine,
+                             const std::string& descriptionLine = "") {
+    return "[HKEY_LOCAL_MACHINE\\SOFTWARE\\ASIO\\" + name + "]\n" + clsidLine + descriptionLine +
+           "\n";
+}
+
+inline std::string clsidLine(const std::string& classId) {
+    return "\"CLSID\"=\"" + classId + "\"\n";
+}
+
+inline std::string descriptionLine(const std::string& text) {
+    return "\"Description\"=\"" + regEscape(text) + "\"\n";
+}
+
+// The bytes of text as a binary value, without a terminator.
+inline std::string binaryLine(const std::string& valueName, const std::string& text) {
+    static const char digits[] = "0123456789abcdef";
+    std::string line = "\"" + valueName + "\"=hex:";
+    for (size_t i = 0; i < text.size(); ++i) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        line += i == 0 ? "" : ",";
+        line += digits[c >> 4];
+        line += digits[c & 15];
+    }
+    return line + "\n";
+}
+
+// A class registration; path is the server path as stored (not escaped yet).
+inline std::string classKey(const std::string& classId, const std::string& path = "@TEST_SERVER@") {
+    return "[HKEY_CLASSES_ROOT\\CLSID\\" + classId + "\\InprocServer32]\n@=\"" + regEscape(path) +
+           "\"\n\"ThreadingModel\"=\"Apartment\"\n\n";
+}
+
+inline std::string lowerCase(std::string text) {
+    for (char& c : text) {
+        if (c >= 'A' && c <= 'Z') {
+            c = static_cast<char>(c - 'A' + 'a');
+        }
+    }
+    return text;
+}
+
+// The list is never destroyed by the program; tests free what they built.
+inline void discardEntries(DriverList& list) {
+    while (list.entries != nullptr) {
+        DriverEntry* next = list.entries->next;
+        delete list.entries;
+        list.entries = next;
+    }
+    list.count = 0;
+}
