@@ -5,6 +5,7 @@
 #include "frontend/run_state.h"
 #include "host/driver_manager.h"
 #include "host/host_calls.h"
+#include "host_test_util.h"
 #include "support/fake_driver.h"
 
 namespace {
@@ -261,6 +262,7 @@ TEST_F(HostCalls, InitFailureDropsDriverButManagerKeepsIt) {
     EXPECT_EQ(manager.currentIndex, -1);
     manager.releaseCurrentDriver();
     EXPECT_EQ(releases(fake), 1);
+    discardEntries(manager);
 }
 
 TEST_F(HostCalls, ExitReleasesOnceThroughManager) {
@@ -277,6 +279,7 @@ TEST_F(HostCalls, ExitReleasesOnceThroughManager) {
     EXPECT_EQ(ASIOExit(), ASE_OK);
     EXPECT_EQ(releases(fake), 1);
     EXPECT_EQ(ASIOStart(), ASE_NotPresent);
+    discardEntries(manager);
 }
 
 TEST_F(HostCalls, ExitWithoutManagerOnlyForgetsDriver) {
