@@ -181,7 +181,9 @@ TEST(RegistryFixture, ReplacesAndRemovesOnlyWhatItInstalled) {
                                 "\"Value\"=\"one\"\n"));
     ASSERT_TRUE(fixture.install("REGEDIT4\n"
                                 "[HKEY_CURRENT_USER\\Software\\KorvanePlatformTests\\Second]\n"
-                                "\"Value\"=\"two\"\n"));
+                                "\"Value\"=\"two\"\n"
+                                "[HKEY_CURRENT_USER\\Software]\n"
+                                "\"KorvanePlatformTestsValue\"=\"in a key that was there\"\n"));
     HKEY key = nullptr;
     EXPECT_EQ(RegOpenKeyA(HKEY_CURRENT_USER, "Software\\KorvanePlatformTests\\First", &key),
               ERROR_FILE_NOT_FOUND);
@@ -190,9 +192,18 @@ TEST(RegistryFixture, ReplacesAndRemovesOnlyWhatItInstalled) {
     EXPECT_EQ(asText(readValue(key, "Value")), "two");
     RegCloseKey(key);
 
+    ASSERT_EQ(RegOpenKeyA(HKEY_CURRENT_USER, "Software", &key), ERROR_SUCCESS);
+    EXPECT_EQ(asText(readValue(key, "KorvanePlatformTestsValue")), "in a key that was there");
+    RegCloseKey(key);
+
     fixture.remove();
     EXPECT_EQ(RegOpenKeyA(HKEY_CURRENT_USER, "Software\\KorvanePlatformTests", &key),
               ERROR_FILE_NOT_FOUND);
+    // On Linux nothing at all is left, on Windows the key that was there before.
+    if (RegOpenKeyA(HKEY_CURRENT_USER, "Software", &key) == ERROR_SUCCESS) {
+        EXPECT_EQ(readValue(key, "KorvanePlatformTestsValue").result, ERROR_FILE_NOT_FOUND);
+        RegCloseKey(key);
+    }
     // What was there before stays.
     ASSERT_EQ(RegOpenKeyA(HKEY_CURRENT_USER, "", &key), ERROR_SUCCESS);
     RegCloseKey(key);
