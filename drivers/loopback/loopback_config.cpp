@@ -48,10 +48,10 @@ bool parseInteger(Span s, int64_t min, int64_t max, int64_t* out) {
         if (c < '0' || c > '9') {
             return false;
         }
-        value = value * 10 + (c - '0');
-        if (value > (int64_t{1} << 62)) {
-            return false;
+        if (value > ((int64_t{1} << 62) - (c - '0')) / 10) {
+            return false; // checked before it could overflow
         }
+        value = value * 10 + (c - '0');
     }
     if (negative) {
         value = -value;
