@@ -13,6 +13,7 @@
 
 #include "loopback_config.h"
 #include "loopback_samples.h"
+#include "loopback_timer.h"
 #include "loopback_trace.h"
 
 const GUID kLoopbackClsid = {
@@ -152,6 +153,7 @@ private:
     // thread, which is created after it and joined before anyone else reads them.
     std::thread thread_;
     bool running_ = false;
+    bool fineTimer_ = false;
     std::atomic<bool> stopRequested_{false};
     std::atomic<bool> inSwitch_{false};
     std::atomic<std::thread::id> switchThread_{};
@@ -653,11 +655,15 @@ ASIOError LoopbackDriver::start() {
     if (config_.startSwitch && config_.switches != 0) {
         runSwitch();
     }
+    fineTimer_ = config_.clock == kClockRealtime;
+    if (fineTimer_) {
+        loopbackFineTimer(true);
+    }
     // std::thread reports a failure to create the thread only by throwing.
     try {
         thread_ = std::thread(&LoopbackDriver::streamLoop, this, epoch);
     } catch (const std::system_error&) {
-        running_ = false;
+        endStreaming();
         return ASE_HWMalfunction;
     }
     return ASE_OK;
@@ -680,6 +686,10 @@ void LoopbackDriver::endStreaming() {
         thread_.join();
     }
     running_ = false;
+    if (fineTimer_) {
+        loopbackFineTimer(false);
+        fineTimer_ = false;
+    }
     loopbackTracef(
         config_.trace, "stats switches=%lld getSamplePosition=%lld outputReady=%lld late=%lld",
         static_cast<long long>(switchCount_), static_cast<long long>(positionCalls_.load()),
