@@ -10,6 +10,7 @@
 #include "frontend/run_state.h"
 #include "host/driver_manager.h"
 #include "host/host_calls.h"
+#include "platform/interrupt.h"
 #include "platform/win32.h"
 #include "wav/play_loader.h"
 #include "wav/record_writer.h"
@@ -210,7 +211,10 @@ int prepareStores(const RunArguments& args) {
 
 int startDevice() {
     duplexState.streaming.store(true, std::memory_order_release);
+    // From here to the stop, Ctrl+C and its kin end the stream instead of the process.
+    installInterruptHandler();
     if (ASIOStart() != ASE_OK) {
+        removeInterruptHandler();
         duplexState.streaming.store(false, std::memory_order_release);
         std::printf("Error: Failed to start ASIO driver!\n\n");
         return refuse(kHeldStores, kExitStart);
@@ -220,7 +224,7 @@ int startDevice() {
 }
 
 void showProgressUntilStopped() {
-    while (!duplexState.stopped.load(std::memory_order_acquire)) {
+    while (!duplexState.stopped.load(std::memory_order_acquire) && !interruptRequested()) {
         Sleep(100);
         std::printf(
             "%d ms / %d samples",
@@ -231,13 +235,34 @@ void showProgressUntilStopped() {
     }
 }
 
+// Frames every recorded channel holds once the device is stopped. While the material lasts,
+// each switch that moves blocks records one buffer and takes one buffer off playFramesLeft
+// (a switch that moves nothing takes nothing off), so the difference counts exactly the
+// recorded frames, with or without recorded channels. Once stopped is up, playFramesLeft
+// wraps past 0 and the store is full.
+uint32_t framesRecorded(bool complete) {
+    if (complete || playFramesLeft > recordFrames) {
+        return recordFrames;
+    }
+    return recordFrames - playFramesLeft;
+}
+
 int finish(const RunArguments& args) {
     ASIOStop();
     duplexState.streaming.store(false, std::memory_order_release);
+    // No switch comes after the stop, so both values are final. An interrupt that came
+    // after the last block of material still leaves a complete recording: a normal end.
+    const bool complete = duplexState.stopped.load(std::memory_order_acquire);
+    const uint32_t frames = framesRecorded(complete);
+    // After an interrupt the handler stays until the recording is written, so that another
+    // Ctrl+C, or a closed console held by the handler, does not lose it.
+    if (!interruptRequested()) {
+        removeInterruptHandler();
+    }
     ASIODisposeBuffers();
     ASIOExit();
     driverManager->releaseCurrentDriver();
-    std::printf("\n\nPlay & Record Stopped!\n\n");
+    std::printf(complete ? "\n\nPlay & Record Stopped!\n\n" : "\n\nPlay & Record Interrupted!\n\n");
 
     const uint32_t outOfStep = duplexState.lostSwitches.load() + duplexState.streamNotices.load();
     if (outOfStep != 0) {
@@ -247,11 +272,18 @@ int finish(const RunArguments& args) {
     }
     releasePlayStore();
     std::printf("Converting and storing recorded data...\n");
-    const int written = writeRecordFile(args.recordPath);
+    const int written = writeRecordFileFrames(args.recordPath, frames);
+    const uint32_t framesWanted = recordFrames;
     releaseRecordStore();
+    removeInterruptHandler();
     if (written != kRecordWritten) {
         std::printf("Error: Unable to write output WAV file %s!\n", args.recordPath);
         return kExitRecordFile;
+    }
+    if (!complete) {
+        std::printf("Recording cut short: %u of %u frames.\n", static_cast<unsigned>(frames),
+                    static_cast<unsigned>(framesWanted));
+        return kExitInterrupted;
     }
     std::printf("Done!\n");
     return outOfStep != 0 ? kExitLostBlocks : kExitDone;

@@ -18,6 +18,10 @@ extern "C" void onInterrupt(int) {
 
 void installInterruptHandler() {
     requested.store(false);
+    // A second install must not take our own handler for the one to restore.
+    if (installed) {
+        return;
+    }
     struct sigaction action {};
     action.sa_handler = onInterrupt;
     sigemptyset(&action.sa_mask);

@@ -27,6 +27,9 @@ BOOL WINAPI onConsoleEvent(DWORD event) {
 void installInterruptHandler() {
     requested.store(false);
     released.store(false);
+    if (installed) {
+        return; // registered once, so that one removal unregisters it
+    }
     SetConsoleCtrlHandler(onConsoleEvent, TRUE);
     installed = true;
 }
