@@ -108,6 +108,9 @@ void walkKey(HKEY key, const RegTextKey* expected, int depth, Walk& walk) {
                 continue; // cannot be named through a C string
             }
         }
+        if (names[i].empty()) {
+            continue; // a name that begins with a zero byte; "" opens the key itself
+        }
         HKEY child = nullptr;
         const LONG opened = RegOpenKeyExA(key, names[i].c_str(), 0, KEY_READ, &child);
         if (sub == nullptr && opened == ERROR_FILE_NOT_FOUND) {
