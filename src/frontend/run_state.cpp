@@ -3,6 +3,8 @@
 #include <cstddef>
 #include <new>
 
+#include "platform/memory.h"
+
 DuplexState duplexState;
 
 int32_t bytesPerSample = 4;
@@ -35,6 +37,8 @@ bool allocateRecordStore() {
             releaseRecordStore();
             return false;
         }
+        // Mapped now, so that the buffer switch does not take the page faults.
+        prepareLargeBlock(recordBuffers[c], blockBytes);
         recordCursors[c] = recordBuffers[c];
     }
     return true;
