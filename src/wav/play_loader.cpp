@@ -5,6 +5,7 @@
 #include <new>
 
 #include "frontend/run_state.h"
+#include "platform/memory.h"
 #include "wav/wav_format.h"
 #include "wav/wav_io.h"
 
@@ -24,6 +25,7 @@ NativeRange nativeRange(int width) {
 
 // Truncates toward zero; clips what lies beyond the native range; NaN becomes silence.
 // Clipping before the truncation gives the same integers, since both bounds are whole.
+// A plain loop over contiguous samples, which the compiler turns into vector code.
 void convertSamples(const uint8_t* raw, int32_t* out, size_t count, NativeRange range) {
     for (size_t i = 0; i < count; ++i) {
         const uint32_t bits = loadLe32(raw + 4 * i);
@@ -37,32 +39,86 @@ void convertSamples(const uint8_t* raw, int32_t* out, size_t count, NativeRange 
     }
 }
 
+// One channel's samples of a chunk of interleaved frames, appended to its block. Three-byte
+// samples go out four at a time as three whole words.
 template <int Width>
 void scatterChannel(const int32_t* staged, size_t stride, size_t frames, uint8_t* dst) {
-    for (size_t f = 0; f < frames; ++f) {
-        const uint32_t n = uint32_t(staged[f * stride]);
-        for (int b = 0; b < Width; ++b) {
-            dst[f * Width + b] = uint8_t(n >> (8 * b));
+    if (Width == 2) {
+        for (size_t f = 0; f < frames; ++f) {
+            storeLe16(dst + 2 * f, uint32_t(staged[f * stride]));
+        }
+    } else if (Width == 4) {
+        for (size_t f = 0; f < frames; ++f) {
+            storeLe32(dst + 4 * f, uint32_t(staged[f * stride]));
+        }
+    } else {
+        size_t f = 0;
+        for (; f + 4 <= frames; f += 4) {
+            const uint64_t a = uint32_t(staged[f * stride]) & 0xFFFFFFu;
+            const uint64_t b = uint32_t(staged[(f + 1) * stride]) & 0xFFFFFFu;
+            const uint32_t c = uint32_t(staged[(f + 2) * stride]);
+            const uint32_t d = uint32_t(staged[(f + 3) * stride]);
+            storeLe64(dst + 3 * f, a | b << 24 | uint64_t(c) << 48);
+            storeLe32(dst + 3 * f + 8, (c >> 16 & 0xFF) | d << 8);
+        }
+        for (; f < frames; ++f) {
+            const uint32_t n = uint32_t(staged[f * stride]);
+            dst[3 * f] = uint8_t(n);
+            dst[3 * f + 1] = uint8_t(n >> 8);
+            dst[3 * f + 2] = uint8_t(n >> 16);
         }
     }
 }
 
-// Splits interleaved frames into the channel blocks, advancing every cursor.
-void scatterFrames(const int32_t* staged, uint32_t channels, size_t frames, int width,
-                   uint8_t** cursors) {
+template <int Width>
+void scatterChunk(const int32_t* staged, uint32_t channels, size_t frames, uint8_t** cursors) {
     for (uint32_t c = 0; c < channels; ++c) {
-        switch (width) {
-        case 2:
-            scatterChannel<2>(staged + c, channels, frames, cursors[c]);
-            break;
-        case 3:
-            scatterChannel<3>(staged + c, channels, frames, cursors[c]);
-            break;
-        default:
-            scatterChannel<4>(staged + c, channels, frames, cursors[c]);
-            break;
+        scatterChannel<Width>(staged + c, channels, frames, cursors[c]);
+        cursors[c] += frames * Width;
+    }
+}
+
+void scatterChunk(int width, const int32_t* staged, uint32_t channels, size_t frames,
+                  uint8_t** cursors) {
+    switch (width) {
+    case 2:
+        scatterChunk<2>(staged, channels, frames, cursors);
+        break;
+    case 3:
+        scatterChunk<3>(staged, channels, frames, cursors);
+        break;
+    default:
+        scatterChunk<4>(staged, channels, frames, cursors);
+        break;
+    }
+}
+
+// Samples converted at a time: the staged integers stay in the first-level cache while
+// they are split into the channel blocks.
+constexpr size_t kChunkSamples = 4096;
+
+// Converts whole interleaved frames and splits them into the channel blocks, advancing
+// every cursor.
+void convertFrames(const uint8_t* raw, uint32_t channels, size_t frames, int width,
+                   NativeRange range, uint8_t** cursors) {
+    int32_t staged[kChunkSamples];
+    if (channels > kChunkSamples) {
+        // Frames wider than a chunk: each in pieces of channels.
+        for (size_t f = 0; f < frames; ++f) {
+            for (uint32_t c = 0; c < channels; c += uint32_t(kChunkSamples)) {
+                const uint32_t n = std::min(channels - c, uint32_t(kChunkSamples));
+                convertSamples(raw + (f * channels + c) * 4, staged, n, range);
+                scatterChunk(width, staged, n, 1, cursors + c);
+            }
         }
-        cursors[c] += frames * size_t(width);
+        return;
+    }
+    const size_t chunkFrames = kChunkSamples / channels;
+    for (size_t done = 0; done < frames;) {
+        const size_t count = std::min(chunkFrames, frames - done);
+        convertSamples(raw + done * channels * 4, staged, count * channels, range);
+        scatterChunk(width, staged, channels, count, cursors);
+        done += count;
     }
 }
 
@@ -98,18 +154,17 @@ int loadSamples(FILE* file, const WavHeader& header) {
         std::min<size_t>(std::max<size_t>(1, kWavWorkBytes / frameBytes), frames);
 
     uint8_t* raw = new (std::nothrow) uint8_t[workFrames * frameBytes];
-    int32_t* staged = new (std::nothrow) int32_t[workFrames * channels];
     uint8_t** blocks = new (std::nothrow) uint8_t*[channels]();
     uint8_t** cursors = new (std::nothrow) uint8_t*[channels]();
-    bool complete = raw != nullptr && staged != nullptr && blocks != nullptr && cursors != nullptr;
+    bool complete = raw != nullptr && blocks != nullptr && cursors != nullptr;
     for (uint32_t c = 0; complete && c < channels; ++c) {
         blocks[c] = new (std::nothrow) uint8_t[blockBytes];
         complete = blocks[c] != nullptr;
         cursors[c] = blocks[c];
+        prepareLargeBlock(blocks[c], blockBytes);
     }
     if (!complete) {
         freeStore(blocks, cursors, channels);
-        delete[] staged;
         delete[] raw;
         return kWavNoMemory;
     }
@@ -127,15 +182,13 @@ int loadSamples(FILE* file, const WavHeader& header) {
             std::memset(raw + whole, 0, wanted - whole);
             cutShort = true;
         }
-        convertSamples(raw, staged, count * channels, range);
-        scatterFrames(staged, channels, count, width, cursors);
+        convertFrames(raw, channels, count, width, range, cursors);
         done += count;
     }
     for (uint32_t c = 0; c < channels; ++c) {
         std::memset(cursors[c], 0, size_t(blocks[c] + blockBytes - cursors[c]));
         cursors[c] = blocks[c];
     }
-    delete[] staged;
     delete[] raw;
 
     playChannels = channels;

@@ -14,36 +14,67 @@ namespace {
 // Native sample in the top bytes of a 32-bit word, divided by 2^31 (the single-precision
 // value of 2^31 - 1). Scaling by a power of two is exact, so the one rounding is that of
 // the word to single precision, ties to even.
+inline void storeSample(uint32_t word, uint8_t* out) {
+    const float value = float(int32_t(word)) * (1.0f / 2147483648.0f);
+    uint32_t bits;
+    std::memcpy(&bits, &value, sizeof bits);
+    storeLe32(out, bits);
+}
+
+// Three-byte samples are read as whole words that start one byte early, the stray byte
+// masked off; the first one byte by byte, since its word would start before the channel.
 template <int Width>
 void gatherChannel(const uint8_t* src, size_t frames, size_t stride, uint8_t* out) {
-    for (size_t f = 0; f < frames; ++f) {
-        uint32_t word = 0;
-        for (int b = 0; b < Width; ++b) {
-            word |= uint32_t(src[f * Width + b]) << (8 * (4 - Width + b));
+    if (Width == 2) {
+        for (size_t f = 0; f < frames; ++f) {
+            storeSample(loadLe16(src + 2 * f) << 16, out + f * stride);
         }
-        const float value = float(int32_t(word)) * (1.0f / 2147483648.0f);
-        uint32_t bits;
-        std::memcpy(&bits, &value, sizeof bits);
-        storeLe32(out + f * stride, bits);
+    } else if (Width == 4) {
+        for (size_t f = 0; f < frames; ++f) {
+            storeSample(loadLe32(src + 4 * f), out + f * stride);
+        }
+    } else {
+        storeSample(uint32_t(src[0]) << 8 | uint32_t(src[1]) << 16 | uint32_t(src[2]) << 24, out);
+        for (size_t f = 1; f < frames; ++f) {
+            storeSample(loadLe32(src + 3 * f - 1) & 0xFFFFFF00u, out + f * stride);
+        }
     }
 }
 
-// Interleaves `frames` frames from the cursors into out, advancing every cursor.
-void gatherFrames(uint8_t** cursors, uint32_t channels, size_t frames, int width, uint8_t* out) {
+template <int Width>
+void gatherChunk(uint8_t* const* cursors, uint32_t channels, size_t first, size_t frames,
+                 uint8_t* out) {
     const size_t stride = size_t(channels) * 4;
     for (uint32_t c = 0; c < channels; ++c) {
-        uint8_t* dst = out + size_t(c) * 4;
+        gatherChannel<Width>(cursors[c] + first * Width, frames, stride, out + size_t(c) * 4);
+    }
+}
+
+// Bytes of the work block interleaved at a time: all channels fill the same cache lines
+// while those stay in the first-level cache.
+constexpr size_t kChunkBytes = size_t(16) << 10;
+
+// Interleaves `frames` frames from the cursors into out, advancing every cursor.
+void gatherFrames(uint8_t** cursors, uint32_t channels, size_t frames, int width, uint8_t* out) {
+    const size_t frameBytes = size_t(channels) * 4;
+    const size_t chunkFrames = std::max<size_t>(1, kChunkBytes / frameBytes);
+    for (size_t done = 0; done < frames;) {
+        const size_t count = std::min(chunkFrames, frames - done);
+        uint8_t* chunk = out + done * frameBytes;
         switch (width) {
         case 2:
-            gatherChannel<2>(cursors[c], frames, stride, dst);
+            gatherChunk<2>(cursors, channels, done, count, chunk);
             break;
         case 3:
-            gatherChannel<3>(cursors[c], frames, stride, dst);
+            gatherChunk<3>(cursors, channels, done, count, chunk);
             break;
         default:
-            gatherChannel<4>(cursors[c], frames, stride, dst);
+            gatherChunk<4>(cursors, channels, done, count, chunk);
             break;
         }
+        done += count;
+    }
+    for (uint32_t c = 0; c < channels; ++c) {
         cursors[c] += frames * size_t(width);
     }
 }

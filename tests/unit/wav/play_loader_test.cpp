@@ -141,6 +141,42 @@ TEST_F(PlayLoaderTest, MatchesTheReferenceConversionOnRandomData) {
     }
 }
 
+// From one channel to frames wider than the loader converts at a time, with frame counts
+// that end its chunks and its groups of samples anywhere, and no padding after the last.
+TEST_F(PlayLoaderTest, MatchesTheReferenceAtAnyChannelAndFrameCount) {
+    std::mt19937 random(77);
+    std::uniform_real_distribution<float> around(-1.1f, 1.1f);
+    const struct {
+        uint32_t channels;
+        uint32_t frames;
+    } shapes[] = {{1, 1},    {1, 3},    {1, 8197}, {2, 5},    {5, 2459},
+                  {8, 1031}, {64, 133}, {100, 43}, {4097, 3}, {8193, 2}};
+    for (const auto& shape : shapes) {
+        std::vector<float> samples(size_t(shape.channels) * shape.frames);
+        for (float& x : samples) {
+            x = around(random);
+        }
+        const std::string file = writeFile("shape.wav", floatWav(shape.channels, samples));
+        for (int width = 2; width <= 4; ++width) {
+            resetRunState();
+            ASSERT_EQ(probeAndLoad(file, width, 1), kWavOk);
+            ASSERT_EQ(playFramesLeft, shape.frames);
+            size_t mismatches = 0;
+            for (uint32_t c = 0; c < shape.channels; ++c) {
+                const uint8_t* b = playBuffers[c];
+                for (uint32_t f = 0; f < shape.frames; ++f) {
+                    const Bytes expected =
+                        referenceNativeBytes(samples[size_t(f) * shape.channels + c], width);
+                    mismatches += !std::equal(expected.begin(), expected.end(), b + f * width);
+                }
+            }
+            EXPECT_EQ(mismatches, 0u)
+                << shape.channels << " x " << shape.frames << " at width " << width;
+            expectCursorsAtBlockStarts();
+        }
+    }
+}
+
 TEST_F(PlayLoaderTest, TreatsSamplesMissingFromAShortDataChunkAsSilence) {
     const uint32_t channels = 2;
     // A small store, likely to reuse the blocks just freed, and one over several work blocks.

@@ -137,6 +137,41 @@ TEST_F(RecordWriterTest, MatchesTheReferenceConversionOnRandomData) {
     }
 }
 
+// From one channel to frames wider than the writer interleaves at a time, with frame
+// counts that end its chunks anywhere.
+TEST_F(RecordWriterTest, MatchesTheReferenceAtAnyChannelAndFrameCount) {
+    std::mt19937 random(31);
+    const struct {
+        uint32_t channels;
+        uint32_t frames;
+    } shapes[] = {{1, 1}, {1, 2}, {1, 4099}, {3, 1}, {8, 517}, {64, 67}, {100, 45}, {4097, 2}};
+    const std::string p = path("shape.wav");
+    for (const auto& shape : shapes) {
+        for (int width = 2; width <= 4; ++width) {
+            resetRunState();
+            std::vector<Bytes> blocks;
+            for (uint32_t c = 0; c < shape.channels; ++c) {
+                blocks.push_back(randomBytes(random, size_t(shape.frames) * size_t(width)));
+            }
+            fillStore(width, shape.channels, blocks);
+            ASSERT_EQ(writeRecordFile(p.c_str()), kRecordWritten);
+            const Bytes file = readFile(p);
+            ASSERT_EQ(file.size(), 44 + size_t(shape.frames) * shape.channels * 4);
+            size_t mismatches = 0;
+            for (uint32_t f = 0; f < shape.frames; ++f) {
+                for (uint32_t c = 0; c < shape.channels; ++c) {
+                    const float expected =
+                        referenceFloat(&blocks[c][size_t(f) * size_t(width)], width);
+                    mismatches += floatBits(sample(file, size_t(f) * shape.channels + c)) !=
+                                  floatBits(expected);
+                }
+            }
+            EXPECT_EQ(mismatches, 0u)
+                << shape.channels << " x " << shape.frames << " at width " << width;
+        }
+    }
+}
+
 TEST_F(RecordWriterTest, WritesOnlyTheFramesAskedFor) {
     playSampleRate = 8000;
     fillStore(2, 2, {{1, 0, 2, 0, 3, 0, 4, 0}, {5, 0, 6, 0, 7, 0, 8, 0}});
