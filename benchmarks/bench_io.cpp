@@ -1,0 +1,248 @@
+// korvane-bench-io: one timed phase per process, for scripts/bench to alternate with the
+// anchors it compares against. Prints the phase's wall and CPU time in seconds on stdout.
+//   load FILE WIDTH          the playback loader at a native width
+//   read FILE                the file read in 1 MiB blocks: what the loader cannot beat
+//   readfill FILE WIDTH      the same, each block's share of a store of that width written
+//                            once: the least any loader into memory has to do
+//   write FILE OUT WIDTH     the recording writer, its store loaded from FILE beforehand
+//   writeblocks OUT BYTES    BYTES written in 1 MiB blocks: what the writer cannot beat
+//   run [--quiet] PROGRAM ARGS...
+//                            a whole child process (its output discarded with --quiet):
+//                            wall and CPU time, peak resident KiB, exit status
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "frontend/run_state.h"
+#include "platform/memory.h"
+#include "wav/play_loader.h"
+#include "wav/record_writer.h"
+#include "wav/wav_format.h"
+
+namespace {
+
+constexpr size_t kBlockBytes = size_t(1) << 20;
+
+double now() {
+    using Clock = std::chrono::steady_clock;
+    return std::chrono::duration<double>(Clock::now().time_since_epoch()).count();
+}
+
+double seconds(const timeval& t) {
+    return double(t.tv_sec) + 1e-6 * double(t.tv_usec);
+}
+
+double cpuNow() {
+    struct rusage usage;
+    getrusage(RUSAGE_SELF, &usage);
+    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
+
+// Wall and CPU time of one phase.
+struct Timer {
+    double wall = now();
+    double cpu = cpuNow();
+    void print() const { std::printf("%.6f %.6f\n", now() - wall, cpuNow() - cpu); }
+};
+
+int fail(const char* what, const char* path) {
+    std::fprintf(stderr, "korvane-bench-io: %s %s\n", what, path);
+    return 1;
+}
+
+bool probePlayFile(const char* path) {
+    uint32_t tag = 0;
+    uint32_t bits = 0;
+    return probeWavFile(path, &tag, &playSampleRate, &bits, &playChannels, &playFramesLeft) ==
+               kWavOk &&
+           tag == kWavFormatFloat && bits == 32 && playFramesLeft != 0;
+}
+
+// The run's order: probe into the globals, then load at the native width.
+int loadStore(const char* path, int width, Timer* timer) {
+    if (!probePlayFile(path)) {
+        return fail("not a float WAV file:", path);
+    }
+    bytesPerSample = width;
+    bufferFrames = 1; // no padding: the store holds exactly the file's samples
+    *timer = Timer();
+    return loadPlayFile(path) == kWavOk ? 0 : fail("cannot load", path);
+}
+
+int timeLoad(const char* path, int width) {
+    Timer timer;
+    if (loadStore(path, width, &timer) != 0) {
+        return 1;
+    }
+    timer.print();
+    releasePlayStore();
+    return 0;
+}
+
+int timeRead(const char* path) {
+    std::vector<uint8_t> block(kBlockBytes);
+    const Timer timer;
+    FILE* file = std::fopen(path, "rb");
+    if (file == nullptr) {
+        return fail("cannot open", path);
+    }
+    while (std::fread(block.data(), 1, block.size(), file) == block.size()) {
+    }
+    std::fclose(file);
+    timer.print();
+    return 0;
+}
+
+int timeReadFill(const char* path, int width) {
+    if (!probePlayFile(path)) {
+        return fail("not a float WAV file:", path);
+    }
+    const uint32_t channels = playChannels;
+    const size_t frames = playFramesLeft;
+    const size_t frameBytes = size_t(channels) * 4;
+    std::vector<uint8_t> block(kBlockBytes / frameBytes * frameBytes);
+    std::vector<uint8_t*> store(channels);
+    const Timer timer;
+    for (uint8_t*& b : store) {
+        b = new uint8_t[frames * size_t(width)];
+        prepareLargeBlock(b, frames * size_t(width));
+    }
+    FILE* file = std::fopen(path, "rb");
+    if (file == nullptr) {
+        return fail("cannot open", path);
+    }
+    std::fseek(file, long(kWavHeaderBytes), SEEK_SET);
+    size_t done = 0;
+    size_t got;
+    while ((got = std::fread(block.data(), 1, block.size(), file)) >= frameBytes) {
+        const size_t count = std::min(got / frameBytes, frames - done);
+        for (uint8_t* b : store) {
+            std::memset(b + done * size_t(width), block[got - 1], count * size_t(width));
+        }
+        done += count;
+    }
+    std::fclose(file);
+    timer.print();
+    for (uint8_t* b : store) {
+        delete[] b;
+    }
+    return 0;
+}
+
+int timeWrite(const char* in, const char* out, int width) {
+    Timer ignored;
+    if (loadStore(in, width, &ignored) != 0) {
+        return 1;
+    }
+    // The loaded samples become the recording, as the buffer switch would leave them.
+    recordChannels = playChannels;
+    recordFrames = playFramesLeft;
+    recordBuffers = playBuffers;
+    recordCursors = playCursors;
+    playBuffers = nullptr;
+    playCursors = nullptr;
+    const Timer timer;
+    const int written = writeRecordFile(out);
+    if (written != kRecordWritten) {
+        return fail("cannot write", out);
+    }
+    timer.print();
+    releaseRecordStore();
+    return 0;
+}
+
+int timeWriteBlocks(const char* out, unsigned long long bytes) {
+    std::vector<uint8_t> block(kBlockBytes);
+    for (size_t i = 0; i < block.size(); ++i) {
+        block[i] = uint8_t(i * 131 + 7);
+    }
+    const Timer timer;
+    FILE* file = std::fopen(out, "wb");
+    if (file == nullptr) {
+        return fail("cannot create", out);
+    }
+    bool ok = true;
+    while (ok && bytes > 0) {
+        const size_t n = bytes < block.size() ? size_t(bytes) : block.size();
+        ok = std::fwrite(block.data(), 1, n, file) == n;
+        bytes -= n;
+    }
+    ok = std::fclose(file) == 0 && ok;
+    if (!ok) {
+        return fail("cannot write", out);
+    }
+    timer.print();
+    return 0;
+}
+
+int timeRun(char** argv, bool quiet) {
+    const double start = now();
+    const pid_t child = fork();
+    if (child < 0) {
+        return fail("cannot start", argv[0]);
+    }
+    if (child == 0) {
+        if (quiet) {
+            const int null = open("/dev/null", O_WRONLY);
+            dup2(null, 1);
+            dup2(null, 2);
+        }
+        execvp(argv[0], argv);
+        std::perror(argv[0]);
+        _exit(127);
+    }
+    int status = 0;
+    struct rusage usage;
+    if (wait4(child, &status, 0, &usage) != child) {
+        return fail("lost the child", argv[0]);
+    }
+    const double wall = now() - start;
+    const int code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    const double cpu = seconds(usage.ru_utime) + seconds(usage.ru_stime);
+    std::printf("%.6f %.6f %ld %d\n", wall, cpu, usage.ru_maxrss, code);
+    return 0;
+}
+
+int width(const char* text) {
+    const int w = std::atoi(text);
+    return w >= 2 && w <= 4 ? w : 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const char* usage = "usage: korvane-bench-io load FILE WIDTH | read FILE |"
+                        " readfill FILE WIDTH | write FILE OUT WIDTH | writeblocks OUT BYTES |"
+                        " run [--quiet] PROGRAM ARGS...\n";
+    if (argc >= 3 && std::strcmp(argv[1], "run") == 0) {
+        const bool quiet = std::strcmp(argv[2], "--quiet") == 0;
+        if (argc >= 3 + int(quiet)) {
+            return timeRun(argv + 2 + int(quiet), quiet);
+        }
+    }
+    if (argc == 4 && std::strcmp(argv[1], "load") == 0 && width(argv[3]) != 0) {
+        return timeLoad(argv[2], width(argv[3]));
+    }
+    if (argc == 3 && std::strcmp(argv[1], "read") == 0) {
+        return timeRead(argv[2]);
+    }
+    if (argc == 4 && std::strcmp(argv[1], "readfill") == 0 && width(argv[3]) != 0) {
+        return timeReadFill(argv[2], width(argv[3]));
+    }
+    if (argc == 5 && std::strcmp(argv[1], "write") == 0 && width(argv[4]) != 0) {
+        return timeWrite(argv[2], argv[3], width(argv[4]));
+    }
+    if (argc == 4 && std::strcmp(argv[1], "writeblocks") == 0) {
+        return timeWriteBlocks(argv[2], std::strtoull(argv[3], nullptr, 10));
+    }
+    std::fputs(usage, stderr);
+    return 2;
+}
