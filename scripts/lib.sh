@@ -22,10 +22,24 @@ wine_start() {
     local prefix=$1
     mkdir -p "$prefix"
     wine_prefixes+=("$prefix")
-    WINEPREFIX=$prefix WINEDEBUG=-all wineserver -p
-    if [ ! -f "$prefix/system.reg" ]; then
-        WINEPREFIX=$prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" wineboot -i >/dev/null 2>&1
-    fi
+    local try
+    for try in 1 2; do
+        WINEPREFIX=$prefix WINEDEBUG=-all wineserver -p
+        if [ ! -f "$prefix/system.reg" ]; then
+            WINEPREFIX=$prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" \
+                timeout 300 wineboot -i >/dev/null 2>&1 || true
+        fi
+        # The first process of a prefix starts its services; once they run, later starts
+        # are quick. A first start that hangs is retried with a fresh server.
+        if WINEPREFIX=$prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" \
+            timeout 120 wine cmd /c exit >/dev/null 2>&1; then
+            return 0
+        fi
+        echo "wine: first start in $prefix did not finish; restarting its server"
+        WINEPREFIX=$prefix wineserver -k 2>/dev/null || true
+        sleep 2
+    done
+    return 1
 }
 wine_stop_all() {
     local prefix
