@@ -2,8 +2,12 @@
 // recording that cannot be written once everything has been played.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdio>
+#include <fstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "e2e/e2e_support.h"
@@ -36,6 +40,18 @@ Lines createdCalls(int inputs) {
     calls.push_back("getChannelInfo out 0");
     calls.push_back("getLatencies");
     return calls;
+}
+
+// A named pipe, made by the system's own tool so that no platform call is needed here.
+bool makePipe(const std::string& path) {
+    return !windowsBuild() && runChild({"mkfifo", path}).exitCode == 0;
+}
+
+// Opening a pipe for writing waits for its reader: the child's open of the playback file.
+void feedPipe(const std::string& path, const std::vector<uint8_t>& bytes) {
+    std::ofstream out(path, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
 }
 
 class Faults : public E2eTest {};
@@ -72,6 +88,53 @@ TEST_F(Faults, StoresThatDoNotFitInMemoryAreRefusedBeforeTheStart) {
         EXPECT_EQ(result.out, refused);
         EXPECT_EQ(result.err, "");
         EXPECT_EQ(trace(), createdCalls(c.inputs) + Lines({"disposeBuffers", "Release"}));
+        EXPECT_FALSE(fileExists(recordPath));
+    }
+}
+
+TEST_F(Faults, PlaybackFileChangedAfterTheProbeIsRefusedOnceTheBuffersAreGone) {
+    // The playback "file" is a pipe: the probe reads one header, the loader another.
+    const std::string pipe = dir.file("play.fifo");
+    if (!makePipe(pipe)) {
+        GTEST_SKIP() << "needs named pipes";
+    }
+    const std::vector<uint8_t> probed = wavHeader(3, 1, 44100, 32, 4000);
+    const std::string refused = bannerText() + setupText(SetupReport{}) +
+                                "Error: Unable to load input WAV file " + pipe + "!";
+    const struct {
+        const char* what;
+        std::vector<uint8_t> loaded;
+    } cases[] = {
+        {"another channel count", wavHeader(3, 2, 44100, 32, 4000)},
+        {"another rate", wavHeader(3, 1, 48000, 32, 4000)},
+        {"another length", wavHeader(3, 1, 44100, 32, 8000)},
+        {"emptied", {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::atomic<bool> childDone{false};
+        std::thread feeder([&] {
+            feedPipe(pipe, probed);
+            // The driver is created only after the probe has closed the file.
+            while (!childDone.load() && !fileExists(tracePath)) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            }
+            if (!childDone.load()) {
+                feedPipe(pipe, c.loaded);
+            }
+        });
+        const ChildResult result = run(args("256", pipe, "1", recordPath, "1", "1"));
+        childDone.store(true);
+        {
+            // Reading and writing, the open does not wait, and it lets a feeder go whose
+            // reader never came; it stays open until the feeder has written.
+            std::fstream release(pipe, std::ios::in | std::ios::out | std::ios::binary);
+            feeder.join();
+        }
+        EXPECT_EQ(result.exitCode, 2);
+        EXPECT_EQ(result.out, refused);
+        EXPECT_EQ(result.err, "");
+        EXPECT_EQ(trace(), createdCalls(1) + Lines({"disposeBuffers", "Release"}));
         EXPECT_FALSE(fileExists(recordPath));
     }
 }
