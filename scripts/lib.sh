@@ -24,7 +24,9 @@ wine_start() {
     wine_prefixes+=("$prefix")
     local try
     for try in 1 2; do
-        WINEPREFIX=$prefix WINEDEBUG=-all wineserver -p
+        # A server left over from an earlier run would not be persistent: start afresh.
+        WINEPREFIX=$prefix wineserver -k 2>/dev/null || true
+        WINEPREFIX=$prefix WINEDEBUG=-all wineserver -p || true
         if [ ! -f "$prefix/system.reg" ]; then
             WINEPREFIX=$prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" \
                 timeout 300 wineboot -i >/dev/null 2>&1 || true
