@@ -1,0 +1,5 @@
+#include "support/child_interrupt.h"
+
+const char* childInterruptUnavailable() {
+    return nullptr; // signals
+}

@@ -1,0 +1,22 @@
+#include "support/fifo.h"
+
+// Windows pipes live in their own namespace, not at a file path that a program opens.
+bool fifosSupported() {
+    return false;
+}
+
+bool makeFifo(const std::string&) {
+    return false;
+}
+
+FifoReader::~FifoReader() {}
+
+bool FifoReader::open(const std::string&) {
+    return false;
+}
+
+void FifoReader::close() {}
+
+FifoReader::Status FifoReader::read(std::string*, int) {
+    return kError;
+}
