@@ -1,0 +1,323 @@
+// Whole runs in this process through the loopback driver, whose thread calls the engine's
+// callbacks as a sound card's would. This binary's malloc family and pthread lock calls
+// count what any thread but the main one does while a run lasts: the driver's streaming
+// thread, the engine's callbacks on it included, must take no memory and no lock.
+#include <gtest/gtest.h>
+
+#include <dlfcn.h>
+#include <pthread.h>
+#include <semaphore.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "frontend/run.h"
+#include "frontend/run_state.h"
+#include "support/child_process.h"
+#include "support/registry_fixture.h"
+#include "support/run_state_reset.h"
+
+// Sanitizers bring their own malloc and lock interceptors, which these would collide with.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define KORVANE_OWN_INTERCEPTORS 0
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer) ||                         \
+    __has_feature(memory_sanitizer)
+#define KORVANE_OWN_INTERCEPTORS 0
+#endif
+#endif
+#ifndef KORVANE_OWN_INTERCEPTORS
+#define KORVANE_OWN_INTERCEPTORS 1
+#endif
+
+namespace {
+
+std::atomic<bool> watching{false};
+pthread_t mainThread;
+std::atomic<long> allocations{0};
+std::atomic<long> locks{0};
+
+bool offMainThread() {
+    return watching.load(std::memory_order_acquire) &&
+           pthread_equal(pthread_self(), mainThread) == 0;
+}
+
+void noteAllocation() {
+    if (offMainThread()) {
+        allocations.fetch_add(1, std::memory_order_relaxed);
+    }
+}
+
+void noteLock() {
+    if (offMainThread()) {
+        locks.fetch_add(1, std::memory_order_relaxed);
+    }
+}
+
+} // namespace
+
+#if KORVANE_OWN_INTERCEPTORS
+
+extern "C" {
+void* __libc_malloc(size_t size);
+void* __libc_calloc(size_t count, size_t size);
+void* __libc_realloc(void* block, size_t size);
+void* __libc_memalign(size_t alignment, size_t size);
+void __libc_free(void* block);
+
+void* malloc(size_t size) {
+    noteAllocation();
+    return __libc_malloc(size);
+}
+void* calloc(size_t count, size_t size) {
+    noteAllocation();
+    return __libc_calloc(count, size);
+}
+void* realloc(void* block, size_t size) {
+    noteAllocation();
+    return __libc_realloc(block, size);
+}
+void* memalign(size_t alignment, size_t size) {
+    noteAllocation();
+    return __libc_memalign(alignment, size);
+}
+void* aligned_alloc(size_t alignment, size_t size) {
+    noteAllocation();
+    return __libc_memalign(alignment, size);
+}
+int posix_memalign(void** block, size_t alignment, size_t size) {
+    noteAllocation();
+    void* p = __libc_memalign(alignment, size);
+    if (p == nullptr) {
+        return ENOMEM;
+    }
+    *block = p;
+    return 0;
+}
+// A free on the streaming path would need an allocation elsewhere on it; a thread's end
+// gives back its start block, so frees are not counted.
+void free(void* block) {
+    __libc_free(block);
+}
+}
+
+namespace {
+
+// Looked up at the first call: other libraries lock before this file's statics exist. The
+// look-up itself locks only inside the loader, through calls of its own.
+template <typename F> F next(std::atomic<F>& slot, const char* name) {
+    F f = slot.load(std::memory_order_acquire);
+    if (f == nullptr) {
+        f = reinterpret_cast<F>(dlsym(RTLD_NEXT, name));
+        slot.store(f, std::memory_order_release);
+    }
+    return f;
+}
+
+using MutexCall = int (*)(pthread_mutex_t*);
+using MutexTimedCall = int (*)(pthread_mutex_t*, const timespec*);
+using RwCall = int (*)(pthread_rwlock_t*);
+using SpinCall = int (*)(pthread_spinlock_t*);
+using WaitCall = int (*)(pthread_cond_t*, pthread_mutex_t*);
+using TimedWaitCall = int (*)(pthread_cond_t*, pthread_mutex_t*, const timespec*);
+using SemCall = int (*)(sem_t*);
+
+std::atomic<MutexCall> realMutexLock{nullptr};
+std::atomic<MutexCall> realMutexTryLock{nullptr};
+std::atomic<MutexTimedCall> realMutexTimedLock{nullptr};
+std::atomic<RwCall> realReadLock{nullptr};
+std::atomic<RwCall> realWriteLock{nullptr};
+std::atomic<SpinCall> realSpinLock{nullptr};
+std::atomic<WaitCall> realCondWait{nullptr};
+std::atomic<TimedWaitCall> realCondTimedWait{nullptr};
+std::atomic<SemCall> realSemWait{nullptr};
+
+} // namespace
+
+extern "C" {
+int pthread_mutex_lock(pthread_mutex_t* mutex) {
+    noteLock();
+    return next(realMutexLock, "pthread_mutex_lock")(mutex);
+}
+int pthread_mutex_trylock(pthread_mutex_t* mutex) {
+    noteLock();
+    return next(realMutexTryLock, "pthread_mutex_trylock")(mutex);
+}
+int pthread_mutex_timedlock(pthread_mutex_t* mutex, const timespec* until) {
+    noteLock();
+    return next(realMutexTimedLock, "pthread_mutex_timedlock")(mutex, until);
+}
+int pthread_rwlock_rdlock(pthread_rwlock_t* lock) {
+    noteLock();
+    return next(realReadLock, "pthread_rwlock_rdlock")(lock);
+}
+int pthread_rwlock_wrlock(pthread_rwlock_t* lock) {
+    noteLock();
+    return next(realWriteLock, "pthread_rwlock_wrlock")(lock);
+}
+int pthread_spin_lock(pthread_spinlock_t* lock) {
+    noteLock();
+    return next(realSpinLock, "pthread_spin_lock")(lock);
+}
+int pthread_cond_wait(pthread_cond_t* condition, pthread_mutex_t* mutex) {
+    noteLock();
+    return next(realCondWait, "pthread_cond_wait")(condition, mutex);
+}
+int pthread_cond_timedwait(pthread_cond_t* condition, pthread_mutex_t* mutex,
+                           const timespec* until) {
+    noteLock();
+    return next(realCondTimedWait, "pthread_cond_timedwait")(condition, mutex, until);
+}
+int sem_wait(sem_t* semaphore) {
+    noteLock();
+    return next(realSemWait, "sem_wait")(semaphore);
+}
+}
+
+#endif
+
+namespace {
+
+void put32(std::string& out, uint32_t v) {
+    for (int i = 0; i < 4; ++i) {
+        out += static_cast<char>(v >> (8 * i));
+    }
+}
+
+void put16(std::string& out, uint32_t v) {
+    out += static_cast<char>(v);
+    out += static_cast<char>(v >> 8);
+}
+
+bool writePlayFile(const std::string& path, uint16_t channels, uint32_t frames) {
+    std::string bytes = "RIFF";
+    put32(bytes, 36 + frames * channels * 4);
+    bytes += "WAVEfmt ";
+    put32(bytes, 16);
+    put16(bytes, 3);
+    put16(bytes, channels);
+    put32(bytes, 48000);
+    put32(bytes, 48000 * channels * 4);
+    put16(bytes, channels * 4);
+    put16(bytes, 32);
+    bytes += "data";
+    put32(bytes, frames * channels * 4);
+    for (uint32_t i = 0; i < frames * channels; ++i) {
+        const float x = static_cast<float>(static_cast<int>(i % 200) - 100) / 128.0f;
+        uint32_t b = 0;
+        std::memcpy(&b, &x, 4);
+        put32(bytes, b);
+    }
+    FILE* file = std::fopen(path.c_str(), "wb");
+    if (file == nullptr) {
+        return false;
+    }
+    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+    return std::fclose(file) == 0 && written;
+}
+
+struct Counts {
+    int code;
+    long allocations;
+    long locks;
+};
+
+// One run of korvane's own entry through the loopback configured by `loopback`.
+Counts runThroughTheLoopback(const std::string& loopback, const std::vector<std::string>& args) {
+    setenv("KORVANE_LOOPBACK", loopback.c_str(), 1);
+    std::vector<std::string> words{"korvane", "Korvane Loopback"};
+    words.insert(words.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& w : words) {
+        argv.push_back(&w[0]);
+    }
+    argv.push_back(nullptr);
+    resetRunState();
+    allocations = 0;
+    locks = 0;
+    mainThread = pthread_self();
+    watching = true;
+    const int code = runPlayRecord(static_cast<int>(words.size()), argv.data());
+    watching = false;
+    std::fflush(stdout);
+    return {code, allocations.load(), locks.load()};
+}
+
+TEST(StreamingTakesNothing, NoMemoryAndNoLockOnTheDriversThread) {
+    if (!KORVANE_OWN_INTERCEPTORS) {
+        GTEST_SKIP() << "the sanitizer owns malloc and the lock calls";
+    }
+    // The registry the build writes beside the tests lists the loopback.
+    setenv("KORVANE_REGISTRY", (executableDirectory() + "/korvane.reg").c_str(), 1);
+    char dirTemplate[] = "/tmp/korvane-realtime-XXXXXX";
+    ASSERT_NE(mkdtemp(dirTemplate), nullptr);
+    const std::string dir = dirTemplate;
+    const std::string play = dir + "/play.wav";
+    const std::string record = dir + "/rec.wav";
+    ASSERT_TRUE(writePlayFile(play, 4, 48000 / 4));
+
+    struct Case {
+        const char* what;
+        std::string loopback;
+        std::vector<std::string> args;
+    };
+    const Case cases[] = {
+        {"fast clock, time info", "clock=fast", {"64", play, "1", record, "6", "1"}},
+        {"fast clock, plain switch, lost period, 16 bits",
+         "clock=fast,timeinfo=0,drop=5,type=16",
+         {"32", play, "3", record, "8", "1"}},
+        {"real-time clock, 24 bits, no position",
+         "clock=realtime,type=17,position=0",
+         {"128", play, "1", record, "4", "1"}},
+        {"real-time clock, first switch in start",
+         "clock=realtime,startswitch=1",
+         {"256", play, "2", record, "0", "1"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const Counts counts = runThroughTheLoopback(c.loopback, c.args);
+        EXPECT_TRUE(counts.code == 0 || counts.code == 16) << "exit code " << counts.code;
+        EXPECT_EQ(counts.allocations, 0);
+        EXPECT_EQ(counts.locks, 0);
+    }
+    unsetenv("KORVANE_LOOPBACK");
+    unsetenv("KORVANE_REGISTRY");
+    std::remove(play.c_str());
+    std::remove(record.c_str());
+    rmdir(dir.c_str());
+}
+
+// The counts see what other threads do: a thread that allocates and locks is counted.
+TEST(StreamingTakesNothing, CountsSeeAnotherThreadsAllocationAndLock) {
+    if (!KORVANE_OWN_INTERCEPTORS) {
+        GTEST_SKIP() << "the sanitizer owns malloc and the lock calls";
+    }
+    mainThread = pthread_self();
+    allocations = 0;
+    locks = 0;
+    watching = true;
+    pthread_t other;
+    ASSERT_EQ(pthread_create(
+                  &other, nullptr,
+                  [](void*) -> void* {
+                      void* volatile block = std::malloc(16);
+                      std::free(block);
+                      pthread_mutex_t mutex = PTHREAD_MUTEX_INITIALIZER;
+                      pthread_mutex_lock(&mutex);
+                      pthread_mutex_unlock(&mutex);
+                      return nullptr;
+                  },
+                  nullptr),
+              0);
+    pthread_join(other, nullptr);
+    watching = false;
+    EXPECT_GE(allocations.load(), 1);
+    EXPECT_GE(locks.load(), 1);
+}
+
+} // namespace
