@@ -42,18 +42,18 @@ pthread_t mainThread;
 std::atomic<long> allocations{0};
 std::atomic<long> locks{0};
 
-bool offMainThread() {
+[[maybe_unused]] bool offMainThread() {
     return watching.load(std::memory_order_acquire) &&
            pthread_equal(pthread_self(), mainThread) == 0;
 }
 
-void noteAllocation() {
+[[maybe_unused]] void noteAllocation() {
     if (offMainThread()) {
         allocations.fetch_add(1, std::memory_order_relaxed);
     }
 }
 
-void noteLock() {
+[[maybe_unused]] void noteLock() {
     if (offMainThread()) {
         locks.fetch_add(1, std::memory_order_relaxed);
     }
