@@ -1,5 +1,6 @@
 #include "driver_report.h"
 
+#include <cmath>
 #include <cstdarg>
 #include <cstdio>
 
@@ -74,7 +75,9 @@ std::string resultText(ASIOError result) {
 
 std::string rateText(double rate) {
     std::string out;
-    if (rate == static_cast<double>(static_cast<int64_t>(rate))) {
+    // Only finite rates within range may be converted to an integer.
+    if (std::isfinite(rate) && std::fabs(rate) < 9.0e18 &&
+        rate == static_cast<double>(static_cast<int64_t>(rate))) {
         appendf(out, "%lld", static_cast<long long>(rate));
     } else {
         appendf(out, "%.3f", rate);

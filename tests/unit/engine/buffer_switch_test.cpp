@@ -195,7 +195,7 @@ TEST_F(BufferSwitch, StopsAfterTheLastBlockAndThenDrainsWithSilence) {
     EXPECT_EQ(playCursors[0], playAt[0]);
     EXPECT_EQ(playCursors[1], playAt[1]);
     EXPECT_EQ(recordCursors[0], recordAt);
-    EXPECT_EQ(std::memcmp(recordBuffers[0], recorded.data(), recorded.size()), 0);
+    EXPECT_EQ(std::vector<uint8_t>(recordBuffers[0], recordBuffers[0] + recorded.size()), recorded);
     EXPECT_EQ(driver.outputReadyCalls.load(), 5);
     EXPECT_EQ(playFramesLeft, 0u - 2 * kFrames); // wraps on, read by nobody
 }
