@@ -1,5 +1,6 @@
 #include "fuzz_support.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -40,12 +41,21 @@ std::string fuzzScratchPath(const char* suffix) {
 }
 
 bool fuzzWriteFile(const std::string& path, const uint8_t* data, size_t size) {
-    FILE* file = std::fopen(path.c_str(), "wb");
-    if (file == nullptr) {
+    // Overwritten in place and then cut to size: the pages a long input had stay in use.
+    const int fd = open(path.c_str(), O_WRONLY | O_CREAT, 0600);
+    if (fd < 0) {
         return false;
     }
-    const bool written = size == 0 || std::fwrite(data, 1, size, file) == size;
-    return std::fclose(file) == 0 && written;
+    size_t done = 0;
+    while (done < size) {
+        const ssize_t n = pwrite(fd, data + done, size - done, static_cast<off_t>(done));
+        if (n <= 0) {
+            break;
+        }
+        done += static_cast<size_t>(n);
+    }
+    const bool written = done == size && ftruncate(fd, static_cast<off_t>(size)) == 0;
+    return close(fd) == 0 && written;
 }
 
 void fuzzFail(const char* what, long long a, long long b) {
