@@ -3,6 +3,8 @@
 #include <atomic>
 #include <new>
 
+#include "support/sanitizer_build.h"
+
 namespace {
 
 std::atomic<long> failIndex{-1};
@@ -37,6 +39,7 @@ size_t largestNothrowArrayNewRequest() {
     return largest;
 }
 
+#ifndef KORVANE_TSAN_BUILD
 // Replaces the library's operator; like it, defers to the throwing form, so that every
 // block it hands out is released by the ordinary operator delete[].
 void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
@@ -53,3 +56,4 @@ void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
         return nullptr;
     }
 }
+#endif

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "support/sanitizer_build.h"
+
 #include <cstring>
 
 #include "frontend/run_state.h"
@@ -18,6 +20,7 @@ protected:
 };
 
 TEST_F(StoreTest, RecordStoreHasOneBlockPerChannelWithCursorsAtTheStarts) {
+    SKIP_WITHOUT_ALLOCATION_FAULTS();
     bytesPerSample = 3;
     recordChannels = 4;
     recordFrames = 256;
@@ -38,6 +41,7 @@ TEST_F(StoreTest, RecordStoreHasOneBlockPerChannelWithCursorsAtTheStarts) {
 }
 
 TEST_F(StoreTest, NoChannelsGiveTwoEmptyArrays) {
+    SKIP_WITHOUT_ALLOCATION_FAULTS();
     recordChannels = 0;
     recordFrames = 1024;
     clearNothrowArrayNewFault();
@@ -51,6 +55,7 @@ TEST_F(StoreTest, NoChannelsGiveTwoEmptyArrays) {
 }
 
 TEST_F(StoreTest, FailedAllocationLeavesNoRecordStore) {
+    SKIP_WITHOUT_ALLOCATION_FAULTS();
     bytesPerSample = 2;
     recordChannels = 3;
     recordFrames = 64;

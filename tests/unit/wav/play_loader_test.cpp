@@ -1,5 +1,6 @@
 #include "frontend/run_state.h"
 #include "support/nothrow_new_fault.h"
+#include "support/sanitizer_build.h"
 #include "wav/play_loader.h"
 #include "wav/wav_format.h"
 #include "wav/wav_io.h"
@@ -266,6 +267,7 @@ TEST_F(PlayLoaderTest, RefusesAFileChangedSinceTheProbe) {
 }
 
 TEST_F(PlayLoaderTest, LeavesNothingAllocatedWhenMemoryRunsOut) {
+    SKIP_WITHOUT_ALLOCATION_FAULTS();
     const std::string p = writeFile("mem.wav", floatWav(3, std::vector<float>(30, 0.5f)));
     long failing = 0;
     for (;; ++failing) {
