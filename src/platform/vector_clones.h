@@ -1,0 +1,12 @@
+// A hot loop marked KORVANE_VECTOR_CLONES is built twice, for AVX2 and for the baseline
+// x86-64 instruction set, and the dynamic loader picks the one the processor runs. Only
+// where the toolchain can pick at load time (x86-64 ELF, GCC or Clang); elsewhere it is
+// built once. Both builds compute the same values bit for bit: nothing is fused or
+// reordered, the wider registers only take more samples at a time.
+#pragma once
+
+#if defined(__ELF__) && defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#define KORVANE_VECTOR_CLONES __attribute__((target_clones("avx2", "default")))
+#else
+#define KORVANE_VECTOR_CLONES
+#endif
