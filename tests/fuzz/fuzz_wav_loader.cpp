@@ -69,7 +69,7 @@ int32_t referenceNative(float x, int width) {
     if (std::isnan(x)) {
         return 0;
     }
-    const double top = std::ldexp(1.0, 8 * width - 1);
+    const double top = double(int64_t(1) << (8 * width - 1));
     // The factor is held in single precision, where 2^31 - 1 rounds to 2^31.
     const double scale = width == 4 ? top : top - 1;
     const double p = std::trunc(double(x) * scale);
