@@ -3,6 +3,9 @@
 // where the toolchain can pick at load time (x86-64 ELF, GCC or Clang); elsewhere it is
 // built once. Both builds compute the same values bit for bit: nothing is fused or
 // reordered, the wider registers only take more samples at a time.
+// Mark only functions that call nothing: GCC may then leave the upper halves of the
+// vector registers in use across a call into baseline code, which slows every SSE
+// instruction after it, in the rest of the program too.
 #pragma once
 
 #if defined(__ELF__) && defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))

@@ -26,7 +26,9 @@ NativeRange nativeRange(int width) {
 
 // Truncates toward zero; clips what lies beyond the native range; NaN becomes silence.
 // Clipping before the truncation gives the same integers, since both bounds are whole.
-// A plain loop over contiguous samples, which the compiler turns into vector code.
+// A plain loop over contiguous samples, which the compiler turns into vector code. It calls
+// nothing, so that the wide build leaves the vector registers clean for the code after it.
+KORVANE_VECTOR_CLONES
 void convertSamples(const uint8_t* raw, int32_t* out, size_t count, NativeRange range) {
     for (size_t i = 0; i < count; ++i) {
         const uint32_t bits = loadLe32(raw + 4 * i);
@@ -99,8 +101,7 @@ void scatterChunk(int width, const int32_t* staged, uint32_t channels, size_t fr
 constexpr size_t kChunkSamples = 4096;
 
 // Converts whole interleaved frames and splits them into the channel blocks, advancing
-// every cursor. Most of the loader's own time is spent here.
-KORVANE_VECTOR_CLONES
+// every cursor.
 void convertFrames(const uint8_t* raw, uint32_t channels, size_t frames, int width,
                    NativeRange range, uint8_t** cursors) {
     int32_t staged[kChunkSamples];
