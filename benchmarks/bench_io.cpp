@@ -113,7 +113,7 @@ int timeReadFill(const char* path, int width) {
     const Timer timer;
     for (uint8_t*& b : store) {
         b = new uint8_t[frames * size_t(width)];
-        prepareLargeBlock(b, frames * size_t(width));
+        adviseLargeBlock(b, frames * size_t(width));
     }
     FILE* file = std::fopen(path, "rb");
     if (file == nullptr) {
@@ -125,6 +125,8 @@ int timeReadFill(const char* path, int width) {
     while ((got = std::fread(block.data(), 1, block.size(), file)) >= frameBytes) {
         const size_t count = std::min(got / frameBytes, frames - done);
         for (uint8_t* b : store) {
+            // Mapped piece by piece just before it is written, as the loader does.
+            mapRangeNow(b + done * size_t(width), count * size_t(width));
             std::memset(b + done * size_t(width), block[got - 1], count * size_t(width));
         }
         done += count;

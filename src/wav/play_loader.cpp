@@ -164,7 +164,7 @@ int loadSamples(FILE* file, const WavHeader& header) {
         blocks[c] = new (std::nothrow) uint8_t[blockBytes];
         complete = blocks[c] != nullptr;
         cursors[c] = blocks[c];
-        prepareLargeBlock(blocks[c], blockBytes);
+        adviseLargeBlock(blocks[c], blockBytes);
     }
     if (!complete) {
         freeStore(blocks, cursors, channels);
@@ -184,6 +184,9 @@ int loadSamples(FILE* file, const WavHeader& header) {
             const size_t whole = got / 4 * 4;
             std::memset(raw + whole, 0, wanted - whole);
             cutShort = true;
+        }
+        for (uint32_t c = 0; c < channels; ++c) {
+            mapRangeNow(cursors[c], count * size_t(width));
         }
         convertFrames(raw, channels, count, width, range, cursors);
         done += count;

@@ -13,20 +13,41 @@
 namespace {
 // Below a huge page there is nothing to gain over the ordinary faults.
 constexpr size_t kLargeBlockBytes = size_t(2) << 20;
+
+uintptr_t pageBytes() {
+    return uintptr_t(sysconf(_SC_PAGESIZE));
+}
 } // namespace
+
+void adviseLargeBlock(void* block, size_t bytes) {
+    if (block == nullptr || bytes < kLargeBlockBytes) {
+        return;
+    }
+    // Whole pages inside the block only: the allocator's bookkeeping shares the first one.
+    const uintptr_t page = pageBytes();
+    const uintptr_t start = (uintptr_t(block) + page - 1) & ~(page - 1);
+    const uintptr_t end = (uintptr_t(block) + bytes) & ~(page - 1);
+    if (end > start) {
+        madvise(reinterpret_cast<void*>(start), end - start, MADV_HUGEPAGE);
+    }
+}
+
+void mapRangeNow(void* start, size_t bytes) {
+    if (start == nullptr || bytes == 0) {
+        return;
+    }
+    // Every page touching the range: they all belong to the allocation, and mapping a page
+    // for writing changes none of its bytes.
+    const uintptr_t page = pageBytes();
+    const uintptr_t first = uintptr_t(start) & ~(page - 1);
+    const uintptr_t end = (uintptr_t(start) + bytes + page - 1) & ~(page - 1);
+    madvise(reinterpret_cast<void*>(first), end - first, MADV_POPULATE_WRITE);
+}
 
 void prepareLargeBlock(void* block, size_t bytes) {
     if (block == nullptr || bytes < kLargeBlockBytes) {
         return;
     }
-    // Whole pages inside the block only: the allocator's bookkeeping shares the first one.
-    const uintptr_t page = uintptr_t(sysconf(_SC_PAGESIZE));
-    const uintptr_t start = (uintptr_t(block) + page - 1) & ~(page - 1);
-    const uintptr_t end = (uintptr_t(block) + bytes) & ~(page - 1);
-    if (end <= start) {
-        return;
-    }
-    void* first = reinterpret_cast<void*>(start);
-    madvise(first, end - start, MADV_HUGEPAGE);
-    madvise(first, end - start, MADV_POPULATE_WRITE);
+    adviseLargeBlock(block, bytes);
+    mapRangeNow(block, bytes);
 }

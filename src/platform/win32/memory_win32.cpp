@@ -5,3 +5,13 @@ void prepareLargeBlock(void* block, size_t bytes) {
     (void)block;
     (void)bytes;
 }
+
+void adviseLargeBlock(void* block, size_t bytes) {
+    (void)block;
+    (void)bytes;
+}
+
+void mapRangeNow(void* start, size_t bytes) {
+    (void)start;
+    (void)bytes;
+}
