@@ -110,7 +110,7 @@ bool parseRate(Span s, double* out) {
 
 bool parseSampleType(Span s, ASIOSampleType* out) {
     int32_t value = 0;
-    if (!parseInt32(s, 0, 255, &value) || loopbackSampleBytes(value) == 0) {
+    if (!parseInt32(s, 0, 255, &value) || sampleTypeBytes(value) == 0) {
         return false;
     }
     *out = value;

@@ -448,7 +448,7 @@ ASIOError LoopbackDriver::getChannelInfo(ASIOChannelInfo* info) {
 }
 
 uint64_t LoopbackDriver::halfBytes(bool isInput, int32_t frames) const {
-    return static_cast<uint64_t>(loopbackSampleBytes(isInput ? config_.inType : config_.outType)) *
+    return static_cast<uint64_t>(sampleTypeBytes(isInput ? config_.inType : config_.outType)) *
            static_cast<uint64_t>(frames);
 }
 
@@ -524,7 +524,7 @@ ASIOError LoopbackDriver::createBuffers(ASIOBufferInfo* bufferInfos, int32_t num
     // Only an output whose number is also a created input needs a delay line.
     const uint64_t ringFrames = static_cast<uint64_t>(delay) + static_cast<uint64_t>(bufferSize);
     const size_t ringBytes = aligned(static_cast<size_t>(
-        ringFrames * static_cast<uint64_t>(loopbackSampleBytes(config_.outType))));
+        ringFrames * static_cast<uint64_t>(sampleTypeBytes(config_.outType))));
     Entry* entries =
         static_cast<Entry*>(std::calloc(static_cast<size_t>(numChannels), sizeof(Entry)));
     if (entries == nullptr) {
@@ -779,8 +779,8 @@ void LoopbackDriver::runSwitch() {
 
 void LoopbackDriver::fillInputs(int index) {
     const uint64_t frames = static_cast<uint64_t>(bufferFrames_);
-    const size_t inBytes = static_cast<size_t>(loopbackSampleBytes(config_.inType));
-    const size_t outBytes = static_cast<size_t>(loopbackSampleBytes(config_.outType));
+    const size_t inBytes = static_cast<size_t>(sampleTypeBytes(config_.inType));
+    const size_t outBytes = static_cast<size_t>(sampleTypeBytes(config_.outType));
     // What plays at device time t is heard at t + delay; the ring holds delay + one buffer,
     // and a read before the start finds the silence the ring was cleared with.
     const uint64_t readStart =
@@ -804,7 +804,7 @@ void LoopbackDriver::fillInputs(int index) {
 
 void LoopbackDriver::storeOutputs(int index) {
     const uint64_t frames = static_cast<uint64_t>(bufferFrames_);
-    const size_t outBytes = static_cast<size_t>(loopbackSampleBytes(config_.outType));
+    const size_t outBytes = static_cast<size_t>(sampleTypeBytes(config_.outType));
     for (int32_t i = 0; i < entryCount_; ++i) {
         const Entry& entry = entries_[i];
         if (entry.isInput || entry.ring == nullptr) {
@@ -820,7 +820,7 @@ void LoopbackDriver::storeOutputs(int index) {
 // The device loses one buffer period: nothing was played in it, and device time moves on.
 void LoopbackDriver::losePeriod() {
     const uint64_t frames = static_cast<uint64_t>(bufferFrames_);
-    const size_t outBytes = static_cast<size_t>(loopbackSampleBytes(config_.outType));
+    const size_t outBytes = static_cast<size_t>(sampleTypeBytes(config_.outType));
     for (int32_t i = 0; i < entryCount_; ++i) {
         const Entry& entry = entries_[i];
         if (entry.isInput || entry.ring == nullptr) {

@@ -12,52 +12,12 @@ struct IntegerLayout {
 };
 
 bool integerLayout(ASIOSampleType type, IntegerLayout* layout) {
-    switch (type) {
-    case ASIOSTInt16MSB:
-        *layout = {2, 16, true};
-        return true;
-    case ASIOSTInt24MSB:
-        *layout = {3, 24, true};
-        return true;
-    case ASIOSTInt32MSB:
-        *layout = {4, 32, true};
-        return true;
-    case ASIOSTInt32MSB16:
-        *layout = {4, 16, true};
-        return true;
-    case ASIOSTInt32MSB18:
-        *layout = {4, 18, true};
-        return true;
-    case ASIOSTInt32MSB20:
-        *layout = {4, 20, true};
-        return true;
-    case ASIOSTInt32MSB24:
-        *layout = {4, 24, true};
-        return true;
-    case ASIOSTInt16LSB:
-        *layout = {2, 16, false};
-        return true;
-    case ASIOSTInt24LSB:
-        *layout = {3, 24, false};
-        return true;
-    case ASIOSTInt32LSB:
-        *layout = {4, 32, false};
-        return true;
-    case ASIOSTInt32LSB16:
-        *layout = {4, 16, false};
-        return true;
-    case ASIOSTInt32LSB18:
-        *layout = {4, 18, false};
-        return true;
-    case ASIOSTInt32LSB20:
-        *layout = {4, 20, false};
-        return true;
-    case ASIOSTInt32LSB24:
-        *layout = {4, 24, false};
-        return true;
-    default:
+    const SampleTypeInfo* row = findSampleType(type);
+    if (row == nullptr || row->kind != SampleKind::Integer) {
         return false;
     }
+    *layout = {row->bytes, row->bits, row->msbFirst};
+    return true;
 }
 
 // The sample as a full-scale 32-bit value (its significant bits at the top).
@@ -83,42 +43,16 @@ void writeScaled(uint8_t* p, uint32_t value, const IntegerLayout& l) {
 
 } // namespace
 
-int32_t loopbackSampleBytes(ASIOSampleType type) {
-    IntegerLayout layout{};
-    if (integerLayout(type, &layout)) {
-        return layout.bytes;
-    }
-    switch (type) {
-    case ASIOSTFloat32MSB:
-    case ASIOSTFloat32LSB:
-        return 4;
-    case ASIOSTFloat64MSB:
-    case ASIOSTFloat64LSB:
-        return 8;
-    case ASIOSTDSDInt8LSB1:
-    case ASIOSTDSDInt8MSB1:
-    case ASIOSTDSDInt8NER8:
-        return 1;
-    default:
-        return 0;
-    }
-}
-
-bool loopbackIsIntegerType(ASIOSampleType type) {
-    IntegerLayout layout{};
-    return integerLayout(type, &layout);
-}
-
 void loopbackConvert(const uint8_t* from, ASIOSampleType fromType, uint8_t* to,
                      ASIOSampleType toType, size_t frames) {
     if (fromType == toType) {
-        std::memcpy(to, from, frames * static_cast<size_t>(loopbackSampleBytes(toType)));
+        std::memcpy(to, from, frames * static_cast<size_t>(sampleTypeBytes(toType)));
         return;
     }
     IntegerLayout source{};
     IntegerLayout target{};
     if (!integerLayout(fromType, &source) || !integerLayout(toType, &target)) {
-        std::memset(to, 0, frames * static_cast<size_t>(loopbackSampleBytes(toType)));
+        std::memset(to, 0, frames * static_cast<size_t>(sampleTypeBytes(toType)));
         return;
     }
     for (size_t i = 0; i < frames; ++i) {

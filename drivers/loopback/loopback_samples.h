@@ -5,13 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "host/asio.h"
-
-// Bytes one sample of `type` occupies in a buffer half; 0 for an unknown type.
-int32_t loopbackSampleBytes(ASIOSampleType type);
-
-// True for the integer PCM types, whose values can be rescaled between widths.
-bool loopbackIsIntegerType(ASIOSampleType type);
+#include "host/sample_types.h"
 
 // Converts `frames` samples from `from` (type `fromType`) to `to` (type `toType`). Equal
 // types are copied byte for byte; integer types are rescaled by shifting, as a converter

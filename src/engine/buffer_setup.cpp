@@ -1,6 +1,7 @@
 #include "engine/buffer_setup.h"
 
 #include "host/host_calls.h"
+#include "host/sample_types.h"
 
 // Entry k of bufferInfos as 0-based device channel; first channels are counted from 1.
 static int32_t deviceChannel(int32_t first, int32_t offset) {
@@ -49,60 +50,21 @@ ASIOError createDuplexBuffers(DuplexState* state, uint32_t bufferSize, int32_t i
     return ASE_OK;
 }
 
-// Bytes a sample of the type occupies in a driver half; 0 when unknown or not PCM.
-static int32_t sampleTypeBytes(ASIOSampleType type) {
-    switch (type) {
-    case ASIOSTInt16MSB:
-    case ASIOSTInt16LSB:
-        return 2;
-    case ASIOSTInt24MSB:
-    case ASIOSTInt24LSB:
-        return 3;
-    case ASIOSTInt32MSB:
-    case ASIOSTFloat32MSB:
-    case ASIOSTInt32MSB16:
-    case ASIOSTInt32MSB18:
-    case ASIOSTInt32MSB20:
-    case ASIOSTInt32MSB24:
-    case ASIOSTInt32LSB:
-    case ASIOSTFloat32LSB:
-    case ASIOSTInt32LSB16:
-    case ASIOSTInt32LSB18:
-    case ASIOSTInt32LSB20:
-    case ASIOSTInt32LSB24:
-        return 4;
-    case ASIOSTFloat64MSB:
-    case ASIOSTFloat64LSB:
-        return 8;
-    default:
-        return 0;
-    }
-}
-
 int32_t nativeSampleBytes() {
-    int32_t width = 0;
-    switch (duplexState.channelInfos[0].type) {
-    case ASIOSTInt16LSB:
-        width = 2;
-        break;
-    case ASIOSTInt24LSB:
-        width = 3;
-        break;
-    case ASIOSTInt32LSB:
-        width = 4;
-        break;
-    default:
+    const ASIOSampleType first = duplexState.channelInfos[0].type;
+    if (!korvaneStreams(first)) {
         return 0;
     }
-    // The switch moves `width` bytes per sample on every channel: a narrower half (or one
-    // of unknown width) would be overrun. Wider halves are only partly used.
+    // The switch moves one width on every channel: any other format, even of a wider
+    // container, would be played or recorded as garbage.
+    const int32_t width = sampleTypeBytes(first);
     int32_t count = duplexState.inputBufferCount + duplexState.outputBufferCount;
     if (count > kMaxBuffers) {
         count = kMaxBuffers;
     }
     for (int32_t k = 1; k < count; ++k) {
-        const int32_t bytes = sampleTypeBytes(duplexState.channelInfos[k].type);
-        if (bytes < width) {
+        const ASIOSampleType type = duplexState.channelInfos[k].type;
+        if (!korvaneStreams(type) || sampleTypeBytes(type) != width) {
             return 0;
         }
     }

@@ -7,5 +7,5 @@ ASIOError createDuplexBuffers(DuplexState* state, uint32_t bufferSize, int32_t i
                               int32_t firstInput, int32_t outputCount, int32_t firstOutput);
 
 // 2, 3 or 4 from the first created channel's type; 0 when unsupported, or when another
-// created channel is narrower than the first (the switch would overrun its halves).
+// created channel has a format korvane does not stream or a width other than the first's.
 int32_t nativeSampleBytes();

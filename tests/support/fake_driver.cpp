@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "frontend/run_state.h"
+#include "host/sample_types.h"
 
 namespace {
 std::string describe(const char* name, double a) {
@@ -162,14 +163,9 @@ ASIOError FakeDriver::outputReady() {
 }
 
 int32_t fakeSampleBytes(ASIOSampleType type) {
-    switch (type) {
-    case ASIOSTInt16LSB:
-        return 2;
-    case ASIOSTInt24LSB:
-        return 3;
-    default:
-        return 4;
-    }
+    // Halves of undefined types get a 32-bit container, so tests can still stream them.
+    const int32_t bytes = sampleTypeBytes(type);
+    return bytes != 0 ? bytes : 4;
 }
 
 FakeDriverScope::FakeDriverScope(FakeDriver& driver) {

@@ -5,7 +5,7 @@
 #include <cstdio>
 
 #include "json_text.h"
-#include "sample_types.h"
+#include "host/sample_types.h"
 
 namespace {
 
@@ -144,7 +144,7 @@ bool mixedWidths(const DriverReport& report) {
             if (channel.result != ASE_OK || !korvaneStreams(channel.type)) {
                 continue;
             }
-            const int32_t bytes = sampleTypeWidth(channel.type);
+            const int32_t bytes = sampleTypeBytes(channel.type);
             if (width != 0 && bytes != width) {
                 return true;
             }
@@ -298,7 +298,7 @@ void writeChannels(JsonWriter& json, const std::vector<ChannelReport>& channels)
                 json.null();
             }
             json.key("bytes");
-            json.integer(sampleTypeWidth(channel.type));
+            json.integer(sampleTypeBytes(channel.type));
             json.key("streamable");
             json.boolean(korvaneStreams(channel.type));
             json.key("active");

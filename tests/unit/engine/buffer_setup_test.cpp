@@ -134,36 +134,45 @@ TEST_F(BufferSetup, NativeWidthComesFromLittleEndianIntegerTypesOnly) {
     EXPECT_EQ(widthOfFirstType(-1), 0);
 }
 
-TEST_F(BufferSetup, AnotherChannelNarrowerThanTheFirstIsRefused) {
-    // A 24-bit first channel with 32-bit others runs at 3 bytes everywhere.
+TEST_F(BufferSetup, EveryChannelMustShareTheFirstChannelsStreamedFormat) {
     driver.inputType = ASIOSTInt24LSB;
-    driver.outputType = ASIOSTInt32LSB;
+    driver.outputType = ASIOSTInt24LSB;
     ASSERT_EQ(createDuplexBuffers(&duplexState, 32, 1, 1, 2, 1), ASE_OK);
     EXPECT_EQ(nativeSampleBytes(), 3);
 
-    // Wider types of any kind leave the first channel's width standing.
-    duplexState.channelInfos[1].type = ASIOSTFloat64LSB;
-    duplexState.channelInfos[2].type = ASIOSTInt32MSB24;
-    EXPECT_EQ(nativeSampleBytes(), 3);
-
-    // A 16-bit channel (any byte order) after a 24-bit one would be overrun.
-    duplexState.channelInfos[2].type = ASIOSTInt16MSB;
-    EXPECT_EQ(nativeSampleBytes(), 0);
-    duplexState.channelInfos[2].type = ASIOSTInt16LSB;
-    EXPECT_EQ(nativeSampleBytes(), 0);
-    // So would one whose width is unknown.
-    duplexState.channelInfos[2].type = ASIOSTDSDInt8LSB1;
-    EXPECT_EQ(nativeSampleBytes(), 0);
+    // Wider or narrower, integer or not, any byte order: the switch would move the wrong
+    // number of bytes, or integers into float halves.
+    const ASIOSampleType others[] = {
+        ASIOSTInt32LSB,   ASIOSTInt16LSB, ASIOSTFloat32LSB,  ASIOSTFloat64LSB,
+        ASIOSTInt32MSB24, ASIOSTInt24MSB, ASIOSTDSDInt8LSB1, -1};
+    for (ASIOSampleType other : others) {
+        duplexState.channelInfos[2].type = other;
+        EXPECT_EQ(nativeSampleBytes(), 0) << other;
+    }
 
     // Entries past the created ones are not looked at.
-    duplexState.channelInfos[2].type = ASIOSTInt32LSB;
+    duplexState.channelInfos[2].type = ASIOSTInt24LSB;
     duplexState.channelInfos[3].type = ASIOSTInt16LSB;
     EXPECT_EQ(nativeSampleBytes(), 3);
 }
 
-TEST_F(BufferSetup, NarrowerChannelThroughTheDriverIsRefused) {
+TEST_F(BufferSetup, MixedFormatsThroughTheDriverAreRefusedWhicheverSideComesFirst) {
+    const ASIOSampleType pairs[][2] = {{ASIOSTInt32LSB, ASIOSTInt24LSB},
+                                       {ASIOSTInt24LSB, ASIOSTInt32LSB},
+                                       {ASIOSTInt32LSB, ASIOSTFloat32LSB},
+                                       {ASIOSTFloat32LSB, ASIOSTInt32LSB},
+                                       {ASIOSTInt16LSB, ASIOSTInt32LSB}};
+    for (const auto& pair : pairs) {
+        driver.inputType = pair[0];
+        driver.outputType = pair[1];
+        resetRunState();
+        ASSERT_EQ(createDuplexBuffers(&duplexState, 32, 1, 1, 2, 1), ASE_OK);
+        EXPECT_EQ(nativeSampleBytes(), 0) << pair[0] << "/" << pair[1];
+    }
     driver.inputType = ASIOSTInt32LSB;
+    driver.outputType = ASIOSTInt32LSB;
     driver.typeOverrides.push_back({false, 1, ASIOSTInt24LSB});
+    resetRunState();
     ASSERT_EQ(createDuplexBuffers(&duplexState, 32, 1, 1, 2, 1), ASE_OK);
     EXPECT_EQ(nativeSampleBytes(), 0);
 }

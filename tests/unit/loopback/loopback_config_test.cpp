@@ -184,15 +184,6 @@ TEST(LoopbackConfig, LongTextsAreCutOrRefused) {
     EXPECT_LT(r.message.size(), static_cast<size_t>(kLoopbackTextCapacity));
 }
 
-TEST(LoopbackSamples, WidthsOfEveryType) {
-    const int32_t widths[][2] = {{0, 2},  {1, 3},  {2, 4},  {3, 4},  {4, 8},  {8, 4},  {11, 4},
-                                 {16, 2}, {17, 3}, {18, 4}, {19, 4}, {20, 8}, {24, 4}, {27, 4},
-                                 {32, 1}, {33, 1}, {40, 1}, {5, 0},  {21, 0}, {-1, 0}};
-    for (const auto& w : widths) {
-        EXPECT_EQ(loopbackSampleBytes(w[0]), w[1]) << w[0];
-    }
-}
-
 TEST(LoopbackSamples, IntegerWidthsAreRescaledByShifting) {
     const uint8_t in16[] = {0x34, 0x12, 0xFE, 0xFF}; // 0x1234, -2
     uint8_t out32[8] = {};
