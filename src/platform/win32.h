@@ -14,5 +14,5 @@
 #include <mmsystem.h>
 #include <objbase.h>
 #else
-#include "platform/posix/win32_api.h"
+#include "platform/posix/win32_api_posix.h"
 #endif

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "host/driver_list.h"
-#include "platform/posix/com_state.h"
+#include "platform/posix/com_state_posix.h"
 #include "support/registry_fixture.h"
 #include "unit/host/host_test_util.h"
 

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "host/asio.h"
-#include "platform/posix/com_state.h"
+#include "platform/posix/com_state_posix.h"
 #include "platform/win32.h"
 #include "support/registry_fixture.h"
 #include "support/test_server.h"

@@ -12,7 +12,7 @@
 #include <sstream>
 #include <string>
 
-#include "platform/posix/win32_api.h"
+#include "platform/posix/win32_api_posix.h"
 #include "platform/reg_text.h"
 
 namespace {

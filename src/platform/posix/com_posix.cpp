@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/posix/com_state.h"
-#include "platform/posix/win32_api.h"
+#include "platform/posix/com_state_posix.h"
+#include "platform/posix/win32_api_posix.h"
 
 const IID IID_IUnknown = {0x00000000, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
 const IID IID_IClassFactory = {0x00000001, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};

@@ -1,5 +1,5 @@
 // Clock, sleep and text helpers of the Win32 stand-ins.
-#include "platform/posix/win32_api.h"
+#include "platform/posix/win32_api_posix.h"
 
 #include <cerrno>
 #include <ctime>
