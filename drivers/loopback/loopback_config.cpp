@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "host/text_copy.h"
 #include "loopback_samples.h"
 
 namespace {
@@ -143,14 +144,9 @@ bool parseFail(Span s, LoopbackConfig* config) {
     return false;
 }
 
+// A text that must not be cut (a path) is refused when it does not fit.
 bool copyText(Span s, char* out, size_t capacity, bool cut) {
-    if (s.length >= capacity && !cut) {
-        return false;
-    }
-    const size_t n = s.length < capacity ? s.length : capacity - 1;
-    std::memcpy(out, s.begin, n);
-    out[n] = '\0';
-    return true;
+    return copyTruncated(out, capacity, s.begin, s.length) || cut;
 }
 
 constexpr int32_t kFrameLimit = 1 << 24;

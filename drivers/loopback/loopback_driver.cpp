@@ -11,6 +11,7 @@
 #include <system_error>
 #include <thread>
 
+#include "host/text_copy.h"
 #include "loopback_config.h"
 #include "loopback_samples.h"
 #include "loopback_timer.h"
@@ -57,10 +58,6 @@ void forRingRuns(uint64_t start, uint64_t frames, uint64_t ringFrames, Run run) 
         done += length;
         position = 0;
     }
-}
-
-void copyMessage(char* to, const char* from) {
-    std::snprintf(to, kLoopbackTextCapacity, "%s", from);
 }
 
 // One created buffer. An input's ring is the delay line of the output of the same number
@@ -207,7 +204,7 @@ ULONG STDMETHODCALLTYPE LoopbackDriver::Release() {
 }
 
 void LoopbackDriver::fail(const char* message) {
-    copyMessage(errorMessage_, message);
+    copyTruncated(errorMessage_, kLoopbackTextCapacity, message);
     // Hosts need not show a driver's message; the developer running them still sees it.
     std::fprintf(stderr, "%s\n", message);
 }
@@ -234,7 +231,7 @@ ASIOBool LoopbackDriver::init(void* sysHandle) {
     trace("init");
     if ((config_.fail & kFailInit) != 0) {
         initialized_ = false;
-        copyMessage(errorMessage_, config_.errorText);
+        copyTruncated(errorMessage_, kLoopbackTextCapacity, config_.errorText);
         return ASIOFalse;
     }
     initialized_ = true;
@@ -259,7 +256,7 @@ int32_t LoopbackDriver::getDriverVersion() {
 void LoopbackDriver::getErrorMessage(char* string) {
     trace("getErrorMessage");
     if (string != nullptr) {
-        copyMessage(string, errorMessage_);
+        copyTruncated(string, kLoopbackTextCapacity, errorMessage_);
     }
 }
 
@@ -523,8 +520,8 @@ ASIOError LoopbackDriver::createBuffers(ASIOBufferInfo* bufferInfos, int32_t num
     // One block for every half and delay line, so that a failure leaves nothing behind.
     // Only an output whose number is also a created input needs a delay line.
     const uint64_t ringFrames = static_cast<uint64_t>(delay) + static_cast<uint64_t>(bufferSize);
-    const size_t ringBytes = aligned(static_cast<size_t>(
-        ringFrames * static_cast<uint64_t>(sampleTypeBytes(config_.outType))));
+    const size_t ringBytes = aligned(
+        static_cast<size_t>(ringFrames * static_cast<uint64_t>(sampleTypeBytes(config_.outType))));
     Entry* entries =
         static_cast<Entry*>(std::calloc(static_cast<size_t>(numChannels), sizeof(Entry)));
     if (entries == nullptr) {

@@ -3,6 +3,8 @@
 #include <cstring>
 #include <new>
 
+#include "host/text_copy.h"
+
 namespace {
 
 constexpr DWORD kSubKeyNameBytes = 128;
@@ -30,15 +32,6 @@ bool enumSubKey(HKEY key, DWORD index, char* name, DWORD capacity) {
     }
     name[capacity - 1] = '\0';
     return true;
-}
-
-void copyCut(char* destination, size_t capacity, const char* text) {
-    size_t length = std::strlen(text);
-    if (length >= capacity) {
-        length = capacity - 1;
-    }
-    std::memcpy(destination, text, length);
-    destination[length] = '\0';
 }
 
 } // namespace
@@ -114,9 +107,9 @@ DriverEntry* appendEntry(HKEY key, const char* subKeyName, int32_t index, Driver
     }
 
     if (readText(driverKey, "description", value, sizeof value)) {
-        copyCut(entry->displayName, sizeof entry->displayName, value);
+        copyTruncated(entry->displayName, value);
     } else {
-        copyCut(entry->displayName, sizeof entry->displayName, subKeyName);
+        copyTruncated(entry->displayName, subKeyName);
     }
     RegCloseKey(driverKey);
     return entry;

@@ -4,17 +4,13 @@
 
 #include "frontend/run_state.h"
 #include "host/driver_manager.h"
+#include "host/text_copy.h"
 
-namespace {
-template <size_t N> void copyText(char (&destination)[N], const char* text) {
-    std::strncpy(destination, text, N - 1);
-    destination[N - 1] = '\0';
-}
-} // namespace
+namespace {} // namespace
 
 ASIOError ASIOInit(ASIODriverInfo* info) {
     info->driverVersion = 0;
-    copyText(info->name, "No ASIO Driver");
+    copyTruncated(info->name, "No ASIO Driver");
     if (currentDriver == nullptr) {
         return ASE_NotPresent;
     }
@@ -25,7 +21,7 @@ ASIOError ASIOInit(ASIODriverInfo* info) {
         currentDriver = nullptr;
         return ASE_NotPresent;
     }
-    copyText(info->errorMessage, "No ASIO Driver Error");
+    copyTruncated(info->errorMessage, "No ASIO Driver Error");
     currentDriver->getDriverName(info->name);
     // Drivers are outside code: never trust them to terminate the text.
     info->name[sizeof info->name - 1] = '\0';
@@ -119,7 +115,7 @@ ASIOError ASIOGetChannelInfo(ASIOChannelInfo* info) {
     if (currentDriver == nullptr) {
         info->channelGroup = -1;
         info->type = 0;
-        copyText(info->name, "None");
+        copyTruncated(info->name, "None");
         return ASE_NotPresent;
     }
     return currentDriver->getChannelInfo(info);

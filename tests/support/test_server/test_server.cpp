@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "host/asio.h"
+#include "host/text_copy.h"
 #include "support/test_server.h"
 
 namespace {
@@ -70,11 +71,9 @@ const TestClass kClasses[] = {
 };
 
 void copyText(char* destination, const char* text, size_t capacity) {
-    if (destination == nullptr) {
-        return;
+    if (destination != nullptr) {
+        copyTruncated(destination, capacity, text);
     }
-    std::strncpy(destination, text, capacity - 1);
-    destination[capacity - 1] = '\0';
 }
 
 class TestDriver final : public IASIO {
