@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "host/text_copy.h"
+#include "host/text.h"
 #include "loopback_samples.h"
 
 namespace {
@@ -17,10 +17,6 @@ struct Span {
         return std::strlen(word) == length && std::memcmp(begin, word, length) == 0;
     }
 };
-
-bool isBlank(char c) {
-    return c == ' ' || c == '\t';
-}
 
 Span trim(Span s) {
     while (s.length > 0 && isBlank(s.begin[0])) {

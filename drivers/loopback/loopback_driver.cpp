@@ -11,7 +11,7 @@
 #include <system_error>
 #include <thread>
 
-#include "host/text_copy.h"
+#include "host/text.h"
 #include "loopback_config.h"
 #include "loopback_samples.h"
 #include "loopback_timer.h"

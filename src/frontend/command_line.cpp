@@ -2,6 +2,8 @@
 
 #include <climits>
 
+#include "host/text.h"
+
 void printBanner(FILE* out) {
     static const char kStars[] = "****************************************"
                                  "****************************************";
@@ -31,10 +33,6 @@ void printUsage(FILE* out) {
                "1)\n\n"
                "Example: >korvane \"ASIO4ALL v2\" 1024  testPlay.wav 1 testRec.wav 2 1\n\n",
                out);
-}
-
-static bool isBlank(char c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
 }
 
 int32_t convertDecimal(const char* text) {

@@ -3,7 +3,7 @@
 #include <cstring>
 #include <new>
 
-#include "host/text_copy.h"
+#include "host/text.h"
 
 namespace {
 

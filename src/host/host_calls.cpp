@@ -4,7 +4,7 @@
 
 #include "frontend/run_state.h"
 #include "host/driver_manager.h"
-#include "host/text_copy.h"
+#include "host/text.h"
 
 namespace {} // namespace
 

@@ -6,6 +6,8 @@
 #include <cstddef>
 #include <utility>
 
+#include "host/text.h"
+
 namespace {
 
 constexpr uint32_t kRegSz = 1;
@@ -77,10 +79,6 @@ bool looksLikeUtf16(const std::vector<uint8_t>& data) {
         }
     }
     return true;
-}
-
-bool isBlank(char c) {
-    return c == ' ' || c == '\t' || c == '\r' || c == '\f' || c == '\v';
 }
 
 std::string trim(const std::string& text) {

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "host/asio.h"
-#include "host/text_copy.h"
+#include "host/text.h"
 #include "support/test_server.h"
 
 namespace {

@@ -1,10 +1,11 @@
-// The one copy of a text into a fixed-capacity buffer of the interface: cut to fit and
-// always terminated. Header-only, so that the drivers use it too.
+// Small text helpers shared by the host, the platform stand-ins and the drivers.
+// Header-only, so that the drivers, which link nothing of the core, use them too.
 #pragma once
 
 #include <cstddef>
 #include <cstring>
 
+// The one copy of a text into a fixed-capacity buffer: cut to fit, always terminated.
 // Copies at most capacity - 1 of the `length` bytes at `text` and a terminator; returns
 // whether the whole text fitted. Nothing is written when capacity is 0.
 inline bool copyTruncated(char* destination, size_t capacity, const char* text, size_t length) {
@@ -23,4 +24,9 @@ inline bool copyTruncated(char* destination, size_t capacity, const char* text) 
 
 template <size_t N> bool copyTruncated(char (&destination)[N], const char* text) {
     return copyTruncated(destination, N, text);
+}
+
+// White space as the C library's isspace has it in the C locale, whatever the locale is.
+inline bool isBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
 }
