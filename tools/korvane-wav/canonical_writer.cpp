@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "le_bytes.h"
+#include "wav/wav_format.h"
 
 namespace {
 
@@ -139,4 +140,15 @@ void abandonCanonicalWriter(CanonicalWriter* writer) {
         writer->file = nullptr;
         std::remove(writer->partPath.c_str());
     }
+}
+
+bool korvaneProbeAccepts(const char* path, uint32_t channels, uint32_t frames) {
+    uint32_t tag = 0;
+    uint32_t rate = 0;
+    uint32_t bits = 0;
+    uint32_t probedChannels = 0;
+    uint32_t probedFrames = 0;
+    return probeWavFile(path, &tag, &rate, &bits, &probedChannels, &probedFrames) == kWavOk &&
+           tag == kWavFormatFloat && bits == 32 && probedChannels == channels &&
+           probedFrames == frames;
 }

@@ -41,5 +41,8 @@ int commitCanonicalWriter(CanonicalWriter* writer, std::string* error);
 // Closes and removes the partial file.
 void abandonCanonicalWriter(CanonicalWriter* writer);
 
+// Whether korvane's own probe takes the file at path as one it plays, of this shape.
+bool korvaneProbeAccepts(const char* path, uint32_t channels, uint32_t frames);
+
 // The header alone, for tests and for the writer.
 void canonicalHeader(uint8_t* header, uint32_t channels, uint32_t sampleRate, uint32_t frames);

@@ -21,8 +21,8 @@ bool secondsToFrames(double seconds, uint32_t sampleRate, uint64_t* frames) {
     return true;
 }
 
-int convertToCanonical(const char* inPath, const char* outPath, double padSeconds,
-                       ConvertReport* report, std::string* error) {
+ToolExit convertToCanonical(const char* inPath, const char* outPath, double padSeconds,
+                            ConvertReport* report, std::string* error) {
     *report = ConvertReport();
     std::string why;
     RiffReader reader;
@@ -55,7 +55,7 @@ int convertToCanonical(const char* inPath, const char* outPath, double padSecond
         return kToolOutput;
     }
     std::vector<uint32_t> samples(size_t(kConvertBlockFrames) * channels);
-    int result = kToolOk;
+    ToolExit result = kToolOk;
     for (;;) {
         uint32_t got = 0;
         if (readRiffFrames(&reader, samples.data(), kConvertBlockFrames, &got, &why) != kReadOk) {

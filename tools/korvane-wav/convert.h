@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "riff_reader.h"
+#include "tool_exit.h"
 
 struct ConvertReport {
     WavFormat format;
@@ -18,6 +19,6 @@ struct ConvertReport {
 // Frames in a number of seconds at a rate, rounded to the nearest; false when out of range.
 bool secondsToFrames(double seconds, uint32_t sampleRate, uint64_t* frames);
 
-// Returns a ToolExit code; on failure *error starts with the name of the file at fault.
-int convertToCanonical(const char* inPath, const char* outPath, double padSeconds,
-                       ConvertReport* report, std::string* error);
+// On failure *error starts with the name of the file at fault.
+ToolExit convertToCanonical(const char* inPath, const char* outPath, double padSeconds,
+                            ConvertReport* report, std::string* error);

@@ -186,7 +186,8 @@ void generateFrames(SignalGenerator* generator, float* samples, uint32_t frames)
     generator->nextFrame += frames;
 }
 
-int generateWav(const SignalSpec& spec, const char* path, SignalPlan* plan, std::string* error) {
+ToolExit generateWav(const SignalSpec& spec, const char* path, SignalPlan* plan,
+                     std::string* error) {
     if (!planSignal(spec, plan, error)) {
         return kToolUsage;
     }

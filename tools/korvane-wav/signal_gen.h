@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "tool_exit.h"
+
 enum SignalKind : int {
     kSignalSine,
     kSignalSweep,
@@ -58,5 +60,6 @@ bool planSignal(const SignalSpec& spec, SignalPlan* plan, std::string* error);
 void startSignal(SignalGenerator* generator, const SignalSpec& spec, const SignalPlan& plan);
 // The next frames of the file, padding included, interleaved.
 void generateFrames(SignalGenerator* generator, float* samples, uint32_t frames);
-// Plans and writes the file. Returns a ToolExit code.
-int generateWav(const SignalSpec& spec, const char* path, SignalPlan* plan, std::string* error);
+// Plans and writes the file.
+ToolExit generateWav(const SignalSpec& spec, const char* path, SignalPlan* plan,
+                     std::string* error);

@@ -1,0 +1,72 @@
+#include <string>
+
+#include "check_report.h"
+#include "commands.h"
+#include "loopback_check.h"
+#include "riff_reader.h"
+
+ToolExit runCheck(const Arguments& arguments, FILE* out, FILE* err) {
+    std::string error;
+    CheckOptions options;
+    bool exact = false;
+    bool json = false;
+    for (const auto& option : arguments.options) {
+        const std::string& name = option.first;
+        uint64_t value = 0;
+        if (name == "--exact") {
+            exact = true;
+        } else if (name == "--json") {
+            json = true;
+        } else if (name == "--width") {
+            if (!parseWhole(option.second, 4, &value) || value < 2) {
+                return usageError(err, "check", "--width needs 2, 3 or 4 (bytes)");
+            }
+            options.width = int(value);
+        } else if (name == "--play-start" || name == "--rec-start") {
+            if (!parseWhole(option.second, 0xFFFF, &value) || value < 1) {
+                return usageError(err, "check", name + " needs a channel number from 1");
+            }
+            (name == "--play-start" ? options.playStart : options.recStart) = uint32_t(value);
+        } else {
+            if (!parseWhole(option.second, kMaxDelaySearch, &value)) {
+                return usageError(err, "check",
+                                  name + " needs a number of frames from 0 to " +
+                                      std::to_string(kMaxDelaySearch));
+            }
+            (name == "--delay" ? options.delay : options.maxDelay) = int64_t(value);
+        }
+    }
+    if (exact && options.width == 0) {
+        return usageError(err, "check", "--exact needs --width 2, 3 or 4");
+    }
+    if (arguments.positional.size() != 2) {
+        return usageError(err, "check", "needs PLAYED and RECORDED");
+    }
+    const char* playedPath = arguments.positional[0].c_str();
+    const char* recordedPath = arguments.positional[1].c_str();
+    WavData played;
+    WavData recorded;
+    if (loadWavData(playedPath, &played, &error) != kReadOk) {
+        return fileError(err, std::string(playedPath) + ": " + error, kToolInput);
+    }
+    if (loadWavData(recordedPath, &recorded, &error) != kReadOk) {
+        return fileError(err, std::string(recordedPath) + ": " + error, kToolInput);
+    }
+    const std::vector<ChannelCheck> checks = checkRecording(played, recorded, options);
+    bool allExact = played.format.sampleRate == recorded.format.sampleRate;
+    for (const ChannelCheck& check : checks) {
+        allExact = allExact && check.exact;
+    }
+    if (json) {
+        printCheckJson(out, playedPath, played, recordedPath, recorded, options.width, allExact,
+                       checks);
+    } else {
+        printCheckTable(out, playedPath, played, recordedPath, recorded, options.width, checks);
+        if (options.width != 0) {
+            std::fprintf(out, "%s\n",
+                         allExact ? "exact: every channel is the round trip at this width"
+                                  : "not exact");
+        }
+    }
+    return exact && !allExact ? kToolMismatch : kToolOk;
+}

@@ -1,0 +1,91 @@
+#include <string>
+
+#include "canonical_writer.h"
+#include "commands.h"
+#include "signal_gen.h"
+#include "tool_text.h"
+
+ToolExit runGen(const Arguments& arguments, FILE* out, FILE* err) {
+    std::string error;
+    SignalSpec spec;
+    for (const auto& option : arguments.options) {
+        const std::string& name = option.first;
+        const std::string& text = option.second;
+        uint64_t whole = 0;
+        double number = 0;
+        if (name == "--channels") {
+            if (!parseWhole(text, kMaxSignalChannels, &whole) || whole < 1) {
+                return usageError(err, "gen", "--channels needs a count from 1 to 64");
+            }
+            spec.channels = uint32_t(whole);
+        } else if (name == "--rate") {
+            if (!parseWhole(text, 0xFFFFFFFFu, &whole) || whole < 1) {
+                return usageError(err, "gen", "--rate needs a whole number of Hz, 1 or more");
+            }
+            spec.sampleRate = uint32_t(whole);
+        } else if (name == "--seed") {
+            if (!parseWhole(text, UINT64_MAX / 10, &whole)) {
+                return usageError(err, "gen", "--seed needs a whole number");
+            }
+            spec.seed = whole;
+        } else if (name == "--level") {
+            if (!parseLevel(text, &spec.level)) {
+                return usageError(err, "gen",
+                                  "--level needs a linear level from 0 to 1 or dBFS, e.g. -6dB");
+            }
+        } else {
+            const bool frequency = name == "--freq" || name == "--from" || name == "--to";
+            if (!parseNumber(text, &number) || number < 0 || (frequency && number <= 0) ||
+                (name == "--seconds" && number <= 0)) {
+                return usageError(err, "gen",
+                                  name + (frequency               ? " needs a frequency above 0 Hz"
+                                          : name == "--freq-step" ? " needs 0 Hz or more"
+                                          : name == "--seconds"   ? " needs seconds above 0"
+                                                                  : " needs 0 seconds or more"));
+            }
+            if (name == "--seconds") {
+                spec.seconds = number;
+            } else if (name == "--freq") {
+                spec.frequency = number;
+            } else if (name == "--freq-step") {
+                spec.frequencyStep = number;
+            } else if (name == "--from") {
+                spec.from = number;
+            } else if (name == "--to") {
+                spec.to = number;
+            } else if (name == "--at") {
+                spec.at = number;
+            } else if (name == "--stagger") {
+                spec.stagger = number;
+            } else {
+                spec.padSeconds = number;
+            }
+        }
+    }
+    if (arguments.positional.size() != 2) {
+        return usageError(err, "gen", "needs KIND and OUT");
+    }
+    if (!signalKindFromName(arguments.positional[0], &spec.kind)) {
+        return usageError(err, "gen",
+                          "unknown KIND " + arguments.positional[0] +
+                              " (sine, sweep, noise, impulse or silence)");
+    }
+    const char* outPath = arguments.positional[1].c_str();
+    SignalPlan plan;
+    const ToolExit result = generateWav(spec, outPath, &plan, &error);
+    if (result == kToolUsage) {
+        return usageError(err, "gen", error);
+    }
+    if (result != kToolOk) {
+        return fileError(err, error, result);
+    }
+    if (!korvaneProbeAccepts(outPath, spec.channels, uint32_t(plan.totalFrames))) {
+        return fileError(err, std::string(outPath) + ": korvane's probe refuses the written file",
+                         kToolOutput);
+    }
+    std::fprintf(out, "%s: %s, %u channels, %u Hz, %llu frames, peak %s dBFS\n", outPath,
+                 signalKindName(spec.kind), unsigned(spec.channels), unsigned(spec.sampleRate),
+                 (unsigned long long)plan.totalFrames,
+                 dbfs(spec.kind == kSignalSilence ? 0 : plan.level).c_str());
+    return kToolOk;
+}

@@ -1,0 +1,7 @@
+// What korvane-wav --help and korvane-wav COMMAND --help print.
+#pragma once
+
+extern const char kMainHelp[];
+extern const char kConvertHelp[];
+extern const char kGenHelp[];
+extern const char kCheckHelp[];
