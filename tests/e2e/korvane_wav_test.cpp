@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "e2e/e2e_support.h"
+#include "support/json_reader.h"
 
 namespace {
 
@@ -153,8 +154,13 @@ TEST(KorvaneWav, CheckReportsDelayAndTheFirstMismatch) {
     EXPECT_EQ(r.exitCode, 0);
     r = tool({"check", played, recorded, "--width", "3", "--exact", "--json"});
     EXPECT_EQ(r.exitCode, 4);
-    EXPECT_TRUE(has(r.out, "\"mismatch\": {\"frame\": 5000, \"delay\": 333")) << r.out;
-    EXPECT_TRUE(has(r.out, "\"exact\": false\n}")) << r.out;
+    JsonValue json;
+    std::string error;
+    ASSERT_TRUE(parseJson(r.out, json, &error)) << error << r.out;
+    EXPECT_EQ(json["channels"][1]["mismatch"]["frame"].number, 5000);
+    EXPECT_EQ(json["channels"][1]["mismatch"]["delay"].number, 333);
+    EXPECT_FALSE(json["exact"].boolean);
+    EXPECT_EQ(json["exact"].kind, JsonValue::Boolean);
 
     r = tool({"check", played, dir.file("missing.wav")});
     EXPECT_EQ(r.exitCode, 2);

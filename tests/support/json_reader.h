@@ -1,5 +1,7 @@
-// A strict reader of JSON documents for tests that check what programs print for scripts:
-// any text that is not one well-formed document (valid UTF-8 included) is refused.
+// A strict reader of JSON documents for tests that check what programs print for scripts,
+// on nlohmann's library: any text that is not one well-formed document (valid UTF-8
+// included) is refused. Values come out as a plain tree in which a missing member reads
+// as null.
 #pragma once
 
 #include <cstddef>

@@ -4,8 +4,8 @@
 #include <cstdarg>
 #include <cstdio>
 
-#include "json_text.h"
 #include "host/sample_types.h"
+#include "json_text.h"
 
 namespace {
 
@@ -242,172 +242,95 @@ void appendReport(std::string& out, const DriverReport& report) {
     }
 }
 
-void writeEntryFields(JsonWriter& json, const ListedDriver& driver) {
-    json.key("index");
-    json.integer(driver.index);
-    json.key("name");
-    json.string(driver.typedName);
-    json.key("listedName");
-    json.string(driver.listedName);
-    json.key("cut");
-    json.boolean(driver.cut);
-    json.key("sameNameAs");
-    if (driver.sameNameAs >= 0) {
-        json.integer(driver.sameNameAs);
-    } else {
-        json.null();
-    }
-    json.key("classId");
-    json.string(driver.classId);
-    json.key("classIdValid");
-    json.boolean(driver.classIdValid);
-    json.key("server");
-    if (driver.serverPath.empty()) {
-        json.null();
-    } else {
-        json.string(driver.serverPath);
-    }
+void setEntryFields(Json& json, const ListedDriver& driver) {
+    json["index"] = driver.index;
+    json["name"] = jsonString(driver.typedName);
+    json["listedName"] = jsonString(driver.listedName);
+    json["cut"] = driver.cut;
+    json["sameNameAs"] = driver.sameNameAs >= 0 ? Json(driver.sameNameAs) : Json();
+    json["classId"] = jsonString(driver.classId);
+    json["classIdValid"] = driver.classIdValid;
+    json["server"] = driver.serverPath.empty() ? Json() : jsonString(driver.serverPath);
 }
 
-void writeResultOrNull(JsonWriter& json, ASIOError result, int64_t value) {
-    if (result == ASE_OK) {
-        json.integer(value);
-    } else {
-        json.null();
-    }
+Json resultOrNull(ASIOError result, int64_t value) {
+    return result == ASE_OK ? Json(value) : Json();
 }
 
-void writeChannels(JsonWriter& json, const std::vector<ChannelReport>& channels) {
-    json.beginArray();
+Json channelsJson(const std::vector<ChannelReport>& channels) {
+    Json list = Json::array();
     for (const ChannelReport& channel : channels) {
-        json.beginObject();
-        json.key("number");
-        json.integer(channel.number);
-        json.key("result");
-        json.integer(channel.result);
+        Json json = Json::object();
+        json["number"] = channel.number;
+        json["result"] = channel.result;
         if (channel.result == ASE_OK) {
-            json.key("name");
-            json.string(channel.name);
-            json.key("type");
-            json.integer(channel.type);
-            json.key("typeName");
+            json["name"] = jsonString(channel.name);
+            json["type"] = channel.type;
             const char* name = sampleTypeName(channel.type);
-            if (name != nullptr) {
-                json.string(name, std::char_traits<char>::length(name));
-            } else {
-                json.null();
-            }
-            json.key("bytes");
-            json.integer(sampleTypeBytes(channel.type));
-            json.key("streamable");
-            json.boolean(korvaneStreams(channel.type));
-            json.key("active");
-            json.boolean(channel.active);
-            json.key("group");
-            json.integer(channel.group);
+            json["typeName"] = name != nullptr ? Json(name) : Json();
+            json["bytes"] = sampleTypeBytes(channel.type);
+            json["streamable"] = korvaneStreams(channel.type);
+            json["active"] = channel.active;
+            json["group"] = channel.group;
         }
-        json.endObject();
+        list.push_back(std::move(json));
     }
-    json.endArray();
+    return list;
 }
 
-void writeDetails(JsonWriter& json, const DriverReport& report) {
-    json.key("driverName");
-    json.string(report.driverName);
-    json.key("driverVersion");
-    json.integer(report.driverVersion);
-    json.key("inputs");
-    writeResultOrNull(json, report.channelsResult, report.inputs);
-    json.key("outputs");
-    writeResultOrNull(json, report.channelsResult, report.outputs);
-    json.key("bufferLengths");
+void setDetails(Json& json, const DriverReport& report) {
+    json["driverName"] = jsonString(report.driverName);
+    json["driverVersion"] = report.driverVersion;
+    json["inputs"] = resultOrNull(report.channelsResult, report.inputs);
+    json["outputs"] = resultOrNull(report.channelsResult, report.outputs);
+    Json lengths;
     if (report.bufferResult == ASE_OK) {
-        json.beginObject();
-        json.key("minimum");
-        json.integer(report.minimumLength);
-        json.key("maximum");
-        json.integer(report.maximumLength);
-        json.key("preferred");
-        json.integer(report.preferredLength);
-        json.key("granularity");
-        json.integer(report.granularity);
-        json.endObject();
-    } else {
-        json.null();
+        lengths["minimum"] = report.minimumLength;
+        lengths["maximum"] = report.maximumLength;
+        lengths["preferred"] = report.preferredLength;
+        lengths["granularity"] = report.granularity;
     }
-    json.key("sampleRate");
-    if (report.rateResult == ASE_OK) {
-        json.number(report.sampleRate);
-    } else {
-        json.null();
-    }
-    json.key("rates");
-    json.beginArray();
+    json["bufferLengths"] = lengths;
+    json["sampleRate"] = report.rateResult == ASE_OK ? jsonNumber(report.sampleRate) : Json();
+    Json rates = Json::array();
     for (int k = 0; k < kProbeRateCount; ++k) {
-        json.beginObject();
-        json.key("rate");
-        json.number(kProbeRates[k]);
-        json.key("accepted");
-        json.boolean(report.rateAnswers[k] == ASE_OK);
-        json.key("result");
-        json.integer(report.rateAnswers[k]);
-        json.endObject();
+        rates.push_back({{"rate", jsonNumber(kProbeRates[k])},
+                         {"accepted", report.rateAnswers[k] == ASE_OK},
+                         {"result", report.rateAnswers[k]}});
     }
-    json.endArray();
-    json.key("inputChannels");
-    writeChannels(json, report.inputChannels);
-    json.key("outputChannels");
-    writeChannels(json, report.outputChannels);
+    json["rates"] = rates;
+    json["inputChannels"] = channelsJson(report.inputChannels);
+    json["outputChannels"] = channelsJson(report.outputChannels);
 }
 
-void writeReport(JsonWriter& json, const DriverReport& report) {
-    json.beginObject();
-    json.key("requested");
-    json.string(report.requested);
-    json.key("status");
-    const char* status = probeStatusName(report.status);
-    json.string(status, std::char_traits<char>::length(status));
-    json.key("listed");
-    json.boolean(report.listed);
+Json reportJson(const DriverReport& report) {
+    Json json = Json::object();
+    json["requested"] = jsonString(report.requested);
+    json["status"] = probeStatusName(report.status);
+    json["listed"] = report.listed;
     if (report.listed) {
-        writeEntryFields(json, report.entry);
+        setEntryFields(json, report.entry);
     }
-    json.key("error");
-    if (report.status == ProbeStatus::NotListed || report.status == ProbeStatus::LoadFailed ||
-        report.status == ProbeStatus::InitFailed) {
-        json.string(report.error);
-    } else {
-        json.null();
-    }
-    json.key("suggestions");
-    json.beginArray();
+    const bool hasError = report.status == ProbeStatus::NotListed ||
+                          report.status == ProbeStatus::LoadFailed ||
+                          report.status == ProbeStatus::InitFailed;
+    json["error"] = hasError ? jsonString(report.error) : Json();
+    Json suggestions = Json::array();
     for (const std::string& suggestion : report.suggestions) {
-        json.string(suggestion);
+        suggestions.push_back(jsonString(suggestion));
     }
-    json.endArray();
-    json.key("shadowed");
-    json.beginArray();
-    for (int32_t index : report.shadowed) {
-        json.integer(index);
-    }
-    json.endArray();
-    json.key("initialised");
-    json.boolean(report.initialised);
+    json["suggestions"] = suggestions;
+    json["shadowed"] = report.shadowed;
+    json["initialised"] = report.initialised;
     if (report.initialised) {
-        writeDetails(json, report);
+        setDetails(json, report);
     }
-    json.key("failedCalls");
-    json.beginArray();
+    Json failures = Json::array();
     for (const CallFailure& failure : report.failures) {
-        json.beginObject();
-        json.key("call");
-        json.string(failure.call);
-        json.key("result");
-        json.integer(failure.result);
-        json.endObject();
+        failures.push_back({{"call", jsonString(failure.call)}, {"result", failure.result}});
     }
-    json.endArray();
-    json.endObject();
+    json["failedCalls"] = failures;
+    return json;
 }
 
 } // namespace
@@ -451,18 +374,13 @@ std::string listingText(const std::vector<ListedDriver>& drivers) {
 }
 
 std::string listingJson(const std::vector<ListedDriver>& drivers) {
-    JsonWriter json;
-    json.beginObject();
-    json.key("drivers");
-    json.beginArray();
+    Json list = Json::array();
     for (const ListedDriver& driver : drivers) {
-        json.beginObject();
-        writeEntryFields(json, driver);
-        json.endObject();
+        Json entry = Json::object();
+        setEntryFields(entry, driver);
+        list.push_back(std::move(entry));
     }
-    json.endArray();
-    json.endObject();
-    return json.finish();
+    return jsonDocument({{"drivers", list}});
 }
 
 std::string reportsText(const std::vector<DriverReport>& reports) {
@@ -485,18 +403,11 @@ std::string reportsText(const std::vector<DriverReport>& reports) {
 }
 
 std::string reportsJson(const std::vector<DriverReport>& reports) {
-    JsonWriter json;
+    Json list = Json::array();
     int failed = 0;
-    json.beginObject();
-    json.key("drivers");
-    json.beginArray();
     for (const DriverReport& report : reports) {
-        writeReport(json, report);
+        list.push_back(reportJson(report));
         failed += reportFailed(report) ? 1 : 0;
     }
-    json.endArray();
-    json.key("failed");
-    json.integer(failed);
-    json.endObject();
-    return json.finish();
+    return jsonDocument({{"drivers", list}, {"failed", failed}});
 }

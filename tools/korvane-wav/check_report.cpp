@@ -3,35 +3,10 @@
 #include <cmath>
 #include <cstring>
 
+#include "json_text.h"
 #include "tool_text.h"
 
 namespace {
-
-std::string jsonText(const std::string& text) {
-    std::string quoted = "\"";
-    for (unsigned char c : text) {
-        if (c == '"' || c == '\\') {
-            quoted += '\\';
-            quoted += char(c);
-        } else if (c < 0x20) {
-            char escape[8];
-            std::snprintf(escape, sizeof escape, "\\u%04x", unsigned(c));
-            quoted += escape;
-        } else {
-            quoted += char(c);
-        }
-    }
-    return quoted + "\"";
-}
-
-std::string jsonNumber(double value) {
-    if (!std::isfinite(value)) {
-        return "null";
-    }
-    char text[40];
-    std::snprintf(text, sizeof text, "%.9g", value);
-    return text;
-}
 
 std::string floatText(float value) {
     uint32_t bits;
@@ -49,12 +24,11 @@ std::string fileSummary(const char* path, const WavData& data) {
     return std::string(path) + text + describeFormat(data.format);
 }
 
-std::string jsonFile(const char* path, const WavData& data) {
-    char text[160];
-    std::snprintf(text, sizeof text, ", \"channels\": %u, \"sampleRate\": %u, \"frames\": %u}",
-                  unsigned(data.format.channels), unsigned(data.format.sampleRate),
-                  unsigned(data.frames));
-    return "{\"path\": " + jsonText(path) + text;
+Json fileJson(const char* path, const WavData& data) {
+    return {{"path", jsonString(path)},
+            {"channels", data.format.channels},
+            {"sampleRate", data.format.sampleRate},
+            {"frames", data.frames}};
 }
 
 } // namespace
@@ -99,33 +73,31 @@ void printCheckTable(FILE* out, const char* playedPath, const WavData& played,
 void printCheckJson(FILE* out, const char* playedPath, const WavData& played,
                     const char* recordedPath, const WavData& recorded, int width, bool allExact,
                     const std::vector<ChannelCheck>& checks) {
-    std::fprintf(out, "{\n  \"played\": %s,\n  \"recorded\": %s,\n",
-                 jsonFile(playedPath, played).c_str(), jsonFile(recordedPath, recorded).c_str());
-    std::fprintf(out, "  \"sampleRatesAgree\": %s,\n",
-                 played.format.sampleRate == recorded.format.sampleRate ? "true" : "false");
-    std::fprintf(out, "  \"width\": %s,\n  \"channels\": [",
-                 width ? std::to_string(width).c_str() : "null");
-    for (size_t i = 0; i < checks.size(); ++i) {
-        const ChannelCheck& check = checks[i];
-        std::string line =
-            "{\"recorded\": " + std::to_string(check.recorded) +
-            ", \"played\": " + (check.played ? std::to_string(check.played) : "null") +
-            ", \"delay\": " + (check.match.found ? std::to_string(check.delay) : "null") +
-            ", \"correlation\": " +
-            (check.match.found ? jsonNumber(check.match.correlation) : "null") +
-            ", \"peakDbfs\": " +
-            (check.peak > 0 ? jsonNumber(20 * std::log10(check.peak)) : "null");
+    Json channels = Json::array();
+    for (const ChannelCheck& check : checks) {
+        Json channel = {
+            {"recorded", check.recorded},
+            {"played", check.played != 0 ? Json(check.played) : Json()},
+            {"delay", check.match.found ? Json(check.delay) : Json()},
+            {"correlation", check.match.found ? jsonNumber(check.match.correlation) : Json()},
+            {"peakDbfs", check.peak > 0 ? jsonNumber(20 * std::log10(check.peak)) : Json()}};
         if (check.exactTested) {
-            line += std::string(", \"exact\": ") + (check.exact ? "true" : "false");
+            channel["exact"] = check.exact;
             if (!check.exact) {
-                line += ", \"mismatch\": {\"frame\": " + std::to_string(check.mismatchFrame) +
-                        ", \"delay\": " + std::to_string(check.delay) +
-                        ", \"expected\": " + jsonNumber(check.expected) +
-                        ", \"got\": " + jsonNumber(check.got) + "}";
+                channel["mismatch"] = {{"frame", check.mismatchFrame},
+                                       {"delay", check.delay},
+                                       {"expected", jsonNumber(check.expected)},
+                                       {"got", jsonNumber(check.got)}};
             }
         }
-        std::fprintf(out, "%s\n    %s}", i ? "," : "", line.c_str());
+        channels.push_back(std::move(channel));
     }
-    std::fprintf(out, "%s],\n  \"exact\": %s\n}\n", checks.empty() ? "" : "\n  ",
-                 width ? (allExact ? "true" : "false") : "null");
+    const Json document = {
+        {"played", fileJson(playedPath, played)},
+        {"recorded", fileJson(recordedPath, recorded)},
+        {"sampleRatesAgree", played.format.sampleRate == recorded.format.sampleRate},
+        {"width", width != 0 ? Json(width) : Json()},
+        {"channels", channels},
+        {"exact", width != 0 ? Json(allExact) : Json()}};
+    std::fputs(jsonDocument(document).c_str(), out);
 }

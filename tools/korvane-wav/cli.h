@@ -1,4 +1,4 @@
-// The command line of korvane-wav: convert, gen and check, with their help texts.
+// The command line of korvane-wav: finds the command and runs it.
 #pragma once
 
 #include <cstdio>

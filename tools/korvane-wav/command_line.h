@@ -1,5 +1,7 @@
 // korvane-wav's words after the command: options with values, flags, positional words, and
-// the two ways a command reports a problem.
+// the two ways a command reports a problem. Written by hand rather than on a parser library:
+// the help texts, messages and exit codes are fixed, and a library brings its own in their
+// place and reports through exceptions, which would cost more lines to translate back.
 #pragma once
 
 #include <cstdint>

@@ -9,9 +9,7 @@
 namespace {
 
 std::string jsonQuoted(const std::string& text) {
-    std::string out;
-    appendJsonString(out, text);
-    return out;
+    return jsonString(text).dump();
 }
 
 } // namespace
@@ -22,7 +20,8 @@ TEST(JsonString, EscapesQuotesBackslashesAndControlCharacters) {
     EXPECT_EQ(jsonQuoted("say \"hi\""), "\"say \\\"hi\\\"\"");
     EXPECT_EQ(jsonQuoted("C:\\drivers\\x.dll"), "\"C:\\\\drivers\\\\x.dll\"");
     EXPECT_EQ(jsonQuoted("a\nb\rc\td\be\ff"), "\"a\\nb\\rc\\td\\be\\ff\"");
-    EXPECT_EQ(jsonQuoted(std::string("\x01\x1f\x7f", 3)), "\"\\u0001\\u001f\\u007f\"");
+    // DEL is no control character to JSON: it stays as it is.
+    EXPECT_EQ(jsonQuoted(std::string("\x01\x1f\x7f", 3)), "\"\\u0001\\u001f\x7f\"");
     // Embedded zero bytes are kept, not cut at.
     EXPECT_EQ(jsonQuoted(std::string("a\0b", 3)), "\"a\\u0000b\"");
 }
@@ -31,14 +30,14 @@ TEST(JsonString, KeepsValidUtf8AndTakesOtherBytesAsLatin1) {
     EXPECT_EQ(jsonQuoted("Caf\xC3\xA9"), "\"Caf\xC3\xA9\"");
     EXPECT_EQ(jsonQuoted("\xE2\x82\xAC \xF0\x9F\x8E\xB5"), "\"\xE2\x82\xAC \xF0\x9F\x8E\xB5\"");
     // Code page 1252 text: 0xE9 alone is e acute.
-    EXPECT_EQ(jsonQuoted("Caf\xE9"), "\"Caf\\u00e9\"");
+    EXPECT_EQ(jsonQuoted("Caf\xE9"), "\"Caf\xC3\xA9\"");
     // A lead byte without its continuation, at the end and in the middle.
-    EXPECT_EQ(jsonQuoted("x\xC3"), "\"x\\u00c3\"");
-    EXPECT_EQ(jsonQuoted("\xC3x"), "\"\\u00c3x\"");
+    EXPECT_EQ(jsonQuoted("x\xC3"), "\"x\xC3\x83\"");
+    EXPECT_EQ(jsonQuoted("\xC3x"), "\"\xC3\x83x\"");
     // Overlong form of '/', an encoded surrogate, a value above U+10FFFF.
-    EXPECT_EQ(jsonQuoted("\xC0\xAF"), "\"\\u00c0\\u00af\"");
-    EXPECT_EQ(jsonQuoted("\xED\xA0\x80"), "\"\\u00ed\\u00a0\\u0080\"");
-    EXPECT_EQ(jsonQuoted("\xF4\x90\x80\x80"), "\"\\u00f4\\u0090\\u0080\\u0080\"");
+    EXPECT_EQ(jsonQuoted("\xC0\xAF"), "\"\xC3\x80\xC2\xAF\"");
+    EXPECT_EQ(jsonQuoted("\xED\xA0\x80"), "\"\xC3\xAD\xC2\xA0\xC2\x80\"");
+    EXPECT_EQ(jsonQuoted("\xF4\x90\x80\x80"), "\"\xC3\xB4\xC2\x90\xC2\x80\xC2\x80\"");
 
     // Whatever the bytes, the result reads back as one valid string.
     std::string every;
@@ -53,46 +52,22 @@ TEST(JsonString, KeepsValidUtf8AndTakesOtherBytesAsLatin1) {
 }
 
 TEST(JsonNumber, WritesIntegersPlainlyAndRefusesWhatJsonCannotHold) {
-    std::string out;
-    appendJsonNumber(out, 44100.0);
-    EXPECT_EQ(out, "44100");
-    out.clear();
-    appendJsonNumber(out, -0.5);
-    EXPECT_EQ(out, "-0.5");
-    out.clear();
-    appendJsonNumber(out, 44099.99);
-    EXPECT_DOUBLE_EQ(std::strtod(out.c_str(), nullptr), 44099.99);
-    out.clear();
-    appendJsonNumber(out, std::numeric_limits<double>::quiet_NaN());
-    EXPECT_EQ(out, "null");
-    out.clear();
-    appendJsonNumber(out, std::numeric_limits<double>::infinity());
-    EXPECT_EQ(out, "null");
-    out.clear();
-    appendJsonNumber(out, 1e300);
+    EXPECT_EQ(jsonNumber(44100.0).dump(), "44100");
+    EXPECT_EQ(jsonNumber(-0.5).dump(), "-0.5");
+    EXPECT_DOUBLE_EQ(std::strtod(jsonNumber(44099.99).dump().c_str(), nullptr), 44099.99);
+    EXPECT_EQ(jsonNumber(std::numeric_limits<double>::quiet_NaN()).dump(), "null");
+    EXPECT_EQ(jsonNumber(std::numeric_limits<double>::infinity()).dump(), "null");
     JsonValue value;
-    ASSERT_TRUE(parseJson(out, value));
+    ASSERT_TRUE(parseJson(jsonNumber(1e300).dump(), value));
     EXPECT_DOUBLE_EQ(value.number, 1e300);
 }
 
-TEST(JsonWriter, SeparatesAndIndentsNestedValues) {
-    JsonWriter json;
-    json.beginObject();
-    json.key("empty");
-    json.beginArray();
-    json.endArray();
-    json.key("list");
-    json.beginArray();
-    json.integer(1);
-    json.boolean(false);
-    json.null();
-    json.beginObject();
-    json.endObject();
-    json.endArray();
-    json.key("text");
-    json.string("q\"");
-    json.endObject();
-    const std::string document = json.finish();
+TEST(JsonDocument, SeparatesAndIndentsNestedValuesInTheOrderSet) {
+    Json json = Json::object();
+    json["empty"] = Json::array();
+    json["list"] = {1, false, nullptr, Json::object()};
+    json["text"] = jsonString("q\"");
+    const std::string document = jsonDocument(json);
     EXPECT_EQ(document, "{\n"
                         "  \"empty\": [],\n"
                         "  \"list\": [\n"
