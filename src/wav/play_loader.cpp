@@ -31,10 +31,8 @@ NativeRange nativeRange(int width) {
 KORVANE_VECTOR_CLONES
 void convertSamples(const uint8_t* raw, int32_t* out, size_t count, NativeRange range) {
     for (size_t i = 0; i < count; ++i) {
-        const uint32_t bits = loadLe32(raw + 4 * i);
-        float x;
-        std::memcpy(&x, &bits, sizeof x);
-        double p = double(x) * range.scale; // exact: two 24-bit significands
+        double p = double(bitsFloat(loadLe32(raw + 4 * i))) *
+                   range.scale; // exact: two 24-bit significands
         p = p < range.lowest ? range.lowest : p;
         p = p > range.highest ? range.highest : p;
         p = p == p ? p : 0.0;

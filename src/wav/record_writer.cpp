@@ -15,10 +15,7 @@ namespace {
 // value of 2^31 - 1). Scaling by a power of two is exact, so the one rounding is that of
 // the word to single precision, ties to even.
 inline void storeSample(uint32_t word, uint8_t* out) {
-    const float value = float(int32_t(word)) * (1.0f / 2147483648.0f);
-    uint32_t bits;
-    std::memcpy(&bits, &value, sizeof bits);
-    storeLe32(out, bits);
+    storeLe32(out, floatBits(float(int32_t(word)) * (1.0f / 2147483648.0f)));
 }
 
 // Three-byte samples are read as whole words that start one byte early, the stray byte
@@ -79,23 +76,6 @@ void gatherFrames(uint8_t** cursors, uint32_t channels, size_t frames, int width
     }
 }
 
-void buildHeader(uint8_t* header, uint32_t channels, uint32_t frames) {
-    const uint32_t dataBytes = channels * frames * 4;
-    std::memcpy(header, "RIFF", 4);
-    storeLe32(header + 4, dataBytes + 36);
-    std::memcpy(header + 8, "WAVE", 4);
-    std::memcpy(header + 12, "fmt ", 4);
-    storeLe32(header + 16, kWavFormatChunkBytes);
-    storeLe16(header + 20, kWavFormatFloat);
-    storeLe16(header + 22, channels);
-    storeLe32(header + 24, playSampleRate);
-    storeLe32(header + 28, playSampleRate * channels * 4);
-    storeLe16(header + 32, channels * 4);
-    storeLe16(header + 34, 32);
-    std::memcpy(header + 36, "data", 4);
-    storeLe32(header + 40, dataBytes);
-}
-
 // Only a regular file is ours to remove; a device such as a full disk's stand-in is not.
 void removeIfRegularFile(const char* path) {
     struct stat info;
@@ -123,7 +103,7 @@ int writeRecordFileFrames(const char* path, uint32_t frames) {
     }
 
     uint8_t header[kWavHeaderBytes];
-    buildHeader(header, channels, frames);
+    writeWavHeader(header, channels, playSampleRate, frames);
     bool written = std::fwrite(header, 1, sizeof header, file) == sizeof header;
     for (uint32_t c = 0; c < channels; ++c) {
         recordCursors[c] = recordBuffers[c];

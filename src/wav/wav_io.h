@@ -1,4 +1,6 @@
-// Internal to src/wav: little-endian fields, the shared header reader, the work block size.
+// The WAV byte layer: little-endian fields, tags and float bits, the canonical header read
+// and written. Used by the probe, the loader, the recording writer and korvane-wav; tests and
+// benchmarks include it for the work block size.
 #pragma once
 
 #include <cstddef>
@@ -27,6 +29,10 @@ inline uint32_t loadLe16(const uint8_t* p) {
     return uint32_t(p[0]) | uint32_t(p[1]) << 8;
 }
 
+inline uint32_t loadLe24(const uint8_t* p) {
+    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16;
+}
+
 inline uint32_t loadLe32(const uint8_t* p) {
     if (hostIsLittleEndian()) {
         uint32_t value;
@@ -34,6 +40,15 @@ inline uint32_t loadLe32(const uint8_t* p) {
         return value;
     }
     return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+}
+
+inline uint64_t loadLe64(const uint8_t* p) {
+    if (hostIsLittleEndian()) {
+        uint64_t value;
+        std::memcpy(&value, p, sizeof value);
+        return value;
+    }
+    return uint64_t(loadLe32(p)) | uint64_t(loadLe32(p + 4)) << 32;
 }
 
 inline void storeLe16(uint8_t* p, uint32_t value) {
@@ -66,6 +81,23 @@ inline void storeLe64(uint8_t* p, uint64_t value) {
     storeLe32(p + 4, uint32_t(value >> 32));
 }
 
+// Four tag bytes against four characters, case included.
+inline bool wavTagIs(const uint8_t* bytes, const char* tag) {
+    return std::memcmp(bytes, tag, 4) == 0;
+}
+
+inline uint32_t floatBits(float value) {
+    uint32_t bits;
+    std::memcpy(&bits, &value, sizeof bits);
+    return bits;
+}
+
+inline float bitsFloat(uint32_t bits) {
+    float value;
+    std::memcpy(&value, &bits, sizeof value);
+    return value;
+}
+
 struct WavHeader {
     uint32_t formatTag;
     uint32_t channels;
@@ -74,6 +106,10 @@ struct WavHeader {
     uint32_t dataBytes;
     uint32_t frames;
 };
+
+// The canonical header of a 32-bit float file of `frames` frames, sizes in 32-bit
+// arithmetic, 16-bit fields from the low bits.
+void writeWavHeader(uint8_t* header, uint32_t channels, uint32_t sampleRate, uint32_t frames);
 
 // Reads the 44 header bytes from the start of an open file and checks the canonical layout;
 // on kWavOk the file stands at the first sample.

@@ -1,10 +1,21 @@
-#include <cstring>
-
 #include "wav/wav_format.h"
 #include "wav/wav_io.h"
 
-static bool tagIs(const uint8_t* bytes, const char* tag) {
-    return std::memcmp(bytes, tag, 4) == 0;
+void writeWavHeader(uint8_t* header, uint32_t channels, uint32_t sampleRate, uint32_t frames) {
+    const uint32_t dataBytes = channels * frames * 4;
+    std::memcpy(header, "RIFF", 4);
+    storeLe32(header + 4, dataBytes + 36);
+    std::memcpy(header + 8, "WAVE", 4);
+    std::memcpy(header + 12, "fmt ", 4);
+    storeLe32(header + 16, kWavFormatChunkBytes);
+    storeLe16(header + 20, kWavFormatFloat);
+    storeLe16(header + 22, channels);
+    storeLe32(header + 24, sampleRate);
+    storeLe32(header + 28, sampleRate * channels * 4);
+    storeLe16(header + 32, channels * 4);
+    storeLe16(header + 34, 32);
+    std::memcpy(header + 36, "data", 4);
+    storeLe32(header + 40, dataBytes);
 }
 
 int readWavHeader(FILE* file, WavHeader* header) {
@@ -12,11 +23,11 @@ int readWavHeader(FILE* file, WavHeader* header) {
     // header cut short fails at the first tag that was not read whole.
     uint8_t raw[kWavHeaderBytes] = {};
     const size_t got = std::fread(raw, 1, sizeof raw, file);
-    if (!tagIs(raw, "RIFF") || !tagIs(raw + 8, "WAVE")) {
+    if (!wavTagIs(raw, "RIFF") || !wavTagIs(raw + 8, "WAVE")) {
         return kWavNotRiffWave;
     }
-    if (!tagIs(raw + 12, "fmt ") || loadLe32(raw + 16) != kWavFormatChunkBytes ||
-        !tagIs(raw + 36, "data")) {
+    if (!wavTagIs(raw + 12, "fmt ") || loadLe32(raw + 16) != kWavFormatChunkBytes ||
+        !wavTagIs(raw + 36, "data")) {
         return kWavNotCanonical;
     }
     if (got < sizeof raw) {

@@ -14,29 +14,6 @@ namespace fs = std::filesystem;
 namespace {
 std::atomic<unsigned> scratchCounter{0};
 
-void put16(std::vector<uint8_t>& out, uint32_t v) {
-    out.push_back(static_cast<uint8_t>(v));
-    out.push_back(static_cast<uint8_t>(v >> 8));
-}
-
-void put32(std::vector<uint8_t>& out, uint32_t v) {
-    put16(out, v & 0xFFFF);
-    put16(out, v >> 16);
-}
-
-void putTag(std::vector<uint8_t>& out, const char* tag) {
-    out.insert(out.end(), tag, tag + 4);
-}
-
-uint32_t get32(const uint8_t* p) {
-    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-           static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
-}
-
-uint16_t get16(const uint8_t* p) {
-    return static_cast<uint16_t>(p[0] | p[1] << 8);
-}
-
 bool sanitizedBuild() {
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
     return true;
@@ -202,44 +179,6 @@ std::string withoutProgress(const std::string& out, std::vector<long long>* samp
     return out.substr(0, from) + out.substr(end);
 }
 
-std::vector<uint8_t> wavHeader(uint16_t formatTag, uint16_t channels, uint32_t rate, uint16_t bits,
-                               uint32_t dataSize) {
-    std::vector<uint8_t> out;
-    putTag(out, "RIFF");
-    put32(out, dataSize + 36);
-    putTag(out, "WAVE");
-    putTag(out, "fmt ");
-    put32(out, 16);
-    put16(out, formatTag);
-    put16(out, channels);
-    put32(out, rate);
-    put32(out, rate * channels * (bits / 8));
-    put16(out, static_cast<uint32_t>(channels * (bits / 8)));
-    put16(out, bits);
-    putTag(out, "data");
-    put32(out, dataSize);
-    return out;
-}
-
-bool writeBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()),
-              static_cast<std::streamsize>(bytes.size()));
-    return static_cast<bool>(out);
-}
-
-bool writeFloatWav(const std::string& path, uint32_t rate, uint16_t channels,
-                   const std::vector<float>& samples) {
-    std::vector<uint8_t> bytes =
-        wavHeader(3, channels, rate, 32, static_cast<uint32_t>(samples.size() * 4));
-    for (float s : samples) {
-        uint32_t bits = 0;
-        std::memcpy(&bits, &s, 4);
-        put32(bytes, bits);
-    }
-    return writeBytes(path, bytes);
-}
-
 WavFile readWav(const std::string& path) {
     WavFile wav;
     std::ifstream in(path, std::ios::binary);
@@ -255,20 +194,20 @@ WavFile readWav(const std::string& path) {
     const uint8_t* h = bytes.data();
     auto tag = [](const uint8_t* p) { return std::string(reinterpret_cast<const char*>(p), 4); };
     wav.riff = tag(h);
-    wav.riffSize = get32(h + 4);
+    wav.riffSize = getLe(h + 4, 4);
     wav.wave = tag(h + 8);
     wav.fmt = tag(h + 12);
-    wav.fmtSize = get32(h + 16);
-    wav.formatTag = get16(h + 20);
-    wav.channels = get16(h + 22);
-    wav.rate = get32(h + 24);
-    wav.byteRate = get32(h + 28);
-    wav.blockAlign = get16(h + 32);
-    wav.bits = get16(h + 34);
+    wav.fmtSize = getLe(h + 16, 4);
+    wav.formatTag = uint16_t(getLe(h + 20, 2));
+    wav.channels = uint16_t(getLe(h + 22, 2));
+    wav.rate = getLe(h + 24, 4);
+    wav.byteRate = getLe(h + 28, 4);
+    wav.blockAlign = uint16_t(getLe(h + 32, 2));
+    wav.bits = uint16_t(getLe(h + 34, 2));
     wav.data = tag(h + 36);
-    wav.dataSize = get32(h + 40);
+    wav.dataSize = getLe(h + 40, 4);
     for (size_t at = 44; at + 4 <= bytes.size(); at += 4) {
-        const uint32_t bits = get32(h + at);
+        const uint32_t bits = getLe(h + at, 4);
         float s;
         std::memcpy(&s, &bits, 4);
         wav.samples.push_back(s);
@@ -355,11 +294,6 @@ std::vector<std::string> callNames(const std::vector<std::string>& lines) {
     return names;
 }
 
-bool fileExists(const std::string& path) {
-    std::error_code ignored;
-    return fs::exists(path, ignored);
-}
-
 void E2eTest::SetUp() {
     playPath = dir.file("play.wav");
     recordPath = dir.file("rec.wav");
@@ -368,7 +302,7 @@ void E2eTest::SetUp() {
     for (int i = 0; i < 1000; ++i) {
         playSamples.push_back(static_cast<float>(i - 500) / 512.0f);
     }
-    ASSERT_TRUE(writeFloatWav(playPath, 44100, 1, playSamples));
+    ASSERT_TRUE(writeBytes(playPath, floatWav(1, playSamples, 44100)));
 }
 
 std::vector<std::string> E2eTest::args(const std::string& buffer, const std::string& play,

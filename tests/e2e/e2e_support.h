@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include "support/child_process.h"
+#include "support/wav_bytes.h"
 
 constexpr const char* kLoopbackName = "Korvane Loopback";
 
@@ -71,15 +72,6 @@ std::string completeRunText(const SetupReport& r); // banner to "Done!\n", progr
 // `samples`, when given, receives the sample position of every progress line removed.
 std::string withoutProgress(const std::string& out, std::vector<long long>* samples = nullptr);
 
-// Canonical 44-byte header followed by `data` bytes; the sizes are taken as given, so the
-// header may announce more data than follows.
-std::vector<uint8_t> wavHeader(uint16_t formatTag, uint16_t channels, uint32_t rate, uint16_t bits,
-                               uint32_t dataSize);
-bool writeBytes(const std::string& path, const std::vector<uint8_t>& bytes);
-// Canonical 32-bit float file of interleaved samples.
-bool writeFloatWav(const std::string& path, uint32_t rate, uint16_t channels,
-                   const std::vector<float>& samples);
-
 struct WavFile {
     bool read = false; // the file exists and holds at least a whole header
     uint64_t fileSize = 0;
@@ -120,8 +112,6 @@ std::vector<float> expectedRecording(const LoopbackRun& run, const std::vector<f
 std::vector<std::string> readLines(const std::string& path);
 // The first word of each line (the call's name).
 std::vector<std::string> callNames(const std::vector<std::string>& lines);
-
-bool fileExists(const std::string& path);
 
 // Every test gets a scratch folder with a playback file (1 channel, 44100 Hz, 1000 frames
 // of a ramp), a recording path and a trace path, and runs the program on the fast clock

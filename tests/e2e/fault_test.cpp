@@ -67,9 +67,9 @@ TEST_F(Faults, StoresThatDoNotFitInMemoryAreRefusedBeforeTheStart) {
 
     // The data size is trusted: headers alone announce the material.
     const std::string gib = dir.file("gib.wav");
-    ASSERT_TRUE(writeBytes(gib, wavHeader(3, 1, 44100, 32, 1u << 30)));
+    ASSERT_TRUE(writeBytes(gib, canonicalHeader({3, 1, 44100, 32, 1u << 30})));
     const std::string quarterGib = dir.file("quarter.wav");
-    ASSERT_TRUE(writeBytes(quarterGib, wavHeader(3, 1, 44100, 32, 1u << 26)));
+    ASSERT_TRUE(writeBytes(quarterGib, canonicalHeader({3, 1, 44100, 32, 1u << 26})));
     const std::string refused =
         bannerText() + setupText(SetupReport{}) + "Error: Not enough memory for the audio data!\n";
     struct {
@@ -98,16 +98,16 @@ TEST_F(Faults, PlaybackFileChangedAfterTheProbeIsRefusedOnceTheBuffersAreGone) {
     if (!makePipe(pipe)) {
         GTEST_SKIP() << "needs named pipes";
     }
-    const std::vector<uint8_t> probed = wavHeader(3, 1, 44100, 32, 4000);
+    const std::vector<uint8_t> probed = canonicalHeader({3, 1, 44100, 32, 4000});
     const std::string refused = bannerText() + setupText(SetupReport{}) +
                                 "Error: Unable to load input WAV file " + pipe + "!";
     const struct {
         const char* what;
         std::vector<uint8_t> loaded;
     } cases[] = {
-        {"another channel count", wavHeader(3, 2, 44100, 32, 4000)},
-        {"another rate", wavHeader(3, 1, 48000, 32, 4000)},
-        {"another length", wavHeader(3, 1, 44100, 32, 8000)},
+        {"another channel count", canonicalHeader({3, 2, 44100, 32, 4000})},
+        {"another rate", canonicalHeader({3, 1, 48000, 32, 4000})},
+        {"another length", canonicalHeader({3, 1, 44100, 32, 8000})},
         {"emptied", {}},
     };
     for (const auto& c : cases) {

@@ -29,12 +29,6 @@ constexpr uint32_t kFrames = 60 * kRate;
 constexpr uint32_t kBuffer = 256;
 constexpr int kWaitLimitMs = 60000;
 
-uint32_t floatBits(float x) {
-    uint32_t bits = 0;
-    std::memcpy(&bits, &x, 4);
-    return bits;
-}
-
 std::vector<float> longSignal() {
     std::vector<float> samples(static_cast<size_t>(kFrames) * kChannels);
     for (uint32_t f = 0; f < kFrames; ++f) {
@@ -80,7 +74,7 @@ protected:
         E2eTest::SetUp();
         longPath = dir.file("long.wav");
         longPlay = longSignal();
-        ASSERT_TRUE(writeFloatWav(longPath, kRate, kChannels, longPlay));
+        ASSERT_TRUE(writeBytes(longPath, floatWav(kChannels, longPlay, kRate)));
         geometry.channels = kChannels;
         geometry.frames = kFrames;
         geometry.buffer = kBuffer;
@@ -184,7 +178,7 @@ protected:
         const std::vector<float> expected = expectedRecording(geometry, longPlay);
         int mismatches = 0;
         for (size_t i = 0; i < wav.samples.size() && mismatches < 5; ++i) {
-            if (floatBits(wav.samples[i]) != floatBits(expected[i])) {
+            if (bitsOf(wav.samples[i]) != bitsOf(expected[i])) {
                 ADD_FAILURE() << "frame " << i / geometry.recordCount << " channel "
                               << i % geometry.recordCount << ": recorded " << wav.samples[i]
                               << ", expected " << expected[i];
@@ -350,7 +344,7 @@ TEST_F(Interrupts, InterruptAfterTheLastBlockIsANormalEnd) {
     geometry.frames = kBuffer;
     const std::string shortPath = dir.file("short.wav");
     const std::vector<float> shortPlay(longPlay.begin(), longPlay.begin() + kBuffer * kChannels);
-    ASSERT_TRUE(writeFloatWav(shortPath, kRate, kChannels, shortPlay));
+    ASSERT_TRUE(writeBytes(shortPath, floatWav(kChannels, shortPlay, kRate)));
     ChildProcess child;
     ASSERT_TRUE(start(child,
                       args(std::to_string(kBuffer), shortPath, "1", recordPath,

@@ -487,7 +487,7 @@ TEST_F(KorvaneDrivers, KorvaneLoadsExactlyTheNamesTheToolGives) {
     RegistryFixture registry;
     ASSERT_TRUE(registry.install(mixedRegistry()));
     const std::string play = dir.file("play.wav");
-    ASSERT_TRUE(writeFloatWav(play, 44100, 1, std::vector<float>(64, 0.0f)));
+    ASSERT_TRUE(writeBytes(play, floatWav(1, std::vector<float>(64, 0.0f), 44100)));
 
     auto korvane = [&](const std::string& name) {
         ChildOptions options;

@@ -133,7 +133,7 @@ TEST(KorvaneWav, CheckReportsDelayAndTheFirstMismatch) {
     run.delay = 333;
     std::vector<float> recording = expectedRecording(run, wav.samples);
     const std::string recorded = dir.file("recorded.wav");
-    ASSERT_TRUE(writeFloatWav(recorded, 44100, 2, recording));
+    ASSERT_TRUE(writeBytes(recorded, floatWav(2, recording, 44100)));
 
     ChildResult r = tool({"check", played, recorded, "--width", "3", "--exact"});
     EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
@@ -144,7 +144,7 @@ TEST(KorvaneWav, CheckReportsDelayAndTheFirstMismatch) {
 
     // One sample changed by one step of 24 bits.
     recording[2 * 5000 + 1] += 1.0f / 8388608;
-    ASSERT_TRUE(writeFloatWav(recorded, 44100, 2, recording));
+    ASSERT_TRUE(writeBytes(recorded, floatWav(2, recording, 44100)));
     r = tool({"check", played, recorded, "--width", "3", "--exact"});
     EXPECT_EQ(r.exitCode, 4) << r.out << r.err;
     EXPECT_TRUE(has(r.out, "      2       2    333     1.000000      -6.02  no\n")) << r.out;

@@ -40,12 +40,6 @@ std::vector<float> testSignal(uint32_t channels, uint32_t frames) {
     return samples;
 }
 
-uint32_t floatBits(float x) {
-    uint32_t bits = 0;
-    std::memcpy(&bits, &x, 4);
-    return bits;
-}
-
 // The "stats ..." line the loopback writes at stop, as key/value pairs.
 long long statValue(const std::vector<std::string>& lines, const std::string& key) {
     for (const std::string& line : lines) {
@@ -82,7 +76,7 @@ protected:
         SCOPED_TRACE(c.what);
         const LoopbackRun& g = c.run;
         const std::string path = dir.file("qa.wav");
-        EXPECT_TRUE(writeFloatWav(path, 44100, static_cast<uint16_t>(g.channels), play));
+        EXPECT_TRUE(writeBytes(path, floatWav(static_cast<uint16_t>(g.channels), play, 44100)));
         const ChildResult result =
             run(args(std::to_string(g.buffer), path, std::to_string(g.playStart), recordPath,
                      std::to_string(g.recordCount), std::to_string(g.recordStart)),
@@ -157,7 +151,7 @@ protected:
         ASSERT_EQ(wav.samples.size(), expected.size());
         int mismatches = 0;
         for (size_t i = 0; i < expected.size() && mismatches < 5; ++i) {
-            if (floatBits(wav.samples[i]) != floatBits(expected[i])) {
+            if (bitsOf(wav.samples[i]) != bitsOf(expected[i])) {
                 ADD_FAILURE() << "frame " << i / g.recordCount << " channel " << i % g.recordCount
                               << ": recorded " << wav.samples[i] << ", expected " << expected[i];
                 ++mismatches;

@@ -102,15 +102,16 @@ TEST_F(Refusals, UnreadablePlaybackFileIsRefusedBeforeAnyDriver) {
     };
     const std::string missing = dir.file("missing.wav");
     const std::string empty = playFile("empty.wav", {});
-    std::vector<uint8_t> lowerRiff = wavHeader(3, 1, 44100, 32, 8);
+    std::vector<uint8_t> lowerRiff = canonicalHeader({3, 1, 44100, 32, 8});
     lowerRiff[0] = 'r';
     const std::string notRiff = playFile("lower.wav", lowerRiff);
-    std::vector<uint8_t> longFormat = wavHeader(3, 1, 44100, 32, 8);
+    std::vector<uint8_t> longFormat = canonicalHeader({3, 1, 44100, 32, 8});
     longFormat[16] = 18; // an 18-byte format chunk is not the canonical header
     const std::string extended = playFile("fmt18.wav", longFormat);
-    const std::string noFrame = playFile("noframe.wav", wavHeader(3, 2, 44100, 32, 4));
-    const std::string noChannels = playFile("nochannels.wav", wavHeader(3, 0, 44100, 32, 8));
-    const std::string noData = playFile("nodata.wav", wavHeader(3, 1, 44100, 32, 0));
+    const std::string noFrame = playFile("noframe.wav", canonicalHeader({3, 2, 44100, 32, 4}));
+    const std::string noChannels =
+        playFile("nochannels.wav", canonicalHeader({3, 0, 44100, 32, 8}));
+    const std::string noData = playFile("nodata.wav", canonicalHeader({3, 1, 44100, 32, 0}));
     expectAll({
         {"missing file",
          args("256", missing, "1", recordPath, "1", "1"),
@@ -157,11 +158,11 @@ TEST_F(Refusals, AnythingButFloat32IsRefusedBeforeAnyDriver) {
         bannerText() +
         "Error: Unsupported WAV file format! (This application support only 32bit float WAV "
         "file)";
-    const std::string pcm16 = playFile("pcm16.wav", wavHeader(1, 1, 44100, 16, 2000));
-    const std::string pcm32 = playFile("pcm32.wav", wavHeader(1, 1, 44100, 32, 4000));
-    const std::string float64 = playFile("float64.wav", wavHeader(3, 1, 44100, 64, 8000));
+    const std::string pcm16 = playFile("pcm16.wav", canonicalHeader({1, 1, 44100, 16, 2000}));
+    const std::string pcm32 = playFile("pcm32.wav", canonicalHeader({1, 1, 44100, 32, 4000}));
+    const std::string float64 = playFile("float64.wav", canonicalHeader({3, 1, 44100, 64, 8000}));
     const std::string extensible =
-        playFile("extensible.wav", wavHeader(0xFFFE, 1, 44100, 32, 4000));
+        playFile("extensible.wav", canonicalHeader({0xFFFE, 1, 44100, 32, 4000}));
     expectAll({
         {"16-bit PCM", args("256", pcm16, "1", recordPath, "1", "1"), "", 3, refused, {}},
         {"32-bit PCM", args("256", pcm32, "1", recordPath, "1", "1"), "", 3, refused, {}},
@@ -229,7 +230,7 @@ TEST_F(Refusals, FailedInitReleasesTheDriverObject) {
 
 TEST_F(Refusals, ChannelsOutsideTheDeviceOrTheLimitsAreRefused) {
     const std::string two = dir.file("two.wav");
-    ASSERT_TRUE(writeFloatWav(two, 44100, 2, std::vector<float>(200, 0.25f)));
+    ASSERT_TRUE(writeBytes(two, floatWav(2, std::vector<float>(200, 0.25f), 44100)));
     const std::string refused = bannerText() + initText(report) + kChannelError;
     SetupReport wide;
     wide.inputs = 70;
@@ -288,8 +289,10 @@ TEST_F(Refusals, BufferLengthOutsideTheDriverLimitsIsRefused) {
 
 TEST_F(Refusals, RecordingBeyondFourGibibytesIsRefusedBeforeTheRate) {
     // Headers alone: the data size is trusted, so no sample need exist.
-    const std::string quarter = playFile("quarter.wav", wavHeader(3, 1, 44100, 32, 1u << 30));
-    const std::string almost = playFile("almost.wav", wavHeader(3, 1, 44100, 32, 0xFFFFFFFCu));
+    const std::string quarter =
+        playFile("quarter.wav", canonicalHeader({3, 1, 44100, 32, 1u << 30}));
+    const std::string almost =
+        playFile("almost.wav", canonicalHeader({3, 1, 44100, 32, 0xFFFFFFFCu}));
     auto refused = [&](const std::string& buffer) {
         SetupReport r = report;
         r.buffer = std::stoi(buffer);
@@ -308,9 +311,9 @@ TEST_F(Refusals, RecordingBeyondFourGibibytesIsRefusedBeforeTheRate) {
 
 TEST_F(Refusals, SampleRateTheDriverRefusesIsRefused) {
     const std::string odd = dir.file("odd.wav");
-    ASSERT_TRUE(writeFloatWav(odd, 22050, 1, playSamples));
+    ASSERT_TRUE(writeBytes(odd, floatWav(1, playSamples, 22050)));
     const std::string huge = dir.file("huge.wav");
-    ASSERT_TRUE(writeFloatWav(huge, 3000000000u, 1, playSamples));
+    ASSERT_TRUE(writeBytes(huge, floatWav(1, playSamples, 3000000000u)));
     const std::string prefix = bannerText() + initText(report) + bufferText(report);
     const std::string cannot =
         "Error: Failed to set sample rate as recquested to WAV input file!\nThis driver cannot "

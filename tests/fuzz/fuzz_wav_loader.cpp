@@ -11,6 +11,7 @@
 
 #include "frontend/run_state.h"
 #include "fuzz_support.h"
+#include "support/wav_bytes.h"
 #include "wav/play_loader.h"
 #include "wav/wav_format.h"
 #include "wav/wav_io.h"
@@ -28,14 +29,6 @@ constexpr uint64_t kMaxStoreBytes = uint64_t(8) << 20;
 constexpr uint64_t kMaxStoreBytesAllCases = uint64_t(1) << 20;
 constexpr uint32_t kSentinel = 0xA5A5A5A5u;
 
-uint32_t le16(const uint8_t* p) {
-    return uint32_t(p[0]) | uint32_t(p[1]) << 8;
-}
-
-uint32_t le32(const uint8_t* p) {
-    return le16(p) | le16(p + 2) << 16;
-}
-
 struct Expected {
     int result;
     uint32_t tag, rate, bits, channels, frames;
@@ -50,17 +43,17 @@ Expected expectedProbe(const uint8_t* data, size_t size) {
     Expected e{};
     if (std::memcmp(raw, "RIFF", 4) != 0 || std::memcmp(raw + 8, "WAVE", 4) != 0) {
         e.result = kWavNotRiffWave;
-    } else if (std::memcmp(raw + 12, "fmt ", 4) != 0 || le32(raw + 16) != 16 ||
+    } else if (std::memcmp(raw + 12, "fmt ", 4) != 0 || getLe(raw + 16, 4) != 16 ||
                std::memcmp(raw + 36, "data", 4) != 0 || size < kWavHeaderBytes ||
-               le16(raw + 22) == 0 || le16(raw + 34) < 8) {
+               getLe(raw + 22, 2) == 0 || getLe(raw + 34, 2) < 8) {
         e.result = kWavNotCanonical;
     } else {
         e.result = kWavOk;
-        e.tag = le16(raw + 20);
-        e.channels = le16(raw + 22);
-        e.rate = le32(raw + 24);
-        e.bits = le16(raw + 34);
-        e.frames = le32(raw + 40) / (e.channels * (e.bits / 8));
+        e.tag = getLe(raw + 20, 2);
+        e.channels = getLe(raw + 22, 2);
+        e.rate = getLe(raw + 24, 4);
+        e.bits = getLe(raw + 34, 2);
+        e.frames = getLe(raw + 40, 4) / (e.channels * (e.bits / 8));
     }
     return e;
 }
@@ -115,7 +108,7 @@ void checkLoaded(const uint8_t* data, size_t size, const Expected& e, int width,
         }
         for (uint64_t f = 0; f < present; ++f) {
             float x;
-            const uint32_t raw = le32(data + kWavHeaderBytes + 4 * (f * e.channels + c));
+            const uint32_t raw = getLe(data + kWavHeaderBytes + 4 * (f * e.channels + c), 4);
             std::memcpy(&x, &raw, sizeof x);
             const int32_t want = referenceNative(x, width);
             uint32_t got = 0;
@@ -137,7 +130,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* input, size_t inputSize) {
     // that later blocks, and a file that ends within one, are reached too.
     static std::vector<uint8_t> file; // kept: its room is reused by every input
     file.assign(input, input + inputSize);
-    if (inputSize > kWavHeaderBytes && (input[5] & 0x80) != 0 && le32(input + 40) > kWavWorkBytes) {
+    if (inputSize > kWavHeaderBytes && (input[5] & 0x80) != 0 &&
+        getLe(input + 40, 4) > kWavWorkBytes) {
         const size_t samples = inputSize - kWavHeaderBytes;
         file.resize(inputSize + kWavWorkBytes);
         for (size_t at = inputSize; at < file.size(); at += samples) {
@@ -191,7 +185,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* input, size_t inputSize) {
 
     // The RIFF size field is never read: it picks one more buffer length, and the case
     // loaded alone when the file announces much.
-    const uint32_t chosen = 1 + le16(data + 4) % 4096;
+    const uint32_t chosen = 1 + getLe(data + 4, 2) % 4096;
     const uint32_t buffers[] = {1, 7, 256, chosen};
     const bool all = uint64_t(frames) * channels <= kAllCasesSamples;
     const int pickedWidth = 2 + data[6] % 3;

@@ -4,8 +4,8 @@
 #include <cstring>
 #include <vector>
 
-#include "le_bytes.h"
 #include "wav/wav_format.h"
+#include "wav/wav_io.h"
 
 namespace {
 
@@ -27,23 +27,6 @@ bool canonicalSizeFits(uint32_t channels, uint64_t frames) {
     return frames <= kMaxCanonicalDataBytes / 4 / (channels > 0 ? channels : 1);
 }
 
-void canonicalHeader(uint8_t* header, uint32_t channels, uint32_t sampleRate, uint32_t frames) {
-    const uint32_t dataBytes = channels * frames * 4;
-    std::memcpy(header, "RIFF", 4);
-    putLe32(header + 4, dataBytes + 36);
-    std::memcpy(header + 8, "WAVE", 4);
-    std::memcpy(header + 12, "fmt ", 4);
-    putLe32(header + 16, 16);
-    putLe16(header + 20, 3);
-    putLe16(header + 22, channels);
-    putLe32(header + 24, sampleRate);
-    putLe32(header + 28, sampleRate * channels * 4);
-    putLe16(header + 32, channels * 4);
-    putLe16(header + 34, 32);
-    std::memcpy(header + 36, "data", 4);
-    putLe32(header + 40, dataBytes);
-}
-
 int openCanonicalWriter(CanonicalWriter* writer, const char* path, uint32_t channels,
                         uint32_t sampleRate, uint64_t frames, std::string* error) {
     *writer = CanonicalWriter();
@@ -62,8 +45,8 @@ int openCanonicalWriter(CanonicalWriter* writer, const char* path, uint32_t chan
         *error = "it cannot be created (" + writer->partPath + ": " + systemError() + ")";
         return kWriteFailed;
     }
-    uint8_t header[kCanonicalHeaderBytes];
-    canonicalHeader(header, channels, sampleRate, writer->frames);
+    uint8_t header[kWavHeaderBytes];
+    writeWavHeader(header, channels, sampleRate, writer->frames);
     if (!putBytes(writer, header, sizeof header, error)) {
         abandonCanonicalWriter(writer);
         return kWriteFailed;
@@ -80,7 +63,7 @@ int writeCanonicalFrames(CanonicalWriter* writer, const uint32_t* samples, uint3
     const size_t count = size_t(frames) * writer->channels;
     std::vector<uint8_t> bytes(count * 4);
     for (size_t i = 0; i < count; ++i) {
-        putLe32(bytes.data() + 4 * i, samples[i]);
+        storeLe32(bytes.data() + 4 * i, samples[i]);
     }
     if (!putBytes(writer, bytes.data(), bytes.size(), error)) {
         return kWriteFailed;

@@ -8,7 +8,6 @@
 #include <cstdio>
 #include <string>
 
-constexpr uint32_t kCanonicalHeaderBytes = 44;
 // Every size field is 32 bits; the RIFF size adds 36 to the data size.
 constexpr uint64_t kMaxCanonicalDataBytes = 0xFFFFFFFFull - 36;
 
@@ -43,6 +42,3 @@ void abandonCanonicalWriter(CanonicalWriter* writer);
 
 // Whether korvane's own probe takes the file at path as one it plays, of this shape.
 bool korvaneProbeAccepts(const char* path, uint32_t channels, uint32_t frames);
-
-// The header alone, for tests and for the writer.
-void canonicalHeader(uint8_t* header, uint32_t channels, uint32_t sampleRate, uint32_t frames);

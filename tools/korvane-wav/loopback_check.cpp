@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "le_bytes.h"
+#include "wav/wav_io.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "le_bytes.h"
+#include "wav/wav_io.h"
 
 namespace {
 
@@ -108,17 +108,17 @@ int parseFormat(RiffReader* reader, uint32_t size, std::string* error) {
         return kReadBadFile; // the caller reports the truncation
     }
     WavFormat& format = reader->format;
-    const uint32_t tag = le16(raw);
-    format.channels = le16(raw + 2);
-    format.sampleRate = le32(raw + 4);
-    format.blockAlign = le16(raw + 12);
-    format.bitsPerSample = le16(raw + 14);
+    const uint32_t tag = loadLe16(raw);
+    format.channels = loadLe16(raw + 2);
+    format.sampleRate = loadLe32(raw + 4);
+    format.blockAlign = loadLe16(raw + 12);
+    format.bitsPerSample = loadLe16(raw + 14);
     format.validBits = format.bitsPerSample;
     format.formatChunkBytes = size;
     format.encoding = tag;
     uint32_t extension = 0;
     if (size >= kFormatExtensionBytes) {
-        extension = le16(raw + 16);
+        extension = loadLe16(raw + 16);
         if (kFormatExtensionBytes + extension > size) {
             *error = "the \"fmt \" chunk's extension size " + number(extension) +
                      " does not fit its " + number(size) + " bytes";
@@ -132,20 +132,20 @@ int parseFormat(RiffReader* reader, uint32_t size, std::string* error) {
             return kReadBadFile;
         }
         format.extensible = true;
-        format.validBits = le16(raw + 18);
+        format.validBits = loadLe16(raw + 18);
         const uint8_t* guid = raw + 24;
         if (std::memcmp(guid + 4, kSubformatGuidTail, sizeof kSubformatGuidTail) != 0 ||
-            le16(guid + 2) != 0) {
+            loadLe16(guid + 2) != 0) {
             char text[64];
             std::snprintf(text, sizeof text, "%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X",
-                          unsigned(le32(guid)), unsigned(le16(guid + 4)), unsigned(le16(guid + 6)),
-                          guid[8], guid[9], guid[10], guid[11], guid[12], guid[13], guid[14],
-                          guid[15]);
+                          unsigned(loadLe32(guid)), unsigned(loadLe16(guid + 4)),
+                          unsigned(loadLe16(guid + 6)), guid[8], guid[9], guid[10], guid[11],
+                          guid[12], guid[13], guid[14], guid[15]);
             *error = std::string("the extensible subformat {") + text +
                      "} is not supported: only integer PCM and IEEE float are read";
             return kReadBadFile;
         }
-        format.encoding = le16(guid);
+        format.encoding = loadLe16(guid);
         if (format.encoding != kWaveFormatPcm && format.encoding != kWaveFormatFloat) {
             *error = unsupportedTag(format.encoding, true);
             return kReadBadFile;
@@ -219,7 +219,7 @@ int walkChunks(RiffReader* reader, bool stopAtData, bool* foundData, std::string
                      " (truncated, or a broken RIFF size)";
             return kReadBadFile;
         }
-        const uint32_t size = le32(header + 4);
+        const uint32_t size = loadLe32(header + 4);
         const uint64_t chunkEnd = reader->offset + size;
         if (chunkEnd > reader->riffEnd) {
             *error = "the " + quoted(header) + " chunk at byte " + number(chunkStart) + " has " +
@@ -234,7 +234,7 @@ int walkChunks(RiffReader* reader, bool stopAtData, bool* foundData, std::string
             paddedEnd = reader->riffEnd;
         }
         const bool haveFormat = reader->format.channels != 0;
-        if (tagIs(header, "fmt ")) {
+        if (wavTagIs(header, "fmt ")) {
             if (haveFormat) {
                 *error = "there is a second \"fmt \" chunk at byte " + number(chunkStart);
                 return kReadBadFile;
@@ -246,7 +246,7 @@ int walkChunks(RiffReader* reader, bool stopAtData, bool* foundData, std::string
                 }
                 return result;
             }
-        } else if (tagIs(header, "data")) {
+        } else if (wavTagIs(header, "data")) {
             if (!stopAtData) {
                 *error = "there is a second \"data\" chunk at byte " + number(chunkStart);
                 return kReadBadFile;
@@ -311,11 +311,11 @@ void decode(const WavFormat& format, const uint8_t* source, size_t samples, uint
     if (format.encoding == kWaveFormatFloat) {
         if (bits == 32) {
             for (size_t i = 0; i < samples; ++i) {
-                out[i] = le32(source + 4 * i);
+                out[i] = loadLe32(source + 4 * i);
             }
         } else {
             for (size_t i = 0; i < samples; ++i) {
-                const uint64_t raw = le64(source + 8 * i);
+                const uint64_t raw = loadLe64(source + 8 * i);
                 double value;
                 std::memcpy(&value, &raw, 8);
                 out[i] = floatBits(roundToFloat(value));
@@ -331,17 +331,17 @@ void decode(const WavFormat& format, const uint8_t* source, size_t samples, uint
         break;
     case 16:
         for (size_t i = 0; i < samples; ++i) {
-            out[i] = floatBits(float(signedFrom(le16(source + 2 * i), 16)) / 32768.0f);
+            out[i] = floatBits(float(signedFrom(loadLe16(source + 2 * i), 16)) / 32768.0f);
         }
         break;
     case 24:
         for (size_t i = 0; i < samples; ++i) {
-            out[i] = floatBits(float(signedFrom(le24(source + 3 * i), 24)) / 8388608.0f);
+            out[i] = floatBits(float(signedFrom(loadLe24(source + 3 * i), 24)) / 8388608.0f);
         }
         break;
     default:
         for (size_t i = 0; i < samples; ++i) {
-            const double native = signedFrom(le32(source + 4 * i), 32);
+            const double native = signedFrom(loadLe32(source + 4 * i), 32);
             out[i] = floatBits(float(native / 2147483648.0));
         }
         break;
@@ -379,25 +379,25 @@ int openRiffReader(RiffReader* reader, const char* path, std::string* error) {
                                            " bytes, inside the RIFF header";
         return fail(reader, kReadBadFile);
     }
-    if (tagIs(header, "RF64") || tagIs(header, "BW64")) {
+    if (wavTagIs(header, "RF64") || wavTagIs(header, "BW64")) {
         *error = "it is an RF64 file (64-bit sizes); only RIFF WAVE files are read";
         return fail(reader, kReadBadFile);
     }
-    if (tagIs(header, "RIFX")) {
+    if (wavTagIs(header, "RIFX")) {
         *error = "it is a big-endian RIFX file; only little-endian RIFF WAVE files are read";
         return fail(reader, kReadBadFile);
     }
-    if (!tagIs(header, "RIFF")) {
+    if (!wavTagIs(header, "RIFF")) {
         *error = "it is not a RIFF file (it starts with " + quoted(header) + ")";
         return fail(reader, kReadBadFile);
     }
-    if (!tagIs(header + 8, "WAVE")) {
+    if (!wavTagIs(header + 8, "WAVE")) {
         *error = "it is a RIFF file of form " + quoted(header + 8) + ", not WAVE";
         return fail(reader, kReadBadFile);
     }
-    reader->riffEnd = 8 + uint64_t(le32(header + 4));
+    reader->riffEnd = 8 + uint64_t(loadLe32(header + 4));
     if (reader->riffEnd < 12) {
-        *error = "its RIFF size " + number(le32(header + 4)) + " cannot hold the WAVE form";
+        *error = "its RIFF size " + number(loadLe32(header + 4)) + " cannot hold the WAVE form";
         return fail(reader, kReadBadFile);
     }
     bool foundData = false;

@@ -5,8 +5,8 @@
 
 #include "canonical_writer.h"
 #include "convert.h"
-#include "le_bytes.h"
 #include "tool_exit.h"
+#include "wav/wav_io.h"
 
 namespace {
 

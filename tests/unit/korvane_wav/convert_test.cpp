@@ -4,8 +4,8 @@
 
 #include "convert.h"
 #include "tool_exit.h"
+#include "tool_test_files.h"
 #include "wav/wav_format.h"
-#include "wav_bytes.h"
 
 namespace {
 
@@ -28,7 +28,7 @@ Probed probe(const std::string& path) {
 std::vector<float> convertBytes(const Bytes& bytes, double pad = 0) {
     const std::string in = tempPath("convert-in.wav");
     const std::string out = tempPath("convert-out.wav");
-    writeBytes(in, bytes);
+    EXPECT_TRUE(writeBytes(in, bytes));
     ConvertReport report;
     std::string error;
     EXPECT_EQ(convertToCanonical(in.c_str(), out.c_str(), pad, &report, &error), kToolOk) << error;
@@ -129,7 +129,7 @@ TEST(Convert, EveryIntegerValueMapsExactlyAtEveryWidth) {
     }
     Bytes s16;
     for (uint32_t v = 0; v < 65536; ++v) {
-        append16(&s16, v);
+        putLe(s16, v, 2);
     }
     got = convertBytes(
         RiffFile().chunk("fmt ", formatBody(1, 1, 8000, 16)).chunk("data", s16).bytes());
@@ -154,7 +154,7 @@ TEST(Convert, EveryIntegerValueMapsExactlyAtEveryWidth) {
     Bytes s32;
     for (int64_t v : values) {
         const uint32_t w = uint32_t(v);
-        append32(&s32, w);
+        putLe(s32, w, 4);
         s24.push_back(uint8_t(w >> 8));
         s24.push_back(uint8_t(w >> 16));
         s24.push_back(uint8_t(w >> 24));
@@ -188,7 +188,7 @@ TEST(Convert, PadsWithSilenceAndMayReplaceItsOwnInput) {
               (std::vector<float>{0.5f, -0.5f, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
 
     const std::string path = tempPath("in-place.wav");
-    writeBytes(path, file);
+    EXPECT_TRUE(writeBytes(path, file));
     ConvertReport report;
     std::string error;
     ASSERT_EQ(convertToCanonical(path.c_str(), path.c_str(), 0.0005, &report, &error), kToolOk)
@@ -209,8 +209,8 @@ TEST(Convert, AFailureLeavesAnExistingOutputAsItWas) {
     Bytes cut =
         RiffFile().chunk("fmt ", formatBody(1, 1, 8000, 16)).chunk("data", Bytes(2000, 1)).bytes();
     cut.resize(1000);
-    writeBytes(in, cut);
-    writeBytes(out, Bytes{'k', 'e', 'e', 'p'});
+    EXPECT_TRUE(writeBytes(in, cut));
+    EXPECT_TRUE(writeBytes(out, Bytes{'k', 'e', 'e', 'p'}));
     ConvertReport report;
     std::string error;
     EXPECT_EQ(convertToCanonical(in.c_str(), out.c_str(), 0, &report, &error), kToolInput);
@@ -222,9 +222,9 @@ TEST(Convert, AFailureLeavesAnExistingOutputAsItWas) {
 
     // An output that cannot be created is the output's problem.
     const std::string good = tempPath("good.wav");
-    writeBytes(
+    EXPECT_TRUE(writeBytes(
         good,
-        RiffFile().chunk("fmt ", formatBody(1, 1, 8000, 16)).chunk("data", Bytes(2, 0)).bytes());
+        RiffFile().chunk("fmt ", formatBody(1, 1, 8000, 16)).chunk("data", Bytes(2, 0)).bytes()));
     const std::string nowhere = tempPath("no-such-folder/out.wav");
     EXPECT_EQ(convertToCanonical(good.c_str(), nowhere.c_str(), 0, &report, &error), kToolOutput);
     EXPECT_EQ(error.find(nowhere + ": it cannot be created"), 0u) << error;

@@ -7,10 +7,10 @@
 #include "loopback_check.h"
 #include "signal_gen.h"
 #include "support/run_state_reset.h"
+#include "tool_test_files.h"
 #include "wav/play_loader.h"
 #include "wav/record_writer.h"
 #include "wav/wav_format.h"
-#include "wav_bytes.h"
 
 namespace {
 
@@ -112,7 +112,7 @@ TEST(RoundTrip, ModelEqualsKorvanesLoaderAndWriter) {
     const std::string recordPath = tempPath("model-record.wav");
     RiffFile file;
     file.chunk("fmt ", formatBody(3, 1, 48000, 32)).chunk("data", floatBytes(values));
-    writeBytes(playPath, file.bytes());
+    EXPECT_TRUE(writeBytes(playPath, file.bytes()));
     for (int width = 2; width <= 4; ++width) {
         SCOPED_TRACE(width);
         resetRunState();

@@ -4,14 +4,14 @@
 #include <limits>
 
 #include "riff_reader.h"
-#include "wav_bytes.h"
+#include "tool_test_files.h"
 
 namespace {
 
 // Loads bytes as a file; on success the one channel's samples.
 int load(const Bytes& bytes, WavData* data, std::string* error) {
     const std::string path = tempPath("reader.wav");
-    writeBytes(path, bytes);
+    EXPECT_TRUE(writeBytes(path, bytes));
     const int result = loadWavData(path.c_str(), data, error);
     std::remove(path.c_str());
     return result;
@@ -35,7 +35,7 @@ std::string refusal(const Bytes& bytes) {
 Bytes pcm16(std::initializer_list<int32_t> values) {
     Bytes b;
     for (int32_t v : values) {
-        append16(&b, uint32_t(v) & 0xFFFF);
+        putLe(b, uint32_t(v) & 0xFFFF, 2);
     }
     return b;
 }
@@ -69,7 +69,7 @@ TEST(RiffReader, DecodesEveryWidthAsIntegerOver2ToTheBitsMinusOne) {
     Bytes s32;
     for (uint32_t v : {0x80000000u, 0x7FFFFFFFu, 0x00000001u, 0x40000001u, 0x40000040u, 0x40000041u,
                        0xFFFFFFFFu}) {
-        append32(&s32, v);
+        putLe(s32, v, 4);
     }
     EXPECT_EQ(
         loadMono(RiffFile().chunk("fmt ", formatBody(1, 1, 8000, 32)).chunk("data", s32).bytes()),
@@ -93,8 +93,8 @@ TEST(RiffReader, DecodesEveryWidthAsIntegerOver2ToTheBitsMinusOne) {
     for (double v : {0.1, 1.0000000001, 1e-50, 1e39, -1e39, 3.4028235e38}) {
         uint64_t bits;
         std::memcpy(&bits, &v, 8);
-        append32(&f64, uint32_t(bits));
-        append32(&f64, uint32_t(bits >> 32));
+        putLe(f64, uint32_t(bits), 4);
+        putLe(f64, uint32_t(bits >> 32), 4);
     }
     EXPECT_EQ(
         loadMono(RiffFile().chunk("fmt ", formatBody(3, 1, 8000, 64)).chunk("data", f64).bytes()),
@@ -228,7 +228,7 @@ TEST(RiffReader, RefusesFormatsOtherThanIntegerPcmAndFloat) {
     shortFormat.resize(14);
     EXPECT_NE(with(shortFormat).find("has 14 bytes; it needs at least 16"), std::string::npos);
     Bytes extension = formatBody(1, 1, 8000, 16);
-    append16(&extension, 4);
+    putLe(extension, 4, 2);
     EXPECT_NE(with(extension).find("extension size 4 does not fit its 18 bytes"),
               std::string::npos);
     EXPECT_NE(
@@ -298,10 +298,10 @@ TEST(RiffReader, StreamsInBlocksOfAtMostTheAskedFrames) {
     const std::string path = tempPath("stream.wav");
     Bytes samples;
     for (int i = 0; i < 1000; ++i) {
-        append16(&samples, uint32_t(i));
+        putLe(samples, uint32_t(i), 2);
     }
-    writeBytes(path,
-               RiffFile().chunk("fmt ", formatBody(1, 2, 8000, 16)).chunk("data", samples).bytes());
+    EXPECT_TRUE(writeBytes(
+        path, RiffFile().chunk("fmt ", formatBody(1, 2, 8000, 16)).chunk("data", samples).bytes()));
     RiffReader reader;
     std::string error;
     ASSERT_EQ(openRiffReader(&reader, path.c_str(), &error), kReadOk) << error;

@@ -4,8 +4,8 @@
 
 #include "signal_gen.h"
 #include "tool_exit.h"
+#include "tool_test_files.h"
 #include "wav/wav_format.h"
-#include "wav_bytes.h"
 
 namespace {
 

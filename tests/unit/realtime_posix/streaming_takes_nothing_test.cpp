@@ -21,6 +21,7 @@
 #include "support/child_process.h"
 #include "support/registry_fixture.h"
 #include "support/run_state_reset.h"
+#include "support/wav_bytes.h"
 
 // Sanitizers bring their own malloc and lock interceptors, which these would collide with.
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
@@ -183,42 +184,12 @@ int sem_wait(sem_t* semaphore) {
 
 namespace {
 
-void put32(std::string& out, uint32_t v) {
-    for (int i = 0; i < 4; ++i) {
-        out += static_cast<char>(v >> (8 * i));
-    }
-}
-
-void put16(std::string& out, uint32_t v) {
-    out += static_cast<char>(v);
-    out += static_cast<char>(v >> 8);
-}
-
 bool writePlayFile(const std::string& path, uint16_t channels, uint32_t frames) {
-    std::string bytes = "RIFF";
-    put32(bytes, 36 + frames * channels * 4);
-    bytes += "WAVEfmt ";
-    put32(bytes, 16);
-    put16(bytes, 3);
-    put16(bytes, channels);
-    put32(bytes, 48000);
-    put32(bytes, 48000 * channels * 4);
-    put16(bytes, channels * 4);
-    put16(bytes, 32);
-    bytes += "data";
-    put32(bytes, frames * channels * 4);
+    std::vector<float> samples(size_t(frames) * channels);
     for (uint32_t i = 0; i < frames * channels; ++i) {
-        const float x = static_cast<float>(static_cast<int>(i % 200) - 100) / 128.0f;
-        uint32_t b = 0;
-        std::memcpy(&b, &x, 4);
-        put32(bytes, b);
+        samples[i] = static_cast<float>(static_cast<int>(i % 200) - 100) / 128.0f;
     }
-    FILE* file = std::fopen(path.c_str(), "wb");
-    if (file == nullptr) {
-        return false;
-    }
-    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
-    return std::fclose(file) == 0 && written;
+    return writeBytes(path, floatWav(channels, samples));
 }
 
 struct Counts {

@@ -21,15 +21,11 @@ protected:
     }
 
     static uint32_t field(const Bytes& file, size_t offset, int bytes) {
-        uint32_t value = 0;
-        for (int i = 0; i < bytes; ++i) {
-            value |= uint32_t(file[offset + size_t(i)]) << (8 * i);
-        }
-        return value;
+        return getLe(file.data() + offset, bytes);
     }
 
     static float sample(const Bytes& file, size_t index) {
-        return bitsFloat(field(file, kWavHeaderBytes + 4 * index, 4));
+        return floatOf(field(file, kWavHeaderBytes + 4 * index, 4));
     }
 };
 
@@ -47,7 +43,7 @@ TEST_F(RecordWriterTest, WritesTheCanonicalHeader) {
     fillStore(3, 2, {randomBytes(random, 3 * 1024), randomBytes(random, 3 * 1024)});
     const std::string p = path("rec.wav");
     ASSERT_EQ(writeRecordFile(p.c_str()), kRecordWritten);
-    const Bytes file = readFile(p);
+    const Bytes file = readBytes(p);
     ASSERT_EQ(file.size(), 8236u);
     EXPECT_EQ(Bytes(file.begin(), file.begin() + 4), (Bytes{'R', 'I', 'F', 'F'}));
     EXPECT_EQ(field(file, 4, 4), 8228u);
@@ -71,7 +67,7 @@ TEST_F(RecordWriterTest, WritesTheCanonicalHeader) {
     playSampleRate = 44100;
     fillStore(2, 0, {});
     ASSERT_EQ(writeRecordFile(p.c_str()), kRecordWritten);
-    const Bytes empty = readFile(p);
+    const Bytes empty = readBytes(p);
     ASSERT_EQ(empty.size(), 44u);
     EXPECT_EQ(field(empty, 22, 2), 0u);
     EXPECT_EQ(field(empty, 40, 4), 0u);
@@ -102,10 +98,10 @@ TEST_F(RecordWriterTest, ConvertsEdgeValuesByteForByteAtEveryWidth) {
         resetRunState();
         fillStore(c.width, 1, {c.native});
         ASSERT_EQ(writeRecordFile(p.c_str()), kRecordWritten);
-        const Bytes file = readFile(p);
+        const Bytes file = readBytes(p);
         ASSERT_EQ(file.size(), 48u);
         EXPECT_EQ(field(file, 44, 4), c.bits) << c.width << " " << int(c.native[0]);
-        EXPECT_EQ(floatBits(referenceFloat(c.native.data(), c.width)), c.bits);
+        EXPECT_EQ(bitsOf(referenceFloat(c.native.data(), c.width)), c.bits);
     }
 }
 
@@ -123,14 +119,13 @@ TEST_F(RecordWriterTest, MatchesTheReferenceConversionOnRandomData) {
         }
         fillStore(width, channels, blocks);
         ASSERT_EQ(writeRecordFile(p.c_str()), kRecordWritten);
-        const Bytes file = readFile(p);
+        const Bytes file = readBytes(p);
         ASSERT_EQ(file.size(), 44 + size_t(frames) * channels * 4);
         size_t mismatches = 0;
         for (uint32_t f = 0; f < frames; ++f) {
             for (uint32_t c = 0; c < channels; ++c) {
                 const float expected = referenceFloat(&blocks[c][size_t(f) * size_t(width)], width);
-                mismatches +=
-                    floatBits(sample(file, size_t(f) * channels + c)) != floatBits(expected);
+                mismatches += bitsOf(sample(file, size_t(f) * channels + c)) != bitsOf(expected);
             }
         }
         EXPECT_EQ(mismatches, 0u) << "width " << width;
@@ -155,15 +150,15 @@ TEST_F(RecordWriterTest, MatchesTheReferenceAtAnyChannelAndFrameCount) {
             }
             fillStore(width, shape.channels, blocks);
             ASSERT_EQ(writeRecordFile(p.c_str()), kRecordWritten);
-            const Bytes file = readFile(p);
+            const Bytes file = readBytes(p);
             ASSERT_EQ(file.size(), 44 + size_t(shape.frames) * shape.channels * 4);
             size_t mismatches = 0;
             for (uint32_t f = 0; f < shape.frames; ++f) {
                 for (uint32_t c = 0; c < shape.channels; ++c) {
                     const float expected =
                         referenceFloat(&blocks[c][size_t(f) * size_t(width)], width);
-                    mismatches += floatBits(sample(file, size_t(f) * shape.channels + c)) !=
-                                  floatBits(expected);
+                    mismatches +=
+                        bitsOf(sample(file, size_t(f) * shape.channels + c)) != bitsOf(expected);
                 }
             }
             EXPECT_EQ(mismatches, 0u)
@@ -177,7 +172,7 @@ TEST_F(RecordWriterTest, WritesOnlyTheFramesAskedFor) {
     fillStore(2, 2, {{1, 0, 2, 0, 3, 0, 4, 0}, {5, 0, 6, 0, 7, 0, 8, 0}});
     const std::string p = path("cut.wav");
     ASSERT_EQ(writeRecordFileFrames(p.c_str(), 3), kRecordWritten);
-    Bytes file = readFile(p);
+    Bytes file = readBytes(p);
     ASSERT_EQ(file.size(), 44u + 3 * 8);
     EXPECT_EQ(field(file, 4, 4), 36u + 24);
     EXPECT_EQ(field(file, 40, 4), 24u);
@@ -189,7 +184,7 @@ TEST_F(RecordWriterTest, WritesOnlyTheFramesAskedFor) {
 
     // Never beyond the store.
     ASSERT_EQ(writeRecordFileFrames(p.c_str(), 1000), kRecordWritten);
-    file = readFile(p);
+    file = readBytes(p);
     EXPECT_EQ(file.size(), 44u + 4 * 8);
     EXPECT_EQ(field(file, 40, 4), 32u);
 }
@@ -198,7 +193,7 @@ TEST_F(RecordWriterTest, ReplacesAnExistingFileOrReportsThatItCannotOpen) {
     fillStore(2, 1, {{0, 0}});
     const std::string p = writeFile("old.wav", Bytes(5000, 0x55));
     ASSERT_EQ(writeRecordFile(p.c_str()), kRecordWritten);
-    EXPECT_EQ(readFile(p).size(), 48u);
+    EXPECT_EQ(readBytes(p).size(), 48u);
 
     const std::string nowhere = path("missing/rec.wav");
     EXPECT_EQ(writeRecordFile(nowhere.c_str()), kRecordCannotOpen);
@@ -215,7 +210,7 @@ TEST_F(RecordWriterTest, ChecksThatTheRecordingCanBeCreatedWithoutLeavingTraces)
     const Bytes content = {'k', 'e', 'e', 'p'};
     const std::string existing = writeFile("existing.wav", content);
     EXPECT_TRUE(canCreateRecordFile(existing.c_str()));
-    EXPECT_EQ(readFile(existing), content);
+    EXPECT_EQ(readBytes(existing), content);
 
     EXPECT_FALSE(canCreateRecordFile(path("missing/rec.wav").c_str()));
     EXPECT_FALSE(canCreateRecordFile(dir_.string().c_str()));
@@ -250,15 +245,14 @@ TEST_F(RecordWriterTest, TakesAPlaybackFileThroughTheStoreAndBack) {
         }
         releasePlayStore();
         ASSERT_EQ(writeRecordFile(out.c_str()), kRecordWritten);
-        const Bytes file = readFile(out);
+        const Bytes file = readBytes(out);
         ASSERT_EQ(file.size(), 44u + 1024 * 8);
         EXPECT_EQ(field(file, 24, 4), 96000u);
         size_t mismatches = 0;
         for (size_t i = 0; i < 2 * 1024; ++i) {
             const float x = i < samples.size() ? samples[i] : 0.0f;
             const Bytes native = referenceNativeBytes(x, width);
-            mismatches +=
-                floatBits(sample(file, i)) != floatBits(referenceFloat(native.data(), width));
+            mismatches += bitsOf(sample(file, i)) != bitsOf(referenceFloat(native.data(), width));
         }
         EXPECT_EQ(mismatches, 0u) << "width " << width;
         if (width == 2) {

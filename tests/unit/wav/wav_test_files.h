@@ -1,4 +1,4 @@
-// Temporary files, WAV images and the per-sample reference conversions for the WAV tests.
+// Temporary files and the per-sample reference conversions for the WAV tests.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -13,70 +13,7 @@
 #include <vector>
 
 #include "support/run_state_reset.h"
-
-using Bytes = std::vector<uint8_t>;
-
-inline void putLe(Bytes& out, uint32_t value, int bytes) {
-    for (int i = 0; i < bytes; ++i) {
-        out.push_back(uint8_t(value >> (8 * i)));
-    }
-}
-
-inline void putTag(Bytes& out, const char* tag) {
-    out.insert(out.end(), tag, tag + 4);
-}
-
-struct HeaderFields {
-    uint32_t formatTag = 3;
-    uint32_t channels = 1;
-    uint32_t sampleRate = 48000;
-    uint32_t bitsPerSample = 32;
-    uint32_t dataBytes = 0;
-};
-
-inline Bytes canonicalHeader(const HeaderFields& h) {
-    Bytes out;
-    putTag(out, "RIFF");
-    putLe(out, h.dataBytes + 36, 4);
-    putTag(out, "WAVE");
-    putTag(out, "fmt ");
-    putLe(out, 16, 4);
-    putLe(out, h.formatTag, 2);
-    putLe(out, h.channels, 2);
-    putLe(out, h.sampleRate, 4);
-    putLe(out, h.sampleRate * h.channels * h.bitsPerSample / 8, 4);
-    putLe(out, h.channels * h.bitsPerSample / 8, 2);
-    putLe(out, h.bitsPerSample, 2);
-    putTag(out, "data");
-    putLe(out, h.dataBytes, 4);
-    return out;
-}
-
-inline uint32_t floatBits(float x) {
-    uint32_t bits;
-    std::memcpy(&bits, &x, sizeof bits);
-    return bits;
-}
-
-inline float bitsFloat(uint32_t bits) {
-    float x;
-    std::memcpy(&x, &bits, sizeof x);
-    return x;
-}
-
-// A float file of interleaved samples (frames * channels of them).
-inline Bytes floatWav(uint32_t channels, const std::vector<float>& samples,
-                      uint32_t sampleRate = 48000) {
-    HeaderFields h;
-    h.channels = channels;
-    h.sampleRate = sampleRate;
-    h.dataBytes = uint32_t(samples.size() * 4);
-    Bytes out = canonicalHeader(h);
-    for (float x : samples) {
-        putLe(out, floatBits(x), 4);
-    }
-    return out;
-}
+#include "support/wav_bytes.h"
 
 // One float to the native sample, one sample at a time, as plainly as it can be said.
 inline int32_t referenceNative(float x, int width) {
@@ -135,28 +72,8 @@ protected:
 
     std::string writeFile(const std::string& name, const Bytes& bytes) const {
         const std::string p = path(name);
-        FILE* file = std::fopen(p.c_str(), "wb");
-        EXPECT_NE(file, nullptr) << p;
-        if (file != nullptr) {
-            EXPECT_EQ(std::fwrite(bytes.data(), 1, bytes.size(), file), bytes.size());
-            std::fclose(file);
-        }
+        EXPECT_TRUE(writeBytes(p, bytes)) << p;
         return p;
-    }
-
-    static Bytes readFile(const std::string& p) {
-        Bytes bytes;
-        FILE* file = std::fopen(p.c_str(), "rb");
-        if (file == nullptr) {
-            return bytes;
-        }
-        uint8_t chunk[4096];
-        size_t got;
-        while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) {
-            bytes.insert(bytes.end(), chunk, chunk + got);
-        }
-        std::fclose(file);
-        return bytes;
     }
 
     std::filesystem::path dir_;
