@@ -139,7 +139,7 @@ bool sameAsProbed(const WavHeader& header) {
            header.frames == playFramesLeft && header.frames != 0;
 }
 
-int loadSamples(FILE* file, const WavHeader& header) {
+WavResult loadSamples(FILE* file, const WavHeader& header) {
     const uint32_t channels = header.channels;
     const uint32_t frames = header.frames;
     const int width = bytesPerSample;
@@ -204,7 +204,7 @@ int loadSamples(FILE* file, const WavHeader& header) {
 
 } // namespace
 
-int loadPlayFile(const char* path) {
+WavResult loadPlayFile(const char* path) {
     // Caller's contract; refuse rather than divide by zero or overrun a block.
     if (bufferFrames == 0 || bytesPerSample < 2 || bytesPerSample > 4) {
         return kWavNotCanonical;
@@ -214,7 +214,7 @@ int loadPlayFile(const char* path) {
         return kWavCannotOpen;
     }
     WavHeader header{};
-    int result = readWavHeader(file, &header);
+    WavResult result = readWavHeader(file, &header);
     if (result == kWavOk && !sameAsProbed(header)) {
         result = kWavNotCanonical; // changed since the probe
     }

@@ -1,11 +1,10 @@
 #include "wav/record_writer.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <cstring>
 
 #include "frontend/run_state.h"
+#include "platform/file_status.h"
 #include "wav/wav_format.h"
 #include "wav/wav_io.h"
 
@@ -78,15 +77,14 @@ void gatherFrames(uint8_t** cursors, uint32_t channels, size_t frames, int width
 
 // Only a regular file is ours to remove; a device such as a full disk's stand-in is not.
 void removeIfRegularFile(const char* path) {
-    struct stat info;
-    if (stat(path, &info) == 0 && (info.st_mode & S_IFMT) == S_IFREG) {
+    if (fileKind(path) == FileKind::Regular) {
         std::remove(path);
     }
 }
 
 } // namespace
 
-int writeRecordFileFrames(const char* path, uint32_t frames) {
+RecordWriteResult writeRecordFileFrames(const char* path, uint32_t frames) {
     // Main thread only, at the end of the run: a static work block cannot fail to be had.
     static uint8_t work[kWavWorkBytes];
     const uint32_t channels = recordChannels;
@@ -126,13 +124,12 @@ int writeRecordFileFrames(const char* path, uint32_t frames) {
     return kRecordWritten;
 }
 
-int writeRecordFile(const char* path) {
+RecordWriteResult writeRecordFile(const char* path) {
     return writeRecordFileFrames(path, recordFrames);
 }
 
 bool canCreateRecordFile(const char* path) {
-    struct stat info;
-    const bool existed = stat(path, &info) == 0;
+    const bool existed = fileKind(path) != FileKind::Missing;
     // Append mode creates a missing file and leaves an existing one as it is.
     FILE* file = std::fopen(path, "ab");
     if (file == nullptr) {

@@ -9,9 +9,9 @@ enum RecordWriteResult : int {
 };
 
 // Writes the recording store as a canonical float WAV file of recordFrames frames.
-int writeRecordFile(const char* path);
+RecordWriteResult writeRecordFile(const char* path);
 // The same for the first `frames` frames of every channel (a run cut short).
-int writeRecordFileFrames(const char* path, uint32_t frames);
+RecordWriteResult writeRecordFileFrames(const char* path, uint32_t frames);
 
 // Whether the recording path can be created or opened for writing. Changes no existing
 // file and leaves no new file behind.

@@ -18,5 +18,5 @@ enum WavResult : int {
 
 // Reads the header only. The five outputs are written together, and only on kWavOk.
 // A channel count of 0 or fewer than 8 bits per sample gives kWavNotCanonical.
-int probeWavFile(const char* path, uint32_t* formatTag, uint32_t* sampleRate,
-                 uint32_t* bitsPerSample, uint32_t* channelCount, uint32_t* frameCount);
+WavResult probeWavFile(const char* path, uint32_t* formatTag, uint32_t* sampleRate,
+                       uint32_t* bitsPerSample, uint32_t* channelCount, uint32_t* frameCount);

@@ -8,6 +8,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "wav/wav_format.h"
+
 // Samples move between file and store through work blocks of about this size.
 constexpr size_t kWavWorkBytes = size_t(1) << 20;
 
@@ -113,4 +115,4 @@ void writeWavHeader(uint8_t* header, uint32_t channels, uint32_t sampleRate, uin
 
 // Reads the 44 header bytes from the start of an open file and checks the canonical layout;
 // on kWavOk the file stands at the first sample.
-int readWavHeader(FILE* file, WavHeader* header);
+WavResult readWavHeader(FILE* file, WavHeader* header);

@@ -18,7 +18,7 @@ void writeWavHeader(uint8_t* header, uint32_t channels, uint32_t sampleRate, uin
     storeLe32(header + 40, dataBytes);
 }
 
-int readWavHeader(FILE* file, WavHeader* header) {
+WavResult readWavHeader(FILE* file, WavHeader* header) {
     // Bytes past the end of a short file stay zero, and no tag holds a zero byte, so a
     // header cut short fails at the first tag that was not read whole.
     uint8_t raw[kWavHeaderBytes] = {};
@@ -47,14 +47,14 @@ int readWavHeader(FILE* file, WavHeader* header) {
     return kWavOk;
 }
 
-int probeWavFile(const char* path, uint32_t* formatTag, uint32_t* sampleRate,
-                 uint32_t* bitsPerSample, uint32_t* channelCount, uint32_t* frameCount) {
+WavResult probeWavFile(const char* path, uint32_t* formatTag, uint32_t* sampleRate,
+                       uint32_t* bitsPerSample, uint32_t* channelCount, uint32_t* frameCount) {
     FILE* file = std::fopen(path, "rb");
     if (file == nullptr) {
         return kWavCannotOpen;
     }
     WavHeader header{};
-    const int result = readWavHeader(file, &header);
+    const WavResult result = readWavHeader(file, &header);
     std::fclose(file);
     if (result != kWavOk) {
         return result;

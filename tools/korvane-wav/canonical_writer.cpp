@@ -27,8 +27,8 @@ bool canonicalSizeFits(uint32_t channels, uint64_t frames) {
     return frames <= kMaxCanonicalDataBytes / 4 / (channels > 0 ? channels : 1);
 }
 
-int openCanonicalWriter(CanonicalWriter* writer, const char* path, uint32_t channels,
-                        uint32_t sampleRate, uint64_t frames, std::string* error) {
+WriteResult openCanonicalWriter(CanonicalWriter* writer, const char* path, uint32_t channels,
+                                uint32_t sampleRate, uint64_t frames, std::string* error) {
     *writer = CanonicalWriter();
     if (channels == 0 || channels > 0xFFFF || !canonicalSizeFits(channels, frames)) {
         *error = "it would hold " + std::to_string(frames) + " frames of " +
@@ -54,8 +54,8 @@ int openCanonicalWriter(CanonicalWriter* writer, const char* path, uint32_t chan
     return kWriteOk;
 }
 
-int writeCanonicalFrames(CanonicalWriter* writer, const uint32_t* samples, uint32_t frames,
-                         std::string* error) {
+WriteResult writeCanonicalFrames(CanonicalWriter* writer, const uint32_t* samples, uint32_t frames,
+                                 std::string* error) {
     if (uint64_t(writer->written) + frames > writer->frames) {
         *error = "more frames than announced";
         return kWriteFailed;
@@ -72,7 +72,7 @@ int writeCanonicalFrames(CanonicalWriter* writer, const uint32_t* samples, uint3
     return kWriteOk;
 }
 
-int writeCanonicalSilence(CanonicalWriter* writer, uint64_t frames, std::string* error) {
+WriteResult writeCanonicalSilence(CanonicalWriter* writer, uint64_t frames, std::string* error) {
     if (writer->written + frames > writer->frames) {
         *error = "more frames than announced";
         return kWriteFailed;
@@ -90,7 +90,7 @@ int writeCanonicalSilence(CanonicalWriter* writer, uint64_t frames, std::string*
     return kWriteOk;
 }
 
-int commitCanonicalWriter(CanonicalWriter* writer, std::string* error) {
+WriteResult commitCanonicalWriter(CanonicalWriter* writer, std::string* error) {
     if (writer->written != writer->frames) {
         *error = "it was not written in full";
         abandonCanonicalWriter(writer);

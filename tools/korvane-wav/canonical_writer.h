@@ -29,14 +29,14 @@ struct CanonicalWriter {
 // Whether channels x frames floats fit the 32-bit size fields.
 bool canonicalSizeFits(uint32_t channels, uint64_t frames);
 
-int openCanonicalWriter(CanonicalWriter* writer, const char* path, uint32_t channels,
-                        uint32_t sampleRate, uint64_t frames, std::string* error);
+WriteResult openCanonicalWriter(CanonicalWriter* writer, const char* path, uint32_t channels,
+                                uint32_t sampleRate, uint64_t frames, std::string* error);
 // Interleaved float bits.
-int writeCanonicalFrames(CanonicalWriter* writer, const uint32_t* samples, uint32_t frames,
-                         std::string* error);
-int writeCanonicalSilence(CanonicalWriter* writer, uint64_t frames, std::string* error);
+WriteResult writeCanonicalFrames(CanonicalWriter* writer, const uint32_t* samples, uint32_t frames,
+                                 std::string* error);
+WriteResult writeCanonicalSilence(CanonicalWriter* writer, uint64_t frames, std::string* error);
 // Closes the file and puts it in place; on failure nothing is left behind.
-int commitCanonicalWriter(CanonicalWriter* writer, std::string* error);
+WriteResult commitCanonicalWriter(CanonicalWriter* writer, std::string* error);
 // Closes and removes the partial file.
 void abandonCanonicalWriter(CanonicalWriter* writer);
 

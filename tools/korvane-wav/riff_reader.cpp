@@ -97,7 +97,7 @@ std::string unsupportedTag(uint32_t tag, bool subformat) {
            " is not supported: only integer PCM and IEEE float are read";
 }
 
-int parseFormat(RiffReader* reader, uint32_t size, std::string* error) {
+ReadResult parseFormat(RiffReader* reader, uint32_t size, std::string* error) {
     if (size < kFormatPlainBytes) {
         *error = "the \"fmt \" chunk has " + number(size) + " bytes; it needs at least 16";
         return kReadBadFile;
@@ -190,14 +190,14 @@ int parseFormat(RiffReader* reader, uint32_t size, std::string* error) {
     return skipBytes(reader, size - take) ? kReadOk : kReadBadFile;
 }
 
-int fail(RiffReader* reader, int result) {
+ReadResult fail(RiffReader* reader, ReadResult result) {
     closeRiffReader(reader);
     return result;
 }
 
 // Walks chunks from the current offset. Stops at the start of the data chunk when
 // stopAtData, else at the end of the form. *foundData tells which.
-int walkChunks(RiffReader* reader, bool stopAtData, bool* foundData, std::string* error) {
+ReadResult walkChunks(RiffReader* reader, bool stopAtData, bool* foundData, std::string* error) {
     *foundData = false;
     for (;;) {
         if (reader->riffEnd - reader->offset < kChunkHeaderBytes) {
@@ -239,7 +239,7 @@ int walkChunks(RiffReader* reader, bool stopAtData, bool* foundData, std::string
                 *error = "there is a second \"fmt \" chunk at byte " + number(chunkStart);
                 return kReadBadFile;
             }
-            const int result = parseFormat(reader, size, error);
+            const ReadResult result = parseFormat(reader, size, error);
             if (result != kReadOk) {
                 if (error->empty()) {
                     *error = endsInside(*reader, header, chunkEnd);
@@ -364,7 +364,7 @@ std::string chunkIdText(const uint8_t* id) {
     return text;
 }
 
-int openRiffReader(RiffReader* reader, const char* path, std::string* error) {
+ReadResult openRiffReader(RiffReader* reader, const char* path, std::string* error) {
     *reader = RiffReader();
     error->clear();
     reader->file = std::fopen(path, "rb");
@@ -401,7 +401,7 @@ int openRiffReader(RiffReader* reader, const char* path, std::string* error) {
         return fail(reader, kReadBadFile);
     }
     bool foundData = false;
-    const int result = walkChunks(reader, true, &foundData, error);
+    const ReadResult result = walkChunks(reader, true, &foundData, error);
     if (result != kReadOk) {
         return fail(reader, result);
     }
@@ -419,8 +419,8 @@ int openRiffReader(RiffReader* reader, const char* path, std::string* error) {
     return kReadOk;
 }
 
-int readRiffFrames(RiffReader* reader, uint32_t* out, uint32_t maxFrames, uint32_t* got,
-                   std::string* error) {
+ReadResult readRiffFrames(RiffReader* reader, uint32_t* out, uint32_t maxFrames, uint32_t* got,
+                          std::string* error) {
     *got = 0;
     const uint32_t blockAlign = reader->format.blockAlign;
     const uint32_t blockFrames = uint32_t(reader->block.size() / blockAlign);
@@ -449,7 +449,7 @@ int readRiffFrames(RiffReader* reader, uint32_t* out, uint32_t maxFrames, uint32
     return kReadOk;
 }
 
-int finishRiffReader(RiffReader* reader, std::string* error) {
+ReadResult finishRiffReader(RiffReader* reader, std::string* error) {
     if (reader->framesLeft > 0) {
         *error = "not every frame was read";
         return kReadBadFile;
@@ -471,10 +471,10 @@ void closeRiffReader(RiffReader* reader) {
     }
 }
 
-int loadWavData(const char* path, WavData* data, std::string* error) {
+ReadResult loadWavData(const char* path, WavData* data, std::string* error) {
     *data = WavData();
     RiffReader reader;
-    int result = openRiffReader(&reader, path, error);
+    ReadResult result = openRiffReader(&reader, path, error);
     if (result != kReadOk) {
         return result;
     }

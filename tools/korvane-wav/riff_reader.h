@@ -55,12 +55,12 @@ struct RiffReader {
 
 // Opens the file and walks the chunks up to the first sample. On failure the reader is
 // closed and *error says what is wrong (without the path).
-int openRiffReader(RiffReader* reader, const char* path, std::string* error);
+ReadResult openRiffReader(RiffReader* reader, const char* path, std::string* error);
 // Reads up to maxFrames frames as interleaved float bits; *got is 0 only at the end.
-int readRiffFrames(RiffReader* reader, uint32_t* out, uint32_t maxFrames, uint32_t* got,
-                   std::string* error);
+ReadResult readRiffFrames(RiffReader* reader, uint32_t* out, uint32_t maxFrames, uint32_t* got,
+                          std::string* error);
 // After the last frame: walks the chunks behind the data, so that a broken tail is found too.
-int finishRiffReader(RiffReader* reader, std::string* error);
+ReadResult finishRiffReader(RiffReader* reader, std::string* error);
 void closeRiffReader(RiffReader* reader);
 
 // Reads a whole file into one float vector per channel.
@@ -70,7 +70,7 @@ struct WavData {
     uint32_t frames = 0;
     std::vector<std::vector<float>> channels;
 };
-int loadWavData(const char* path, WavData* data, std::string* error);
+ReadResult loadWavData(const char* path, WavData* data, std::string* error);
 
 // "16-bit integer PCM (extensible)" and the like.
 std::string describeFormat(const WavFormat& format);
