@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "e2e/e2e_support.h"
+#include "korvane_version.h"
 #include "support/child_process.h"
 #include "support/json_reader.h"
 #include "support/registry_fixture.h"
@@ -402,6 +403,12 @@ TEST_F(KorvaneDrivers, CommandLineMistakesAndHelp) {
     EXPECT_TRUE(
         contains(help.out, "Usage: korvane-drivers [--json] [--all | <ASIODriverName>...]"));
     EXPECT_TRUE(contains(help.out, "Exit codes:"));
+    const ChildResult shortHelp = runDrivers({"-h"});
+    EXPECT_EQ(shortHelp.exitCode, 0);
+    EXPECT_EQ(shortHelp.out, help.out);
+    const ChildResult version = runDrivers({"--version"});
+    EXPECT_EQ(version.exitCode, 0);
+    EXPECT_EQ(version.out, std::string("korvane-drivers ") + KORVANE_VERSION + "\n");
 
     for (const Lines& args : {Lines{"--bogus"}, Lines{"--all", kLoopbackName}}) {
         const ChildResult wrong = runDrivers(args);

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "e2e/e2e_support.h"
+#include "korvane_version.h"
 #include "support/json_reader.h"
 
 namespace {
@@ -34,6 +35,12 @@ TEST(KorvaneWav, HelpAndUsageErrors) {
     ChildResult r = tool({});
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_TRUE(has(r.err, "korvane-wav convert IN OUT")) << r.err;
+    r = tool({"--version"});
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(r.out, std::string("korvane-wav ") + KORVANE_VERSION + "\n");
+    r = tool({"-h"});
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_TRUE(has(r.out, "korvane-wav --version")) << r.out;
     r = tool({"--help"});
     EXPECT_EQ(r.exitCode, 0);
     EXPECT_TRUE(has(r.out, "Exit codes: 0 ok, 1 usage error, 2 input file problem, 3 output "

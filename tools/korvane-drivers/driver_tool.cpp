@@ -5,6 +5,7 @@
 
 #include "driver_probe.h"
 #include "driver_report.h"
+#include "tool_version.h"
 
 namespace {
 
@@ -27,7 +28,8 @@ const char* driverToolUsage() {
            "                    channel, its number as korvane counts it, name and sample type\n"
            "  --all             the same for every listed driver, one after the other\n"
            "  --json            one JSON document instead of text\n"
-           "  --help            this text\n"
+           "  -h, --help        this text\n"
+           "  --version         korvane-drivers' version\n"
            "  --                the arguments that follow are names, even if they start with -\n"
            "\n"
            "korvane matches the name exactly, letter case included, and knows a name longer\n"
@@ -46,11 +48,17 @@ bool parseDriverToolArguments(int argc, const char* const* argv, DriverToolOptio
     bool namesOnly = false;
     for (int k = 1; k < argc; ++k) {
         const char* argument = argv[k];
+        if (!namesOnly && std::strcmp(argument, "-h") == 0) {
+            options.help = true;
+            continue;
+        }
         if (!namesOnly && argument[0] == '-' && argument[1] == '-') {
             if (std::strcmp(argument, "--") == 0) {
                 namesOnly = true;
             } else if (std::strcmp(argument, "--help") == 0) {
                 options.help = true;
+            } else if (std::strcmp(argument, "--version") == 0) {
+                options.version = true;
             } else if (std::strcmp(argument, "--json") == 0) {
                 options.json = true;
             } else if (std::strcmp(argument, "--all") == 0) {
@@ -79,6 +87,10 @@ int runDriverTool(int argc, char** argv) {
     }
     if (options.help) {
         print(driverToolUsage());
+        return kDriverToolOk;
+    }
+    if (options.version) {
+        print(versionLine("korvane-drivers"));
         return kDriverToolOk;
     }
     if (!ensureDriverManager()) {

@@ -14,6 +14,7 @@ enum DriverToolExit : int {
 
 struct DriverToolOptions {
     bool help = false;
+    bool version = false;
     bool json = false;
     bool all = false;
     std::vector<std::string> names;

@@ -5,6 +5,7 @@
 #include "command_line.h"
 #include "commands.h"
 #include "help_text.h"
+#include "tool_version.h"
 
 namespace {
 
@@ -50,6 +51,10 @@ int korvaneWavMain(int argc, const char* const* argv, FILE* out, FILE* err) {
         if (name == command.name) {
             return runCommand(command, argc, argv, out, err);
         }
+    }
+    if (name == "--version") {
+        std::fputs(versionLine("korvane-wav").c_str(), out);
+        return kToolOk;
     }
     if (name == "--help" || name == "-h" || name == "help") {
         std::fputs(kMainHelp, out);

@@ -8,6 +8,7 @@ const char kMainHelp[] =
     "  korvane-wav gen KIND OUT [options]\n"
     "  korvane-wav check PLAYED RECORDED [options]\n"
     "  korvane-wav COMMAND --help\n"
+    "  korvane-wav --version\n"
     "\n"
     "korvane plays only one WAV layout, and records in it: 32-bit float samples behind a\n"
     "44-byte header (RIFF, a 16-byte \"fmt \" chunk, then \"data\"). convert turns any integer\n"

@@ -62,6 +62,21 @@ TEST(DriverToolArguments, TakesOptionsAndNamesInAnyOrder) {
     EXPECT_FALSE(parse({"--JSON"}, options, error));
 }
 
+TEST(DriverToolArguments, TakesShortHelpAndVersionButNoOtherSingleDashOption) {
+    DriverToolOptions options;
+    std::string error;
+    ASSERT_TRUE(parse({"-h"}, options, error));
+    EXPECT_TRUE(options.help);
+    EXPECT_TRUE(options.names.empty());
+    ASSERT_TRUE(parse({"--version"}, options, error));
+    EXPECT_TRUE(options.version);
+    ASSERT_TRUE(parse({"--", "-h", "--version"}, options, error));
+    EXPECT_FALSE(options.help || options.version);
+    EXPECT_EQ(options.names, (std::vector<std::string>{"-h", "--version"}));
+    EXPECT_TRUE(contains(driverToolUsage(), "-h, --help"));
+    EXPECT_TRUE(contains(driverToolUsage(), "--version"));
+}
+
 TEST(DriverSuggestions, PointFromNearMissesToTheNameKorvaneMatches) {
     const std::vector<ListedDriver> drivers = {
         listed(0, "Korvane Loopback", "Korvane Loopback"),
