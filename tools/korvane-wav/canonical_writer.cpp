@@ -4,6 +4,7 @@
 #include <cstring>
 #include <vector>
 
+#include "tool_text.h"
 #include "wav/wav_format.h"
 #include "wav/wav_io.h"
 
@@ -23,17 +24,21 @@ bool putBytes(CanonicalWriter* writer, const void* bytes, size_t count, std::str
 
 } // namespace
 
+uint64_t maxCanonicalFrames(uint32_t channels) {
+    return kMaxCanonicalDataBytes / 4 / (channels > 0 ? channels : 1);
+}
+
 bool canonicalSizeFits(uint32_t channels, uint64_t frames) {
-    return frames <= kMaxCanonicalDataBytes / 4 / (channels > 0 ? channels : 1);
+    return frames <= maxCanonicalFrames(channels);
 }
 
 WriteResult openCanonicalWriter(CanonicalWriter* writer, const char* path, uint32_t channels,
                                 uint32_t sampleRate, uint64_t frames, std::string* error) {
     *writer = CanonicalWriter();
     if (channels == 0 || channels > 0xFFFF || !canonicalSizeFits(channels, frames)) {
-        *error = "it would hold " + std::to_string(frames) + " frames of " +
-                 std::to_string(channels) +
-                 " channels, more than the 4 GiB a WAV file's 32-bit sizes allow";
+        *error = "it would hold " + countText(frames, "frame") + " of " +
+                 countText(channels, "channel") +
+                 ", more than the 4 GiB a WAV file's 32-bit sizes allow";
         return kWriteTooLarge;
     }
     writer->path = path;

@@ -28,6 +28,8 @@ struct CanonicalWriter {
 
 // Whether channels x frames floats fit the 32-bit size fields.
 bool canonicalSizeFits(uint32_t channels, uint64_t frames);
+// The most frames of that many channels that fit them.
+uint64_t maxCanonicalFrames(uint32_t channels);
 
 WriteResult openCanonicalWriter(CanonicalWriter* writer, const char* path, uint32_t channels,
                                 uint32_t sampleRate, uint64_t frames, std::string* error);

@@ -17,11 +17,9 @@ std::string floatText(float value) {
 }
 
 std::string fileSummary(const char* path, const WavData& data) {
-    char text[160];
-    std::snprintf(text, sizeof text, ", %u channels, %u Hz, %u frames, ",
-                  unsigned(data.format.channels), unsigned(data.format.sampleRate),
-                  unsigned(data.frames));
-    return std::string(path) + text + describeFormat(data.format);
+    return std::string(path) + ", " + countText(data.format.channels, "channel") + ", " +
+           std::to_string(data.format.sampleRate) + " Hz, " + countText(data.frames, "frame") +
+           ", " + describeFormat(data.format);
 }
 
 Json fileJson(const char* path, const WavData& data) {

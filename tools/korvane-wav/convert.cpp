@@ -5,6 +5,7 @@
 
 #include "canonical_writer.h"
 #include "tool_exit.h"
+#include "tool_text.h"
 
 namespace {
 
@@ -33,17 +34,22 @@ ToolExit convertToCanonical(const char* inPath, const char* outPath, double padS
     report->format = reader.format;
     report->wasCanonical = reader.canonical;
     report->frames = reader.frames;
+    report->trailingBytes = reader.trailingBytes;
+    if (reader.frames == 0) {
+        closeRiffReader(&reader);
+        *error = std::string(inPath) + ": it has no whole frame, and korvane plays none";
+        return kToolInput;
+    }
     const uint32_t channels = reader.format.channels;
     uint64_t padFrames = 0;
     if (!secondsToFrames(padSeconds, reader.format.sampleRate, &padFrames) ||
         !canonicalSizeFits(channels, uint64_t(reader.frames) + padFrames)) {
         closeRiffReader(&reader);
-        char text[160];
-        std::snprintf(text, sizeof text,
-                      "%u frames of %u channels and %g s of padding do not fit the 4 GiB a WAV "
-                      "file's 32-bit sizes allow",
-                      unsigned(reader.frames), unsigned(channels), padSeconds);
-        *error = std::string(outPath) + ": " + text;
+        char seconds[32];
+        std::snprintf(seconds, sizeof seconds, "%g s", padSeconds);
+        *error = std::string(outPath) + ": " + countText(reader.frames, "frame") + " of " +
+                 countText(channels, "channel") + " and " + seconds +
+                 " of padding do not fit the 4 GiB a WAV file's 32-bit sizes allow";
         return kToolOutput;
     }
     report->padFrames = uint32_t(padFrames);

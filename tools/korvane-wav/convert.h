@@ -11,8 +11,9 @@
 struct ConvertReport {
     WavFormat format;
     bool wasCanonical = false;
-    uint32_t frames = 0;    // from the input
-    uint32_t padFrames = 0; // of silence appended
+    uint32_t frames = 0;        // from the input
+    uint32_t padFrames = 0;     // of silence appended
+    uint32_t trailingBytes = 0; // of the data chunk, after its last whole frame
     std::vector<std::string> otherChunks;
 };
 

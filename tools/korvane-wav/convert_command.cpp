@@ -3,6 +3,7 @@
 #include "canonical_writer.h"
 #include "commands.h"
 #include "convert.h"
+#include "tool_text.h"
 
 ToolExit runConvert(const Arguments& arguments, FILE* out, FILE* err) {
     double pad = 0;
@@ -31,12 +32,16 @@ ToolExit runConvert(const Arguments& arguments, FILE* out, FILE* err) {
     for (const std::string& chunk : report.otherChunks) {
         passed += (passed.empty() ? "; passed over: \"" : ", \"") + chunk + "\"";
     }
-    std::fprintf(out, "%s: %s%s, %u channels, %u Hz, %u frames%s\n", in,
-                 describeFormat(report.format).c_str(),
+    if (report.trailingBytes != 0) {
+        passed += "; passed over the " + countText(report.trailingBytes, "byte") +
+                  " after the last whole frame";
+    }
+    std::fprintf(out, "%s: %s%s, %s, %u Hz, %s%s\n", in, describeFormat(report.format).c_str(),
                  report.wasCanonical ? " (already the layout korvane plays)" : "",
-                 unsigned(report.format.channels), unsigned(report.format.sampleRate),
-                 unsigned(report.frames), passed.c_str());
-    std::fprintf(out, "%s: 32-bit float, %u frames (%u of them padding)\n", outPath,
-                 unsigned(frames), unsigned(report.padFrames));
+                 countText(report.format.channels, "channel").c_str(),
+                 unsigned(report.format.sampleRate), countText(report.frames, "frame").c_str(),
+                 passed.c_str());
+    std::fprintf(out, "%s: 32-bit float, %s (%u of them padding)\n", outPath,
+                 countText(frames, "frame").c_str(), unsigned(report.padFrames));
     return kToolOk;
 }

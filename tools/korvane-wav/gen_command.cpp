@@ -83,9 +83,9 @@ ToolExit runGen(const Arguments& arguments, FILE* out, FILE* err) {
         return fileError(err, std::string(outPath) + ": korvane's probe refuses the written file",
                          kToolOutput);
     }
-    std::fprintf(out, "%s: %s, %u channels, %u Hz, %llu frames, peak %s dBFS\n", outPath,
-                 signalKindName(spec.kind), unsigned(spec.channels), unsigned(spec.sampleRate),
-                 (unsigned long long)plan.totalFrames,
+    std::fprintf(out, "%s: %s, %s, %u Hz, %s, peak %s dBFS\n", outPath, signalKindName(spec.kind),
+                 countText(spec.channels, "channel").c_str(), unsigned(spec.sampleRate),
+                 countText(plan.totalFrames, "frame").c_str(),
                  dbfs(spec.kind == kSignalSilence ? 0 : plan.level).c_str());
     return kToolOk;
 }

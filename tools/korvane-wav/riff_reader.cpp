@@ -3,6 +3,8 @@
 #include <cerrno>
 #include <cmath>
 #include <cstring>
+#include <filesystem>
+#include <system_error>
 
 #include "wav/wav_io.h"
 
@@ -51,6 +53,17 @@ bool skipBytes(RiffReader* reader, uint64_t count) {
 std::string endsInside(const RiffReader& reader, const uint8_t* id, uint64_t chunkEnd) {
     return "the file ends at byte " + number(reader.offset) + ", inside the " + quoted(id) +
            " chunk that should end at byte " + number(chunkEnd) + " (truncated)";
+}
+
+// The data chunk holds fewer whole frames than it announces: the file ends at fileEnd.
+std::string dataEndsEarly(const RiffReader& reader, uint64_t fileEnd) {
+    const uint32_t blockAlign = reader.format.blockAlign;
+    const uint64_t present =
+        fileEnd > reader.dataStart ? (fileEnd - reader.dataStart) / blockAlign : 0;
+    return "the file ends at byte " + number(fileEnd) +
+           ", inside the \"data\" chunk that should end at byte " +
+           number(reader.dataStart + uint64_t(reader.frames) * blockAlign) +
+           " (truncated: " + number(present) + " of " + number(reader.frames) + " frames present)";
 }
 
 std::string formatTagName(uint32_t tag) {
@@ -256,13 +269,9 @@ ReadResult walkChunks(RiffReader* reader, bool stopAtData, bool* foundData, std:
                          " comes before the \"fmt \" chunk";
                 return kReadBadFile;
             }
-            if (size % reader->format.blockAlign != 0) {
-                *error = "the \"data\" chunk has " + number(size) +
-                         " bytes, not a whole number of " + number(reader->format.blockAlign) +
-                         "-byte frames (broken chunk size)";
-                return kReadBadFile;
-            }
+            // Bytes after the last whole frame are passed over, as other readers do.
             reader->frames = size / reader->format.blockAlign;
+            reader->trailingBytes = size % reader->format.blockAlign;
             reader->framesLeft = reader->frames;
             reader->dataStart = reader->offset;
             reader->dataEnd = paddedEnd;
@@ -410,6 +419,15 @@ ReadResult openRiffReader(RiffReader* reader, const char* path, std::string* err
             reader->format.channels == 0 ? "it has no \"fmt \" chunk" : "it has no \"data\" chunk";
         return fail(reader, kReadBadFile);
     }
+    // A header may announce far more than the file holds; found now, before anyone sizes
+    // an output or a store by it. Where the size is unknown the reads find it.
+    std::error_code unknown;
+    const uint64_t fileBytes = std::filesystem::file_size(path, unknown);
+    if (!unknown &&
+        fileBytes < reader->dataStart + uint64_t(reader->frames) * reader->format.blockAlign) {
+        *error = dataEndsEarly(*reader, fileBytes);
+        return fail(reader, kReadBadFile);
+    }
     const WavFormat& format = reader->format;
     reader->canonical = format.encoding == kWaveFormatFloat && !format.extensible &&
                         format.bitsPerSample == 32 &&
@@ -432,13 +450,7 @@ ReadResult readRiffFrames(RiffReader* reader, uint32_t* out, uint32_t maxFrames,
         const size_t read = std::fread(reader->block.data(), 1, bytes, reader->file);
         reader->offset += read;
         if (read != bytes) {
-            const uint32_t present =
-                reader->frames - reader->framesLeft + uint32_t(read / blockAlign);
-            *error = "the file ends at byte " + number(reader->offset) +
-                     ", inside the \"data\" chunk that should end at byte " +
-                     number(reader->dataStart + uint64_t(reader->frames) * blockAlign) +
-                     " (truncated: " + number(present) + " of " + number(reader->frames) +
-                     " frames present)";
+            *error = dataEndsEarly(*reader, reader->offset);
             return kReadBadFile;
         }
         decode(reader->format, reader->block.data(), size_t(step) * reader->format.channels,
@@ -456,8 +468,13 @@ ReadResult finishRiffReader(RiffReader* reader, std::string* error) {
     }
     const uint8_t dataId[4] = {'d', 'a', 't', 'a'};
     if (!skipBytes(reader, reader->dataEnd - reader->offset)) {
-        *error = "the file ends at byte " + number(reader->offset) + ", in the pad byte of the " +
-                 quoted(dataId) + " chunk (truncated)";
+        const uint64_t chunkEnd = reader->dataStart +
+                                  uint64_t(reader->frames) * reader->format.blockAlign +
+                                  reader->trailingBytes;
+        *error = reader->offset < chunkEnd
+                     ? endsInside(*reader, dataId, chunkEnd)
+                     : "the file ends at byte " + number(reader->offset) +
+                           ", in the pad byte of the " + quoted(dataId) + " chunk (truncated)";
         return kReadBadFile;
     }
     bool foundData = false;

@@ -42,10 +42,11 @@ struct WavFormat {
 struct RiffReader {
     FILE* file = nullptr;
     WavFormat format;
-    uint32_t frames = 0;     // whole frames in the data chunk
-    uint32_t framesLeft = 0; // not yet read
-    uint64_t offset = 0;     // bytes consumed from the start of the file
-    uint64_t riffEnd = 0;    // where the RIFF form ends, by its size field
+    uint32_t frames = 0;        // whole frames in the data chunk
+    uint32_t framesLeft = 0;    // not yet read
+    uint32_t trailingBytes = 0; // of the data chunk, after its last whole frame
+    uint64_t offset = 0;        // bytes consumed from the start of the file
+    uint64_t riffEnd = 0;       // where the RIFF form ends, by its size field
     uint64_t dataStart = 0;
     uint64_t dataEnd = 0;                 // past the data chunk's pad byte (if the form holds one)
     bool canonical = false;               // the 44-byte layout korvane plays, 32-bit float

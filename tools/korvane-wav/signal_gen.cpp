@@ -1,10 +1,10 @@
 #include "signal_gen.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 
 #include "canonical_writer.h"
-#include "convert.h"
 #include "tool_exit.h"
 #include "wav/wav_io.h"
 
@@ -23,6 +23,19 @@ uint64_t splitMix(uint64_t* state) {
 std::string hz(double value) {
     char text[32];
     std::snprintf(text, sizeof text, "%g Hz", value);
+    return text;
+}
+
+// What passed the limit, in frames and seconds, and the limit itself.
+std::string tooLong(const char* what, double frames, const SignalSpec& spec) {
+    const uint64_t limit = maxCanonicalFrames(spec.channels);
+    char text[320];
+    std::snprintf(text, sizeof text,
+                  "%s, %.0f frames (%g s at %u Hz), is more than a WAV file of %u channel%s holds "
+                  "in the 4 GiB its 32-bit sizes allow: at most %llu frames (%g s)",
+                  what, frames, frames / spec.sampleRate, unsigned(spec.sampleRate),
+                  unsigned(spec.channels), spec.channels == 1 ? "" : "s", (unsigned long long)limit,
+                  double(limit) / spec.sampleRate);
     return text;
 }
 
@@ -101,17 +114,31 @@ bool planSignal(const SignalSpec& spec, SignalPlan* plan, std::string* error) {
         *error = "the level must be at most 1 (0 dBFS)";
         return false;
     }
-    if (!secondsToFrames(spec.seconds, spec.sampleRate, &plan->signalFrames) ||
-        plan->signalFrames < 1) {
+    // Lengths in frames, checked as exact values before any is narrowed.
+    const double rate = spec.sampleRate;
+    const double signal = std::round(spec.seconds * rate);
+    const double stagger = std::round(spec.stagger * rate);
+    const double pad = std::round(spec.padSeconds * rate);
+    const double at = std::round(spec.at * rate);
+    if (!(signal >= 1)) {
         *error = "the length must be at least one frame";
         return false;
     }
-    if (!secondsToFrames(spec.stagger, spec.sampleRate, &plan->staggerFrames) ||
-        !secondsToFrames(spec.padSeconds, spec.sampleRate, &plan->padFrames) ||
-        !secondsToFrames(spec.at, spec.sampleRate, &plan->atFrame)) {
+    if (!(stagger >= 0 && pad >= 0 && at >= 0)) {
         *error = "the stagger, padding and impulse position must be 0 or more seconds";
         return false;
     }
+    const double total = signal + (spec.channels - 1) * stagger + pad;
+    if (total > double(maxCanonicalFrames(spec.channels))) {
+        const bool alone = signal > double(maxCanonicalFrames(spec.channels));
+        *error = tooLong(alone ? "the length" : "the file with stagger and padding",
+                         alone ? signal : total, spec);
+        return false;
+    }
+    plan->signalFrames = uint64_t(signal);
+    plan->staggerFrames = uint64_t(stagger);
+    plan->padFrames = uint64_t(pad);
+    plan->atFrame = uint64_t(std::min(at, double(plan->signalFrames)));
     if (spec.kind == kSignalSine) {
         for (uint32_t c = 0; c < spec.channels; ++c) {
             const double frequency = spec.frequency + c * spec.frequencyStep;
@@ -141,10 +168,6 @@ bool planSignal(const SignalSpec& spec, SignalPlan* plan, std::string* error) {
     }
     plan->totalFrames =
         plan->signalFrames + (spec.channels - 1) * plan->staggerFrames + plan->padFrames;
-    if (!canonicalSizeFits(spec.channels, plan->totalFrames)) {
-        *error = "the file would exceed the 4 GiB a WAV file's 32-bit sizes allow";
-        return false;
-    }
     return true;
 }
 

@@ -11,3 +11,7 @@ std::string dbfs(double linear) {
     std::snprintf(text, sizeof text, "%.2f", 20 * std::log10(linear));
     return text;
 }
+
+std::string countText(uint64_t count, const char* noun) {
+    return std::to_string(count) + " " + noun + (count == 1 ? "" : "s");
+}

@@ -7,6 +7,7 @@
 
 #include "cli.h"
 #include "korvane_version.h"
+#include "tool_test_files.h"
 
 namespace {
 
@@ -55,4 +56,21 @@ TEST(KorvaneWavCli, VersionAndHelpGoToStandardOutputWithCodeZero) {
         EXPECT_NE(r.out.find("korvane-wav --version"), std::string::npos) << r.out;
         EXPECT_EQ(r.err, "");
     }
+}
+
+TEST(KorvaneWavCli, CountsOneChannelAndOneFrameInTheSingular) {
+    const std::string in = tempPath("cli-mono.wav");
+    const std::string out = tempPath("cli-mono-out.wav");
+    EXPECT_TRUE(writeBytes(in, floatWav(1, {0.5f}, 8000)));
+    CliRun r = run({"convert", in.c_str(), out.c_str()});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_NE(r.out.find(", 1 channel, 8000 Hz, 1 frame\n"), std::string::npos) << r.out;
+    r = run({"gen", "impulse", out.c_str(), "--seconds", "0.0001", "--rate", "10000"});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_NE(r.out.find("impulse, 1 channel, 10000 Hz, 1 frame,"), std::string::npos) << r.out;
+    r = run({"check", in.c_str(), out.c_str()});
+    EXPECT_NE(r.out.find(", 1 channel, 8000 Hz, 1 frame, "), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("1 channels"), std::string::npos) << r.out;
+    std::remove(in.c_str());
+    std::remove(out.c_str());
 }

@@ -232,3 +232,55 @@ TEST(Convert, AFailureLeavesAnExistingOutputAsItWas) {
     std::remove(out.c_str());
     std::remove(good.c_str());
 }
+
+// What korvane would refuse, or the reader cannot trust, is the input's problem.
+TEST(Convert, RefusesInputsWithoutAFrameOrWithLessDataThanAnnounced) {
+    const std::string in = tempPath("claims.wav");
+    const std::string out = tempPath("claims-out.wav");
+    std::remove(out.c_str());
+    ConvertReport report;
+    std::string error;
+    EXPECT_TRUE(writeBytes(in, RiffFile()
+                                   .chunk("fmt ", formatBody(1, 1, 8000, 16))
+                                   .chunkSized("data", 0xF0000000u, Bytes(100, 0))
+                                   .bytes(0xFFFFFFF0u)));
+    EXPECT_EQ(convertToCanonical(in.c_str(), out.c_str(), 0, &report, &error), kToolInput);
+    EXPECT_NE(error.find(in + ": the file ends at byte 144, inside the \"data\" chunk"),
+              std::string::npos)
+        << error;
+    EXPECT_FALSE(fileExists(out));
+
+    for (double pad : {0.0, 1.0}) {
+        EXPECT_TRUE(writeBytes(
+            in, RiffFile().chunk("fmt ", formatBody(3, 2, 8000, 32)).chunk("data", {}).bytes()));
+        EXPECT_EQ(convertToCanonical(in.c_str(), out.c_str(), pad, &report, &error), kToolInput);
+        EXPECT_NE(error.find(in + ": it has no whole frame"), std::string::npos) << error;
+        EXPECT_FALSE(fileExists(out));
+    }
+    std::remove(in.c_str());
+}
+
+// As SoX does: the whole frames, and a word on what was passed over.
+TEST(Convert, ADataChunkEndingInPartOfAFrameIsReadUpToItsLastWholeFrame) {
+    Bytes samples;
+    for (uint32_t v : {0x400000u, 0xC00000u, 0x200000u, 0xE00000u}) {
+        putLe(samples, v, 3);
+    }
+    samples.insert(samples.end(), {0x11, 0x22, 0x33, 0x44}); // 4 of the 6 bytes of a frame
+    const std::string in = tempPath("partial.wav");
+    const std::string out = tempPath("partial-out.wav");
+    EXPECT_TRUE(writeBytes(in, RiffFile()
+                                   .chunk("fmt ", formatBody(1, 2, 8000, 24))
+                                   .chunk("data", samples)
+                                   .chunk("LIST", Bytes(4, 0))
+                                   .bytes()));
+    ConvertReport report;
+    std::string error;
+    ASSERT_EQ(convertToCanonical(in.c_str(), out.c_str(), 0, &report, &error), kToolOk) << error;
+    EXPECT_EQ(report.frames, 2u);
+    EXPECT_EQ(report.trailingBytes, 4u);
+    EXPECT_EQ(report.otherChunks, std::vector<std::string>{"LIST"});
+    EXPECT_EQ(canonicalSamples(out), (std::vector<float>{0.5f, -0.5f, 0.25f, -0.25f}));
+    std::remove(in.c_str());
+    std::remove(out.c_str());
+}

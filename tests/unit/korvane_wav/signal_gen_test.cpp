@@ -207,4 +207,17 @@ TEST(SignalGen, RefusesCombinationsThatCannotBeMade) {
     spec.seconds = 30000;
     spec.channels = 64;
     EXPECT_NE(refused(spec).find("4 GiB"), std::string::npos);
+    // Too long says the limit it passed, whether the length alone passes it or the whole.
+    spec = SignalSpec();
+    spec.seconds = 1e6;
+    error = refused(spec);
+    EXPECT_EQ(error.find("at least one frame"), std::string::npos) << error;
+    EXPECT_NE(error.find("at most 1073741814 frames"), std::string::npos) << error;
+    spec = SignalSpec();
+    spec.channels = 2;
+    spec.seconds = 10000;
+    spec.padSeconds = 1.2e4;
+    error = refused(spec);
+    EXPECT_NE(error.find("1056000000 frames"), std::string::npos) << error;
+    EXPECT_NE(error.find("at most 536870907 frames"), std::string::npos) << error;
 }
