@@ -44,7 +44,7 @@ TEST(KorvaneWav, HelpAndUsageErrors) {
     r = tool({"--help"});
     EXPECT_EQ(r.exitCode, 0);
     EXPECT_TRUE(has(r.out, "Exit codes: 0 ok, 1 usage error, 2 input file problem, 3 output "
-                           "problem,\n4 check mismatch."))
+                           "problem,\n4 check mismatch, 5 check result not to be trusted."))
         << r.out;
     for (const char* command : {"convert", "gen", "check"}) {
         r = tool({command, "--help"});
@@ -126,14 +126,15 @@ TEST(KorvaneWav, GenWritesEveryKind) {
 TEST(KorvaneWav, CheckReportsDelayAndTheFirstMismatch) {
     ScratchDir dir;
     const std::string played = dir.file("played.wav");
-    ASSERT_EQ(
-        tool({"gen", "noise", played, "--channels", "2", "--rate", "44100", "--seconds", "0.2"})
-            .exitCode,
-        0);
+    // Padded, so that the recording holds the delayed material in full.
+    ASSERT_EQ(tool({"gen", "noise", played, "--channels", "2", "--rate", "44100", "--seconds",
+                    "0.2", "--pad", "0.01"})
+                  .exitCode,
+              0);
     const WavFile wav = readWav(played);
     LoopbackRun run;
     run.channels = 2;
-    run.frames = 8820;
+    run.frames = 8820 + 441;
     run.buffer = 256;
     run.bytes = 3;
     run.recordCount = 2;
@@ -174,6 +175,60 @@ TEST(KorvaneWav, CheckReportsDelayAndTheFirstMismatch) {
     EXPECT_TRUE(has(r.err, dir.file("missing.wav") + ": the file cannot be opened")) << r.err;
 }
 
+// Each way a result can look confident and be wrong, through a real run.
+TEST(KorvaneWav, CheckSaysWhenItsResultCannotBeTrusted) {
+    ScratchDir dir;
+    const std::string noise = dir.file("noise.wav");
+    const std::string sine = dir.file("sine.wav");
+    ASSERT_EQ(tool({"gen", "noise", noise, "--rate", "48000", "--seconds", "0.1"}).exitCode, 0);
+    ASSERT_EQ(tool({"gen", "sine", sine, "--rate", "48000", "--seconds", "0.1", "--freq", "1200",
+                    "--pad", "0.05"})
+                  .exitCode,
+              0);
+    const std::string noiseRec = dir.file("noise-rec.wav");
+    const std::string sineRec = dir.file("sine-rec.wav");
+    for (const auto& run : {std::make_pair(noise, noiseRec), std::make_pair(sine, sineRec)}) {
+        const ChildResult k = runKorvane({kLoopbackName, "256", run.first, "1", run.second, "1",
+                                          "1"},
+                                         "clock=fast,delay=700");
+        ASSERT_EQ(k.exitCode, 0) << k.out;
+    }
+
+    // The noise was not padded: its last 700 frames were never recorded.
+    ChildResult r = tool({"check", noise, noiseRec});
+    EXPECT_EQ(r.exitCode, 5) << r.out << r.err;
+    EXPECT_TRUE(has(r.out, "    700     1.000000      -6.02  not trusted\n")) << r.out;
+    EXPECT_TRUE(has(r.out, "channel 1: not trusted: the recording ends at frame 4864, before the "
+                           "delayed playback does at frame 5500: pad the played file with at "
+                           "least 636 frames (0.01325 s)"))
+        << r.out;
+    r = tool({"check", noise, noiseRec, "--width", "4", "--exact"});
+    EXPECT_EQ(r.exitCode, 4) << r.out << r.err;
+    EXPECT_TRUE(has(r.out, "channel 1: the recording ends at frame 4864 (delay 700), before the "
+                           "played material does"))
+        << r.out;
+    r = tool({"check", noise, noiseRec, "--json"});
+    EXPECT_EQ(r.exitCode, 5);
+    JsonValue json;
+    std::string error;
+    ASSERT_TRUE(parseJson(r.out, json, &error)) << error << r.out;
+    EXPECT_FALSE(json["trusted"].boolean);
+    EXPECT_FALSE(json["channels"][0]["trusted"].boolean);
+    EXPECT_EQ(json["channels"][0]["problems"][0]["kind"].text, "cut-short");
+
+    // The delay beyond the search finds nothing that stands out.
+    r = tool({"check", noise, noiseRec, "--max-delay", "500"});
+    EXPECT_EQ(r.exitCode, 5);
+    EXPECT_TRUE(has(r.out, "not trusted: no correlation peak stands clearly above the rest: the "
+                           "delay may lie beyond --max-delay 500"))
+        << r.out;
+
+    // A sine matches at every period.
+    r = tool({"check", sine, sineRec});
+    EXPECT_EQ(r.exitCode, 5) << r.out;
+    EXPECT_TRUE(has(r.out, "a periodic signal matches at every period")) << r.out;
+}
+
 // korvane through the loopback, then check with the run's own first channels.
 TEST(KorvaneWav, CheckFindsTheLoopbackDelayOfARealRunExactly) {
     ScratchDir dir;
@@ -202,4 +257,14 @@ TEST(KorvaneWav, CheckFindsTheLoopbackDelayOfARealRunExactly) {
                                "      4       -      -            -       -inf  yes\n"))
             << r.out;
     }
+    // Without the run's first channels the map is wrong, and check says so.
+    const ChildResult r = tool({"check", played, dir.file("rec-18.wav")});
+    EXPECT_EQ(r.exitCode, 5) << r.out;
+    EXPECT_TRUE(has(r.out, "channel 1: not trusted: the recording is silent where played "
+                           "channel 1 should arrive"))
+        << r.out;
+    EXPECT_TRUE(has(r.out, "channel 3: not trusted: signal up to -6.0 dBFS on a channel that no "
+                           "played channel reaches by the channel map: give korvane's "
+                           "PlayStartChannel and RecStartChannel as --play-start and --rec-start"))
+        << r.out;
 }

@@ -52,21 +52,25 @@ ToolExit runCheck(const Arguments& arguments, FILE* out, FILE* err) {
     if (loadWavData(recordedPath, &recorded, &error) != kReadOk) {
         return fileError(err, std::string(recordedPath) + ": " + error, kToolInput);
     }
-    const std::vector<ChannelCheck> checks = checkRecording(played, recorded, options);
-    bool allExact = played.format.sampleRate == recorded.format.sampleRate;
-    for (const ChannelCheck& check : checks) {
-        allExact = allExact && check.exact;
+    CheckReport report;
+    report.playedPath = playedPath;
+    report.recordedPath = recordedPath;
+    report.played = &played;
+    report.recorded = &recorded;
+    report.options = options;
+    report.checks = checkRecording(played, recorded, options);
+    report.allExact = played.format.sampleRate == recorded.format.sampleRate;
+    for (const ChannelCheck& check : report.checks) {
+        report.allExact = report.allExact && check.exact;
     }
+    report.trusted = recordingTrusted(report.checks);
     if (json) {
-        printCheckJson(out, playedPath, played, recordedPath, recorded, options.width, allExact,
-                       checks);
+        printCheckJson(out, report);
     } else {
-        printCheckTable(out, playedPath, played, recordedPath, recorded, options.width, checks);
-        if (options.width != 0) {
-            std::fprintf(out, "%s\n",
-                         allExact ? "exact: every channel is the round trip at this width"
-                                  : "not exact");
-        }
+        printCheckTable(out, report);
     }
-    return exact && !allExact ? kToolMismatch : kToolOk;
+    if (exact && !report.allExact) {
+        return kToolMismatch;
+    }
+    return report.trusted ? kToolOk : kToolUntrusted;
 }

@@ -31,11 +31,12 @@ Json fileJson(const char* path, const WavData& data) {
 
 } // namespace
 
-void printCheckTable(FILE* out, const char* playedPath, const WavData& played,
-                     const char* recordedPath, const WavData& recorded, int width,
-                     const std::vector<ChannelCheck>& checks) {
-    std::fprintf(out, "played:   %s\n", fileSummary(playedPath, played).c_str());
-    std::fprintf(out, "recorded: %s\n", fileSummary(recordedPath, recorded).c_str());
+void printCheckTable(FILE* out, const CheckReport& report) {
+    const WavData& played = *report.played;
+    const WavData& recorded = *report.recorded;
+    const int width = report.options.width;
+    std::fprintf(out, "played:   %s\n", fileSummary(report.playedPath, played).c_str());
+    std::fprintf(out, "recorded: %s\n", fileSummary(report.recordedPath, recorded).c_str());
     if (played.format.sampleRate != recorded.format.sampleRate) {
         std::fprintf(out, "note: the sample rates differ\n");
     }
@@ -44,7 +45,7 @@ void printCheckTable(FILE* out, const char* playedPath, const WavData& played,
         std::fprintf(out, "  exact (%d-bit)", 8 * width);
     }
     std::fprintf(out, "\n");
-    for (const ChannelCheck& check : checks) {
+    for (const ChannelCheck& check : report.checks) {
         const std::string source = check.played != 0 ? std::to_string(check.played) : "-";
         const std::string delay = check.match.found ? std::to_string(check.delay) : "-";
         char correlation[32] = "-";
@@ -56,23 +57,55 @@ void printCheckTable(FILE* out, const char* playedPath, const WavData& played,
         if (check.exactTested) {
             std::fprintf(out, "  %s", check.exact ? "yes" : "no");
         }
-        std::fprintf(out, "\n");
+        std::fprintf(out, "%s\n", check.problems != 0 ? "  not trusted" : "");
     }
-    for (const ChannelCheck& check : checks) {
-        if (check.exactTested && !check.exact) {
+    for (const ChannelCheck& check : report.checks) {
+        if (!check.exactTested || check.exact) {
+            continue;
+        }
+        if (check.mismatchFrame == check.recordedFrames) {
+            std::fprintf(out,
+                         "channel %u: the recording ends at frame %u (delay %u), before the "
+                         "played material does: expected %s there\n",
+                         unsigned(check.recorded), unsigned(check.mismatchFrame),
+                         unsigned(check.delay), floatText(check.expected).c_str());
+        } else {
             std::fprintf(
                 out, "channel %u: first mismatch at frame %u (delay %u): expected %s, got %s\n",
                 unsigned(check.recorded), unsigned(check.mismatchFrame), unsigned(check.delay),
                 floatText(check.expected).c_str(), floatText(check.got).c_str());
         }
     }
+    std::string untrusted;
+    size_t untrustedCount = 0;
+    for (const ChannelCheck& check : report.checks) {
+        for (const std::string& text :
+             trustProblemTexts(check, report.options, played.format.sampleRate)) {
+            std::fprintf(out, "channel %u: not trusted: %s\n", unsigned(check.recorded),
+                         text.c_str());
+        }
+        if (check.problems != 0) {
+            untrusted += (untrusted.empty() ? "" : ", ") + std::to_string(check.recorded);
+            ++untrustedCount;
+        }
+    }
+    if (width != 0) {
+        std::fprintf(out, "%s\n",
+                     report.allExact ? "exact: every channel is the round trip at this width"
+                                     : "not exact");
+    }
+    if (!report.trusted) {
+        std::fprintf(out, "not trusted: the delay or level of channel%s %s cannot be trusted\n",
+                     untrustedCount == 1 ? "" : "s", untrusted.c_str());
+    }
 }
 
-void printCheckJson(FILE* out, const char* playedPath, const WavData& played,
-                    const char* recordedPath, const WavData& recorded, int width, bool allExact,
-                    const std::vector<ChannelCheck>& checks) {
+void printCheckJson(FILE* out, const CheckReport& report) {
+    const WavData& played = *report.played;
+    const WavData& recorded = *report.recorded;
+    const int width = report.options.width;
     Json channels = Json::array();
-    for (const ChannelCheck& check : checks) {
+    for (const ChannelCheck& check : report.checks) {
         Json channel = {
             {"recorded", check.recorded},
             {"played", check.played != 0 ? Json(check.played) : Json()},
@@ -82,20 +115,34 @@ void printCheckJson(FILE* out, const char* playedPath, const WavData& played,
         if (check.exactTested) {
             channel["exact"] = check.exact;
             if (!check.exact) {
+                const bool ends = check.mismatchFrame == check.recordedFrames;
                 channel["mismatch"] = {{"frame", check.mismatchFrame},
                                        {"delay", check.delay},
                                        {"expected", jsonNumber(check.expected)},
-                                       {"got", jsonNumber(check.got)}};
+                                       {"got", ends ? Json() : jsonNumber(check.got)},
+                                       {"recordingEnds", ends}};
             }
         }
+        channel["trusted"] = check.problems == 0;
+        Json problems = Json::array();
+        for (TrustProblem problem : kTrustProblems) {
+            if (check.problems & problem) {
+                problems.push_back(
+                    {{"kind", trustProblemName(problem)},
+                     {"text", jsonString(trustProblemText(check, problem, report.options,
+                                                          played.format.sampleRate))}});
+            }
+        }
+        channel["problems"] = problems;
         channels.push_back(std::move(channel));
     }
     const Json document = {
-        {"played", fileJson(playedPath, played)},
-        {"recorded", fileJson(recordedPath, recorded)},
+        {"played", fileJson(report.playedPath, played)},
+        {"recorded", fileJson(report.recordedPath, recorded)},
         {"sampleRatesAgree", played.format.sampleRate == recorded.format.sampleRate},
         {"width", width != 0 ? Json(width) : Json()},
         {"channels", channels},
-        {"exact", width != 0 ? Json(allExact) : Json()}};
+        {"exact", width != 0 ? Json(report.allExact) : Json()},
+        {"trusted", report.trusted}};
     std::fputs(jsonDocument(document).c_str(), out);
 }

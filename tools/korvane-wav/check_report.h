@@ -1,4 +1,4 @@
-// What korvane-wav check prints: a table, or one JSON document.
+// What korvane-wav check prints: a table with notes, or one JSON document.
 #pragma once
 
 #include <cstdio>
@@ -7,9 +7,16 @@
 #include "loopback_check.h"
 #include "riff_reader.h"
 
-void printCheckTable(FILE* out, const char* playedPath, const WavData& played,
-                     const char* recordedPath, const WavData& recorded, int width,
-                     const std::vector<ChannelCheck>& checks);
-void printCheckJson(FILE* out, const char* playedPath, const WavData& played,
-                    const char* recordedPath, const WavData& recorded, int width, bool allExact,
-                    const std::vector<ChannelCheck>& checks);
+struct CheckReport {
+    const char* playedPath = "";
+    const char* recordedPath = "";
+    const WavData* played = nullptr;
+    const WavData* recorded = nullptr;
+    CheckOptions options;
+    std::vector<ChannelCheck> checks;
+    bool allExact = false; // every channel exact and the sample rates agree; with a width
+    bool trusted = false;  // recordingTrusted(checks)
+};
+
+void printCheckTable(FILE* out, const CheckReport& report);
+void printCheckJson(FILE* out, const CheckReport& report);

@@ -16,7 +16,7 @@ const char kMainHelp[] =
     "recording with the file that was played.\n"
     "\n"
     "Exit codes: 0 ok, 1 usage error, 2 input file problem, 3 output problem,\n"
-    "4 check mismatch.\n";
+    "4 check mismatch, 5 check result not to be trusted.\n";
 
 const char kConvertHelp[] =
     "Usage: korvane-wav convert IN OUT [--pad SECONDS]\n"
@@ -90,12 +90,20 @@ const char kCheckHelp[] =
     "  --width 2|3|4    also tell whether each channel is exactly what korvane's round\n"
     "                   trip at that native sample width (16, 24 or 32 bits) gives through\n"
     "                   a digital loopback: silence up to the delay, then PLAYED converted\n"
-    "                   to integers and back, then silence; the recording may be longer\n"
-    "                   or shorter than PLAYED and the delay. The first mismatch is shown.\n"
+    "                   to integers and back, then silence; the recording may go on after\n"
+    "                   that, but must hold all of PLAYED's material. The first mismatch is\n"
+    "                   shown.\n"
     "  --exact          exit with 4 unless every channel is exact and the sample rates\n"
     "                   agree (needs --width)\n"
     "  --json           print JSON instead of the table\n"
     "Frames are counted from 0, channels from 1.\n"
     "\n"
+    "A channel's result is not trusted, and the reason is shown, when no correlation peak\n"
+    "stands clearly above the rest (the delay lies beyond --max-delay, or the recording\n"
+    "does not hold the played channel), when a second peak comes within 3 dB of the best\n"
+    "(a periodic signal), when a channel that no played channel reaches holds signal above\n"
+    "-60 dBFS (check --play-start and --rec-start), or when the recording ends before the\n"
+    "delayed playback does (pad the played file with convert --pad or gen --pad).\n"
+    "\n"
     "Exit codes: 0 done, 1 usage error, 2 a file cannot be read or is refused, 4 --exact\n"
-    "and a channel is not exact.\n";
+    "and a channel is not exact, 5 a channel's result cannot be trusted.\n";

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 
 #include "wav/wav_io.h"
 
@@ -85,6 +86,94 @@ double normalisedCorrelation(const std::vector<float>& played, size_t playedFram
     return norm > 0 ? exactCorrelation(played, playedFrames, recorded, delay) / norm : 0;
 }
 
+// How the peak at match->delay stands among the other lags. Its own lobe, from the peak
+// outward while the magnitude keeps falling, is not counted among them.
+void rankPeak(const std::vector<double>& magnitude, DelayMatch* match) {
+    const size_t peak = match->delay;
+    size_t low = peak;
+    size_t high = peak;
+    while (low > 0 && magnitude[low - 1] <= magnitude[low]) {
+        --low;
+    }
+    while (high + 1 < magnitude.size() && magnitude[high + 1] <= magnitude[high]) {
+        ++high;
+    }
+    double second = 0;
+    double squares = 0;
+    size_t rest = 0;
+    for (size_t d = 0; d < magnitude.size(); ++d) {
+        if (d >= low && d <= high) {
+            continue;
+        }
+        squares += magnitude[d] * magnitude[d];
+        ++rest;
+        if (magnitude[d] > second) {
+            second = magnitude[d];
+            match->secondDelay = uint32_t(d);
+        }
+    }
+    const double top = magnitude[peak];
+    if (top > 0 && rest > 0) {
+        match->secondPeak = second / top;
+    }
+    const double level = rest > 0 ? std::sqrt(squares / double(rest)) : 0;
+    if (top > 0 && rest >= kMinRestLags) {
+        match->peakToRest = level > 0 ? top / level : HUGE_VAL;
+    }
+}
+
+// The frame after the last sample that is not zero; 0 for silence.
+size_t materialLength(const std::vector<float>& samples) {
+    size_t end = samples.size();
+    while (end > 0 && samples[end - 1] == 0.0f) {
+        --end;
+    }
+    return end;
+}
+
+uint32_t judgeTrust(const ChannelCheck& check, const std::vector<float>* played, bool searched) {
+    uint32_t problems = 0;
+    if (played == nullptr) {
+        return check.peak > std::pow(10.0, kUnplayedSignalDbfs / 20)
+                   ? uint32_t(kTrustUnplayedSignal)
+                   : 0u;
+    }
+    if (materialLength(*played) == 0) {
+        return 0; // no delay to find, nothing to miss
+    }
+    const DelayMatch& match = check.match;
+    const double ambiguous = std::pow(10.0, -kAmbiguousPeakDb / 20);
+    if (searched) {
+        // A copy of the playback correlates well at its peak, however periodic it is; a
+        // recording that does not hold it correlates nowhere.
+        const bool correlates = std::fabs(match.correlation) >= kMinCorrelation;
+        if (!match.found || (match.secondPeak >= ambiguous && !correlates)) {
+            problems |= kTrustNoClearPeak;
+        } else if (match.secondPeak >= ambiguous) {
+            problems |= kTrustAmbiguousPeak;
+        } else if (match.peakToRest != 0 ? match.peakToRest < kClearPeakFactor : !correlates) {
+            problems |= kTrustNoClearPeak;
+        }
+    }
+    if (check.materialEnd > check.recordedFrames && (match.found || !searched)) {
+        problems |= kTrustCutShort;
+    }
+    return problems;
+}
+
+std::string framesAndSeconds(uint64_t frames, uint32_t sampleRate) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%llu frames (%g s)", (unsigned long long)frames,
+                  sampleRate != 0 ? double(frames) / sampleRate : 0.0);
+    return text;
+}
+
+std::string db(double ratio) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f dB", 20 * std::log10(ratio));
+    return text;
+}
+
 } // namespace
 
 int32_t loaderNative(float sample, int width) {
@@ -164,16 +253,19 @@ DelayMatch findDelay(const std::vector<float>& played, const std::vector<float>&
     xr.clear();
     xi.clear();
     fft(&re, &im, true);
+    std::vector<double> magnitude(size_t(lastLag) + 1);
     double best = 0;
     for (uint32_t d = 0; d <= lastLag; ++d) {
-        best = std::max(best, std::fabs(re[d]) / double(n));
+        magnitude[d] = std::fabs(re[d]) / double(n);
+        best = std::max(best, magnitude[d]);
     }
+    re.clear();
+    im.clear();
     const double tolerance = kCandidateTolerance * std::sqrt(playedEnergy * recordedEnergy);
     std::vector<std::pair<double, uint32_t>> candidates;
     for (uint32_t d = 0; d <= lastLag; ++d) {
-        const double value = std::fabs(re[d]) / double(n);
-        if (value >= best - tolerance) {
-            candidates.push_back({value, d});
+        if (magnitude[d] >= best - tolerance) {
+            candidates.push_back({magnitude[d], d});
         }
     }
     if (candidates.size() > kMaxCandidates) {
@@ -198,6 +290,8 @@ DelayMatch findDelay(const std::vector<float>& played, const std::vector<float>&
     }
     match.found = true;
     match.correlation = normalisedCorrelation(played, used, recorded, match.delay);
+    match.lastLag = lastLag;
+    rankPeak(magnitude, &match);
     return match;
 }
 
@@ -212,17 +306,25 @@ int64_t playedChannelFor(uint32_t recordedChannel, uint32_t playChannels,
 bool firstMismatch(const std::vector<float>* played, const std::vector<float>& recorded,
                    uint32_t delay, int width, uint32_t* frame, float* expected, float* got) {
     const size_t playedFrames = played != nullptr ? played->size() : 0;
+    auto wanted = [&](size_t n) {
+        return n >= delay && n - delay < playedFrames ? roundTrip((*played)[n - delay], width)
+                                                      : 0.0f;
+    };
     for (size_t n = 0; n < recorded.size(); ++n) {
-        float want = 0.0f;
-        if (n >= delay && n - delay < playedFrames) {
-            want = roundTrip((*played)[n - delay], width);
-        }
+        const float want = wanted(n);
         if (floatBits(want) != floatBits(recorded[n])) {
             *frame = uint32_t(n);
             *expected = want;
             *got = recorded[n];
             return true;
         }
+    }
+    const size_t material = played != nullptr ? materialLength(*played) : 0;
+    if (material != 0 && uint64_t(delay) + material > recorded.size()) {
+        *frame = uint32_t(recorded.size());
+        *expected = wanted(recorded.size());
+        *got = 0.0f;
+        return true;
     }
     return false;
 }
@@ -258,12 +360,90 @@ std::vector<ChannelCheck> checkRecording(const WavData& played, const WavData& r
             }
         }
         check.delay = options.delay >= 0 ? uint32_t(options.delay) : check.match.delay;
+        check.recordedFrames = uint32_t(samples.size());
+        const size_t material = reference != nullptr ? materialLength(*reference) : 0;
+        if (material != 0 && (check.match.found || options.delay >= 0)) {
+            check.materialEnd = uint64_t(check.delay) + material;
+        }
         if (options.width != 0) {
             check.exactTested = true;
             check.exact = !firstMismatch(reference, samples, check.delay, options.width,
                                          &check.mismatchFrame, &check.expected, &check.got);
         }
+        check.problems = judgeTrust(check, reference, options.delay < 0);
         checks.push_back(check);
     }
     return checks;
+}
+
+bool recordingTrusted(const std::vector<ChannelCheck>& checks) {
+    for (const ChannelCheck& check : checks) {
+        if (check.problems != 0) {
+            return false;
+        }
+    }
+    return true;
+}
+
+const char* trustProblemName(TrustProblem problem) {
+    switch (problem) {
+    case kTrustNoClearPeak:
+        return "no-clear-peak";
+    case kTrustAmbiguousPeak:
+        return "ambiguous-peak";
+    case kTrustUnplayedSignal:
+        return "unplayed-signal";
+    case kTrustCutShort:
+        return "cut-short";
+    }
+    return "unknown";
+}
+
+std::string trustProblemText(const ChannelCheck& check, TrustProblem problem,
+                             const CheckOptions& options, uint32_t sampleRate) {
+    const std::string played = std::to_string(check.played);
+    switch (problem) {
+    case kTrustNoClearPeak: {
+        if (!(check.peak > 0)) {
+            return "the recording is silent where played channel " + played + " should arrive";
+        }
+        const uint32_t maxDelay = check.match.lastLag != 0 ? check.match.lastLag
+                                  : options.maxDelay >= 0  ? uint32_t(options.maxDelay)
+                                                           : kDefaultMaxDelay;
+        return "no correlation peak stands clearly above the rest: the delay may lie beyond "
+               "--max-delay " +
+               std::to_string(maxDelay) + ", or the recording does not hold played channel " +
+               played;
+    }
+    case kTrustAmbiguousPeak:
+        return "a second correlation peak, at delay " + std::to_string(check.match.secondDelay) +
+               ", is within " + db(1 / check.match.secondPeak) +
+               " of the best: a periodic signal matches at every period; play noise, a sweep or "
+               "staggered impulses to measure the delay";
+    case kTrustUnplayedSignal: {
+        char level[32];
+        std::snprintf(level, sizeof level, "%.1f dBFS", 20 * std::log10(check.peak));
+        return std::string("signal up to ") + level +
+               " on a channel that no played channel reaches by the channel map: give korvane's "
+               "PlayStartChannel and RecStartChannel as --play-start and --rec-start";
+    }
+    case kTrustCutShort:
+        return "the recording ends at frame " + std::to_string(check.recordedFrames) +
+               ", before the delayed playback does at frame " + std::to_string(check.materialEnd) +
+               ": pad the played file with at least " +
+               framesAndSeconds(check.materialEnd - check.recordedFrames, sampleRate) +
+               " of silence (korvane-wav convert --pad, or gen --pad) and record again";
+    }
+    return "";
+}
+
+std::vector<std::string> trustProblemTexts(const ChannelCheck& check, const CheckOptions& options,
+                                           uint32_t sampleRate) {
+    std::vector<std::string> texts;
+    for (TrustProblem problem : kTrustProblems) {
+        if (check.problems & problem) {
+            texts.push_back(trustProblemText(check, problem, options, sampleRate));
+        }
+    }
+    return texts;
 }

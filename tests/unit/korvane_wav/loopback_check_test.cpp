@@ -186,11 +186,21 @@ TEST(FirstMismatch, RequiresSilenceThenTheRoundTripThenSilence) {
     float expected = 0;
     float got = 0;
     for (int width = 2; width <= 4; ++width) {
-        for (size_t frames : {size_t(120), size_t(300), size_t(50)}) {
+        for (size_t frames : {size_t(120), size_t(300)}) {
             EXPECT_FALSE(firstMismatch(&played, loopback(played, 20, frames, width), 20, width,
                                        &frame, &expected, &got));
         }
+        // Cut short before the played material ends: what was never recorded is missing.
+        ASSERT_TRUE(firstMismatch(&played, loopback(played, 20, 50, width), 20, width, &frame,
+                                  &expected, &got));
+        EXPECT_EQ(frame, 50u);
+        EXPECT_EQ(expected, roundTrip(played[30], width));
     }
+    // Silence after the material may be cut off.
+    std::vector<float> tailed = played;
+    tailed.resize(150, 0.0f);
+    EXPECT_FALSE(firstMismatch(&tailed, loopback(played, 20, 120, 3), 20, 3, &frame, &expected,
+                               &got));
     std::vector<float> recorded = loopback(played, 20, 256, 3);
     // The unconverted played value is not the round trip.
     recorded[70] = played[50];
@@ -250,9 +260,10 @@ TEST(CheckRecording, ReportsDelayLevelAndExactnessPerRecordedChannel) {
     options.recStart = 2;
     options.width = 2;
     WavData recorded;
-    recorded.channels = {loopback(played.channels[0], 300, 2048, 2),
-                         loopback(played.channels[1], 300, 2048, 2),
-                         std::vector<float>(2048, 0.0f)};
+    // Long enough for the delayed material: a recording cut short is not exact.
+    recorded.channels = {loopback(played.channels[0], 300, 2304, 2),
+                         loopback(played.channels[1], 300, 2304, 2),
+                         std::vector<float>(2304, 0.0f)};
     std::vector<ChannelCheck> checks = checkRecording(played, recorded, options);
     ASSERT_EQ(checks.size(), 3u);
     for (uint32_t r = 0; r < 2; ++r) {
@@ -286,4 +297,107 @@ TEST(CheckRecording, ReportsDelayLevelAndExactnessPerRecordedChannel) {
     EXPECT_EQ(checks[0].delay, 299u);
     EXPECT_FALSE(checks[0].exact);
     EXPECT_EQ(checks[0].mismatchFrame, 299u);
+}
+
+namespace {
+
+// One played channel and one recording of it, checked alone.
+ChannelCheck checkOne(const std::vector<float>& played, const std::vector<float>& recorded,
+                      CheckOptions options = CheckOptions()) {
+    WavData p;
+    p.channels = {played};
+    p.frames = uint32_t(played.size());
+    WavData r;
+    r.channels = {recorded};
+    r.frames = uint32_t(recorded.size());
+    return checkRecording(p, r, options)[0];
+}
+
+bool mentions(const ChannelCheck& check, const std::string& part) {
+    for (const std::string& text : trustProblemTexts(check, CheckOptions(), 1000)) {
+        if (text.find(part) != std::string::npos) {
+            return true;
+        }
+    }
+    return false;
+}
+
+} // namespace
+
+TEST(CheckTrust, TrustsAClearPeakOfMaterialRecordedInFull) {
+    const std::vector<float> played = noise(2000, 21);
+    ChannelCheck check = checkOne(played, loopback(played, 300, 2400, 3));
+    EXPECT_EQ(check.problems, 0u);
+    EXPECT_GT(check.match.peakToRest, kClearPeakFactor);
+    EXPECT_TRUE(recordingTrusted({check}));
+    EXPECT_TRUE(trustProblemTexts(check, CheckOptions(), 1000).empty());
+    // An impulse has no rest to compare with, and trailing silence need not be recorded.
+    std::vector<float> impulse(500, 0.0f);
+    impulse[10] = 0.5f;
+    EXPECT_EQ(checkOne(impulse, loopback(impulse, 40, 60, 0)).problems, 0u);
+    // A played channel of silence gives no delay, and nothing to distrust.
+    EXPECT_EQ(checkOne(std::vector<float>(100, 0.0f), noise(100, 3)).problems, 0u);
+}
+
+TEST(CheckTrust, NoPeakStandsOutWhenTheDelayIsBeyondTheSearchOrThePlaybackIsNotThere) {
+    const std::vector<float> played = noise(2000, 22);
+    CheckOptions options;
+    options.maxDelay = 1000;
+    ChannelCheck check = checkOne(played, loopback(played, 1500, 4000, 0), options);
+    EXPECT_EQ(check.problems, uint32_t(kTrustNoClearPeak));
+    EXPECT_FALSE(recordingTrusted({check}));
+    EXPECT_TRUE(mentions(check, "--max-delay")) << trustProblemTexts(check, options, 1000)[0];
+    EXPECT_EQ(checkOne(played, noise(4000, 23)).problems, uint32_t(kTrustNoClearPeak));
+    EXPECT_EQ(checkOne(played, std::vector<float>(4000, 0.0f)).problems,
+              uint32_t(kTrustNoClearPeak));
+}
+
+TEST(CheckTrust, APeriodicSignalIsAmbiguous) {
+    std::vector<float> sine(2000);
+    for (size_t n = 0; n < sine.size(); ++n) {
+        sine[n] = float(0.5 * std::sin(2 * 3.14159265358979 * double(n) / 10));
+    }
+    const ChannelCheck check = checkOne(sine, loopback(sine, 55, 2200, 3));
+    EXPECT_EQ(check.problems, uint32_t(kTrustAmbiguousPeak));
+    EXPECT_GT(check.match.secondPeak, 0.9);
+    EXPECT_TRUE(mentions(check, "periodic"));
+}
+
+TEST(CheckTrust, SignalWhereTheChannelMapPlaysNothingIsSuspect) {
+    WavData played;
+    played.channels = {noise(1000, 24)};
+    played.frames = 1000;
+    WavData recorded;
+    recorded.channels = {std::vector<float>(1000, 0.0f), noise(1000, 25, 0.0001),
+                         loopback(played.channels[0], 10, 1100, 0)};
+    // The file played on output 1, inputs 2 to 4 recorded: only input 2 is reached... by
+    // the map. The material sits on the third recorded channel instead.
+    CheckOptions options;
+    options.recStart = 2;
+    recorded.channels[0] = loopback(played.channels[0], 0, 1100, 0);
+    recorded.channels[1].resize(1100, 0.0f);
+    const std::vector<ChannelCheck> checks = checkRecording(played, recorded, options);
+    ASSERT_EQ(checks.size(), 3u);
+    EXPECT_EQ(checks[1].problems, 0u); // -80 dBFS: noise, not signal
+    EXPECT_EQ(checks[2].problems, uint32_t(kTrustUnplayedSignal));
+    const std::vector<std::string> texts = trustProblemTexts(checks[2], options, 1000);
+    ASSERT_EQ(texts.size(), 1u);
+    EXPECT_NE(texts[0].find("--play-start"), std::string::npos) << texts[0];
+}
+
+TEST(CheckTrust, ARecordingThatEndsBeforeTheDelayedPlaybackIsCutShortAndNotExact) {
+    const std::vector<float> played = noise(2000, 26);
+    CheckOptions options;
+    options.width = 3;
+    const ChannelCheck check = checkOne(played, loopback(played, 300, 2048, 3), options);
+    EXPECT_EQ(check.problems, uint32_t(kTrustCutShort));
+    EXPECT_EQ(check.delay, 300u);
+    EXPECT_EQ(check.materialEnd, 2300u);
+    EXPECT_FALSE(check.exact);
+    EXPECT_EQ(check.mismatchFrame, 2048u);
+    const std::vector<std::string> texts = trustProblemTexts(check, options, 1000);
+    ASSERT_EQ(texts.size(), 1u);
+    EXPECT_NE(texts[0].find("pad the played file with at least 252 frames (0.252 s)"),
+              std::string::npos)
+        << texts[0];
 }
