@@ -178,7 +178,7 @@ protected:
         const std::vector<float> expected = expectedRecording(geometry, longPlay);
         int mismatches = 0;
         for (size_t i = 0; i < wav.samples.size() && mismatches < 5; ++i) {
-            if (bitsOf(wav.samples[i]) != bitsOf(expected[i])) {
+            if (floatBits(wav.samples[i]) != floatBits(expected[i])) {
                 ADD_FAILURE() << "frame " << i / geometry.recordCount << " channel "
                               << i % geometry.recordCount << ": recorded " << wav.samples[i]
                               << ", expected " << expected[i];

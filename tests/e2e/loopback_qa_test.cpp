@@ -151,7 +151,7 @@ protected:
         ASSERT_EQ(wav.samples.size(), expected.size());
         int mismatches = 0;
         for (size_t i = 0; i < expected.size() && mismatches < 5; ++i) {
-            if (bitsOf(wav.samples[i]) != bitsOf(expected[i])) {
+            if (floatBits(wav.samples[i]) != floatBits(expected[i])) {
                 ADD_FAILURE() << "frame " << i / g.recordCount << " channel " << i % g.recordCount
                               << ": recorded " << wav.samples[i] << ", expected " << expected[i];
                 ++mismatches;

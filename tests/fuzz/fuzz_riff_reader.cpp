@@ -19,7 +19,7 @@
 namespace {
 
 bool sameBits(float a, float b) {
-    return bitsOf(a) == bitsOf(b);
+    return floatBits(a) == floatBits(b);
 }
 
 // Streams the whole file; on success the samples, interleaved.
@@ -56,7 +56,7 @@ ReadResult stream(const std::string& path, uint32_t blockFrames, RiffReader* rea
             break;
         }
         for (size_t i = 0; i < size_t(got) * format.channels; ++i) {
-            samples->push_back(floatOf(block[i]));
+            samples->push_back(bitsFloat(block[i]));
         }
         total += got;
     }

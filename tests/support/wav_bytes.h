@@ -1,7 +1,7 @@
 // WAV files built and read byte by byte for the tests, fuzz targets and benchmarks, apart
-// from src/wav so that they check it rather than repeat it: canonical headers with every
-// field as given, RIFF files of any chunks in any order, float samples, and the files
-// themselves. No test framework inside.
+// from src/wav so that they check its layout rather than repeat it (only its float bit
+// casts are shared): canonical headers with every field as given, RIFF files of any chunks
+// in any order, float samples, and the files themselves. No test framework inside.
 #pragma once
 
 #include <cstdint>
@@ -11,6 +11,8 @@
 #include <string>
 #include <system_error>
 #include <vector>
+
+#include "wav/wav_io.h"
 
 using Bytes = std::vector<uint8_t>;
 
@@ -32,23 +34,11 @@ inline void putTag(Bytes& out, const char* tag) {
     out.insert(out.end(), tag, tag + 4);
 }
 
-inline uint32_t bitsOf(float value) {
-    uint32_t bits;
-    std::memcpy(&bits, &value, sizeof bits);
-    return bits;
-}
-
-inline float floatOf(uint32_t bits) {
-    float value;
-    std::memcpy(&value, &bits, sizeof value);
-    return value;
-}
-
 inline Bytes floatBytes(const std::vector<float>& values) {
     Bytes out;
     out.reserve(values.size() * 4);
     for (float value : values) {
-        putLe(out, bitsOf(value), 4);
+        putLe(out, floatBits(value), 4);
     }
     return out;
 }
@@ -183,7 +173,7 @@ inline std::vector<float> canonicalSamples(const std::string& path) {
     const Bytes bytes = readBytes(path);
     std::vector<float> samples;
     for (size_t at = 44; at + 4 <= bytes.size(); at += 4) {
-        samples.push_back(floatOf(getLe(bytes.data() + at, 4)));
+        samples.push_back(bitsFloat(getLe(bytes.data() + at, 4)));
     }
     return samples;
 }

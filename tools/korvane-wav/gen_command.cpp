@@ -1,9 +1,25 @@
 #include <string>
+#include <utility>
 
 #include "canonical_writer.h"
 #include "commands.h"
 #include "signal_gen.h"
 #include "tool_text.h"
+
+namespace {
+
+// The options that take a plain number, and where it goes.
+const std::pair<const char*, double SignalSpec::*> kNumberOptions[] = {
+    {"--seconds", &SignalSpec::seconds},
+    {"--freq", &SignalSpec::frequency},
+    {"--freq-step", &SignalSpec::frequencyStep},
+    {"--from", &SignalSpec::from},
+    {"--to", &SignalSpec::to},
+    {"--at", &SignalSpec::at},
+    {"--stagger", &SignalSpec::stagger},
+    {"--pad", &SignalSpec::padSeconds}};
+
+} // namespace
 
 ToolExit runGen(const Arguments& arguments, FILE* out, FILE* err) {
     std::string error;
@@ -43,22 +59,10 @@ ToolExit runGen(const Arguments& arguments, FILE* out, FILE* err) {
                                           : name == "--seconds"   ? " needs seconds above 0"
                                                                   : " needs 0 seconds or more"));
             }
-            if (name == "--seconds") {
-                spec.seconds = number;
-            } else if (name == "--freq") {
-                spec.frequency = number;
-            } else if (name == "--freq-step") {
-                spec.frequencyStep = number;
-            } else if (name == "--from") {
-                spec.from = number;
-            } else if (name == "--to") {
-                spec.to = number;
-            } else if (name == "--at") {
-                spec.at = number;
-            } else if (name == "--stagger") {
-                spec.stagger = number;
-            } else {
-                spec.padSeconds = number;
+            for (const auto& field : kNumberOptions) {
+                if (name == field.first) {
+                    spec.*field.second = number;
+                }
             }
         }
     }

@@ -133,7 +133,7 @@ TEST(RoundTrip, ModelEqualsKorvanesLoaderAndWriter) {
         ASSERT_EQ(recorded.size(), 576u); // whole buffers
         const std::vector<float> model = loopback(values, 0, recorded.size(), width);
         for (size_t i = 0; i < recorded.size(); ++i) {
-            EXPECT_EQ(bitsOf(recorded[i]), bitsOf(model[i])) << i;
+            EXPECT_EQ(floatBits(recorded[i]), floatBits(model[i])) << i;
         }
     }
     resetRunState();

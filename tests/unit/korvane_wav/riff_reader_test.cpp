@@ -85,7 +85,7 @@ TEST(RiffReader, DecodesEveryWidthAsIntegerOver2ToTheBitsMinusOne) {
                                                 .bytes());
     ASSERT_EQ(got.size(), f32.size());
     for (size_t i = 0; i < f32.size(); ++i) {
-        EXPECT_EQ(bitsOf(got[i]), bitsOf(f32[i])) << i;
+        EXPECT_EQ(floatBits(got[i]), floatBits(f32[i])) << i;
     }
 
     // 64-bit floats are rounded to nearest; beyond the float range they become infinite.

@@ -119,7 +119,7 @@ TEST_F(PlayLoaderTest, MatchesTheReferenceConversionOnRandomData) {
     const uint32_t frames = uint32_t(kWavWorkBytes / (4 * channels)) * 2 + 77;
     std::vector<float> samples(size_t(frames) * channels);
     for (size_t i = 0; i < samples.size(); ++i) {
-        samples[i] = i % 4 == 3 ? floatOf(uint32_t(random())) : around(random);
+        samples[i] = i % 4 == 3 ? bitsFloat(uint32_t(random())) : around(random);
     }
     const std::string file = writeFile("random.wav", floatWav(channels, samples));
     for (int width = 2; width <= 4; ++width) {

@@ -25,7 +25,7 @@ protected:
     }
 
     static float sample(const Bytes& file, size_t index) {
-        return floatOf(field(file, kWavHeaderBytes + 4 * index, 4));
+        return bitsFloat(field(file, kWavHeaderBytes + 4 * index, 4));
     }
 };
 
@@ -101,7 +101,7 @@ TEST_F(RecordWriterTest, ConvertsEdgeValuesByteForByteAtEveryWidth) {
         const Bytes file = readBytes(p);
         ASSERT_EQ(file.size(), 48u);
         EXPECT_EQ(field(file, 44, 4), c.bits) << c.width << " " << int(c.native[0]);
-        EXPECT_EQ(bitsOf(referenceFloat(c.native.data(), c.width)), c.bits);
+        EXPECT_EQ(floatBits(referenceFloat(c.native.data(), c.width)), c.bits);
     }
 }
 
@@ -125,7 +125,7 @@ TEST_F(RecordWriterTest, MatchesTheReferenceConversionOnRandomData) {
         for (uint32_t f = 0; f < frames; ++f) {
             for (uint32_t c = 0; c < channels; ++c) {
                 const float expected = referenceFloat(&blocks[c][size_t(f) * size_t(width)], width);
-                mismatches += bitsOf(sample(file, size_t(f) * channels + c)) != bitsOf(expected);
+                mismatches += floatBits(sample(file, size_t(f) * channels + c)) != floatBits(expected);
             }
         }
         EXPECT_EQ(mismatches, 0u) << "width " << width;
@@ -158,7 +158,7 @@ TEST_F(RecordWriterTest, MatchesTheReferenceAtAnyChannelAndFrameCount) {
                     const float expected =
                         referenceFloat(&blocks[c][size_t(f) * size_t(width)], width);
                     mismatches +=
-                        bitsOf(sample(file, size_t(f) * shape.channels + c)) != bitsOf(expected);
+                        floatBits(sample(file, size_t(f) * shape.channels + c)) != floatBits(expected);
                 }
             }
             EXPECT_EQ(mismatches, 0u)
@@ -252,7 +252,7 @@ TEST_F(RecordWriterTest, TakesAPlaybackFileThroughTheStoreAndBack) {
         for (size_t i = 0; i < 2 * 1024; ++i) {
             const float x = i < samples.size() ? samples[i] : 0.0f;
             const Bytes native = referenceNativeBytes(x, width);
-            mismatches += bitsOf(sample(file, i)) != bitsOf(referenceFloat(native.data(), width));
+            mismatches += floatBits(sample(file, i)) != floatBits(referenceFloat(native.data(), width));
         }
         EXPECT_EQ(mismatches, 0u) << "width " << width;
         if (width == 2) {
