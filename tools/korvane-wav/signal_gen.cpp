@@ -55,6 +55,9 @@ double sample(const SignalGenerator& generator, uint32_t channel, uint64_t frame
         return plan.level * std::sin(2 * kPi * turns);
     }
     case kSignalSweep: {
+        if (spec.synchronized) {
+            return plan.level * syncSweepValue(plan.sweep, frame);
+        }
         const double duration = double(plan.signalFrames) / rate;
         const double k = std::log(plan.to / spec.from);
         const double t = double(frame) / rate;
@@ -161,6 +164,18 @@ bool planSignal(const SignalSpec& spec, SignalPlan* plan, std::string* error) {
                      hz(spec.sampleRate / 2.0);
             return false;
         }
+        if (spec.synchronized) {
+            if (!planSyncSweep(spec.from, plan->to, spec.seconds, spec.sampleRate, &plan->sweep,
+                               error)) {
+                return false;
+            }
+            plan->sweep.level = plan->level;
+            plan->sweep.staggerFrames = plan->staggerFrames;
+            plan->signalFrames = plan->sweep.frames;
+        }
+    } else if (spec.synchronized) {
+        *error = "only a sweep is synchronized";
+        return false;
     }
     if (spec.kind == kSignalImpulse && plan->atFrame >= plan->signalFrames) {
         *error = "the impulse position must lie inside the signal's length";
@@ -241,6 +256,9 @@ ToolExit generateWav(const SignalSpec& spec, const char* path, SignalPlan* plan,
     }
     if (commitCanonicalWriter(&writer, &why) != kWriteOk) {
         *error = std::string(path) + ": " + why;
+        return kToolOutput;
+    }
+    if (spec.synchronized && !writeSweepSidecar(sweepSidecarPath(path), plan->sweep, error)) {
         return kToolOutput;
     }
     return kToolOk;

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "sweep.h"
 #include "tool_exit.h"
 
 enum SignalKind : int {
@@ -28,6 +29,7 @@ struct SignalSpec {
     double frequencyStep = 100; // sine: added for each further channel
     double from = 20;           // sweep
     double to = -1;             // sweep; below 0: 20 kHz, or 0.45 of the rate if lower
+    bool synchronized = false;  // sweep: the synchronized sweep, its length about `seconds`
     uint64_t seed = 1;          // noise; channel c draws from its own stream
     double at = 0;              // impulse position in seconds
     double stagger = 0;         // channel c starts c x stagger seconds late
@@ -42,6 +44,7 @@ struct SignalPlan {
     uint64_t atFrame = 0;
     uint64_t padFrames = 0;
     uint64_t totalFrames = 0;
+    SyncSweep sweep; // a synchronized sweep's parameters
 };
 
 struct SignalGenerator {
@@ -60,6 +63,6 @@ bool planSignal(const SignalSpec& spec, SignalPlan* plan, std::string* error);
 void startSignal(SignalGenerator* generator, const SignalSpec& spec, const SignalPlan& plan);
 // The next frames of the file, padding included, interleaved.
 void generateFrames(SignalGenerator* generator, float* samples, uint32_t frames);
-// Plans and writes the file.
+// Plans and writes the file, and a synchronized sweep's parameters beside it.
 ToolExit generateWav(const SignalSpec& spec, const char* path, SignalPlan* plan,
                      std::string* error);

@@ -1,0 +1,28 @@
+// Real discrete Fourier transforms in double precision, from Eigen's FFT module. Eigen
+// stays inside real_fft.cpp, so that nothing else compiles its headers.
+#pragma once
+
+#include <complex>
+#include <cstddef>
+#include <memory>
+
+// The smallest length from atLeast up that the transforms take quickly: a multiple of 4
+// (Eigen's real transform halves the length) with no prime factor above 5.
+size_t fftLength(size_t atLeast);
+
+class RealFft {
+public:
+    RealFft();
+    ~RealFft();
+    RealFft(const RealFft&) = delete;
+    RealFft& operator=(const RealFft&) = delete;
+
+    // X[k] = sum x[t] e^(-2 pi i k t / n) for k = 0 .. n / 2; n from fftLength.
+    void forward(const double* x, size_t n, std::complex<double>* spectrum);
+    // The inverse of forward, scaled by 1 / n; the spectrum's n / 2 + 1 bins are kept.
+    void inverse(const std::complex<double>* spectrum, size_t n, double* x);
+
+private:
+    struct Plans;
+    std::unique_ptr<Plans> plans_;
+};
