@@ -203,6 +203,8 @@ Outcome applyKey(Span key, Span value, LoopbackConfig* c) {
         ok = parseFail(value, c);
     } else if (key.is("errortext")) {
         ok = copyText(value, c->errorText, sizeof c->errorText, true);
+    } else if (key.is("dut")) {
+        ok = parseLoopbackDut(value.begin, value.length, &c->dut);
     } else if (key.is("trace")) {
         ok = value.length > 0 && copyText(value, c->trace, sizeof c->trace, false);
     } else {

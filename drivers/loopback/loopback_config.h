@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "host/asio.h"
+#include "loopback_dut.h"
 
 constexpr int kLoopbackMaxRates = 32;
 constexpr int kLoopbackTextCapacity = 124; // getErrorMessage's buffer
@@ -50,6 +51,7 @@ struct LoopbackConfig {
     int32_t failChannelInfo = 0; // 0: none; else the getChannelInfo call (from 1) that fails
     char errorText[kLoopbackTextCapacity] = "Loopback init failed";
     char trace[kLoopbackPathCapacity] = ""; // empty: no trace
+    LoopbackDut dut;
 };
 
 // Parses `text` (null or empty: all defaults) over the defaults into `config`. Returns

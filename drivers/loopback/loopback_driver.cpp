@@ -68,6 +68,7 @@ struct Entry {
     int32_t channel;
     uint8_t* halves[2];
     uint8_t* ring;
+    LoopbackDutState dut; // an output's device under test
 };
 
 class LoopbackDriver final : public IASIO {
@@ -143,6 +144,7 @@ private:
     bool useTimeInfo_ = false;
     Entry* entries_ = nullptr;
     int32_t entryCount_ = 0;
+    LoopbackDutFilter dutFilter_; // set by start()
     uint8_t* memory_ = nullptr;
 
     // Streaming state. The switch counter and device frame belong to whichever thread runs
@@ -633,10 +635,19 @@ ASIOError LoopbackDriver::start() {
     if ((config_.fail & kFailStart) != 0) {
         return kSimulatedFault;
     }
+    if (!prepareLoopbackDut(config_.dut, rate_.load(), &dutFilter_)) {
+        char message[kLoopbackTextCapacity];
+        std::snprintf(message, sizeof message,
+                      "Korvane Loopback: dut frequency %g Hz is not below half the rate",
+                      config_.dut.frequency);
+        fail(message);
+        return ASE_InvalidMode;
+    }
     for (int32_t i = 0; i < entryCount_; ++i) {
         if (!entries_[i].isInput && entries_[i].ring != nullptr) {
             std::memset(entries_[i].ring, 0, ringBytes_); // a restart begins in silence
         }
+        entries_[i].dut = LoopbackDutState();
     }
     switchCount_ = 0;
     deviceFrame_ = 0;
@@ -803,13 +814,15 @@ void LoopbackDriver::storeOutputs(int index) {
     const uint64_t frames = static_cast<uint64_t>(bufferFrames_);
     const size_t outBytes = static_cast<size_t>(sampleTypeBytes(config_.outType));
     for (int32_t i = 0; i < entryCount_; ++i) {
-        const Entry& entry = entries_[i];
+        Entry& entry = entries_[i];
         if (entry.isInput || entry.ring == nullptr) {
             continue;
         }
         forRingRuns(deviceFrame_, frames, ringFrames_, [&](uint64_t at, uint64_t done, uint64_t n) {
             std::memcpy(entry.ring + at * outBytes, entry.halves[index] + done * outBytes,
                         static_cast<size_t>(n) * outBytes);
+            applyLoopbackDut(config_.dut, dutFilter_, &entry.dut, entry.ring + at * outBytes,
+                             config_.outType, static_cast<size_t>(n));
         });
     }
 }
