@@ -1,0 +1,13 @@
+// Runs another program and waits for it, for the helpers that a tool uses when they are
+// installed (an SVG renderer, say).
+#pragma once
+
+#include <string>
+#include <vector>
+
+constexpr int kProgramNotStarted = -1; // not installed, or it could not be started
+constexpr int kProgramAbnormalEnd = -2;
+
+// argv[0] is looked up on the PATH; standard input, output and error are the caller's.
+// Returns the program's exit code, or one of the codes above.
+int runProgram(const std::vector<std::string>& argv);
