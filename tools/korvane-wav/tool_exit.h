@@ -4,8 +4,9 @@
 enum ToolExit : int {
     kToolOk = 0,
     kToolUsage = 1,
-    kToolInput = 2,     // an input file cannot be read or is refused
-    kToolOutput = 3,    // the output cannot be written
-    kToolMismatch = 4,  // check --exact: the recording is not the exact round trip
-    kToolUntrusted = 5, // check: a channel's delay or level cannot be trusted
+    kToolInput = 2,        // an input file cannot be read or is refused
+    kToolOutput = 3,       // the output cannot be written
+    kToolMismatch = 4,     // check --exact: the recording is not the exact round trip
+    kToolUntrusted = 5,    // check, ir: a channel's delay or level cannot be trusted
+    kToolLimitsFailed = 6, // ir --limits: a channel fails its limits
 };

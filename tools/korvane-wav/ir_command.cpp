@@ -1,0 +1,462 @@
+#include "ir_command.h"
+
+#include <cmath>
+#include <vector>
+
+#include "canonical_writer.h"
+#include "fixed_text.h"
+#include "ir_limits.h"
+#include "ir_plots.h"
+#include "json_text.h"
+#include "loopback_check.h"
+#include "platform/process.h"
+#include "recording_trust.h"
+#include "riff_reader.h"
+#include "tool_exit.h"
+#include "wav/wav_io.h"
+
+const char kIrHelp[] =
+    "Usage: korvane-wav ir PLAYED RECORDED [options]\n"
+    "\n"
+    "Measures what lies between PLAYED, a synchronized sweep (korvane-wav gen sweep\n"
+    "--synchronized), and RECORDED, korvane's recording of it. For every recorded channel\n"
+    "that a played channel reaches (the channel map of check):\n"
+    "  - the delay in frames and ms, and the linear impulse response, by regularised\n"
+    "    spectral division of the recording by the played channel (means removed, zero-\n"
+    "    padded, no circular wrap; the division is exact inside the sweep's band and fades\n"
+    "    out beyond it), written as PREFIX-chN-ir.wav, a float file korvane plays, starting\n"
+    "    before the delay by half the way to the 2nd harmonic's response;\n"
+    "  - the harmonic impulse responses up to --orders, each cut from the deconvolution\n"
+    "    where its neighbours' windows meet (at L ln sqrt(n (n + 1)) before the linear\n"
+    "    response), tapered, its own delay L ln n removed exactly, fraction included;\n"
+    "  - against frequency, between the sweep's fades: the magnitude (dB relative to the\n"
+    "    played level) and the phase (degrees, the delay removed), the THD (percent; at f it\n"
+    "    adds the orders n whose n f the sweep covers) and each order's level relative to\n"
+    "    the fundamental (dB) and its phase, taken at n f; 48 points per octave from 1 kHz,\n"
+    "    in PREFIX-chN.csv;\n"
+    "  - three plots, PREFIX-chN-response.svg, -distortion.svg and -ir.svg, and a PNG of each\n"
+    "    when rsvg-convert is installed.\n"
+    "\n"
+    "The sweep's parameters come from PLAYED's sidecar (NAME.sweep beside NAME.wav), or\n"
+    "from --from, --to and --seconds as they were given to gen.\n"
+    "\n"
+    "Options:\n"
+    "  --play-start P    korvane's PlayStartChannel [1]\n"
+    "  --rec-start R     korvane's RecStartChannel [1]\n"
+    "  --orders N        highest harmonic order, 1 to 10; 1: the linear response alone [5]\n"
+    "  --smooth N        1/N-octave smoothing, N from 1 to 96: each value is the power mean\n"
+    "                    (root of the mean of |H|^2) over the bins of the band from\n"
+    "                    f / 2^(1 / 2N) to f x 2^(1 / 2N); the phase is that of the mean of\n"
+    "                    H [none]\n"
+    "  --ir-length S     seconds of the impulse response after the delay [as long as the\n"
+    "                    part before it]\n"
+    "  --from HZ --to HZ --seconds S\n"
+    "                    the sweep, when PLAYED has no sidecar\n"
+    "  --out PREFIX      where the files go [RECORDED without .wav]\n"
+    "  --no-plots        no SVG or PNG files\n"
+    "  --limits FILE     judge every channel against the limits in FILE, a text file of\n"
+    "                    rows (# starts a comment):\n"
+    "                      reference HZ        0 dB of the response rows [1000]\n"
+    "                      HZ MIN IDEAL MAX    the response in dB relative to the reference;\n"
+    "                                          - for none\n"
+    "                      thd HZ MAX          THD in percent\n"
+    "                      hN HZ MAX           order N's level in dB re the fundamental\n"
+    "                    Rows of a kind join in log frequency and bind from their first\n"
+    "                    frequency to their last; a repeated frequency makes a step.\n"
+    "                    A channel passes when every point inside the rows' spans lies\n"
+    "                    within them; its margin is the least distance in dB to a limit (THD\n"
+    "                    as 20 log10(MAX / THD)). A limit the sweep cannot measure, or a\n"
+    "                    recording whose level or delay cannot be trusted (a peak at or\n"
+    "                    above -0.01 dBFS, or a recording that ends before the sweep has\n"
+    "                    come back), fails.\n"
+    "  --json            print JSON instead of the text\n"
+    "\n"
+    "Exit codes: 0 done (and every channel passes its limits), 1 usage error, 2 an input\n"
+    "cannot be read or is refused, 3 an output cannot be written, 6 --limits and a channel\n"
+    "fails them.\n";
+
+namespace {
+
+constexpr double kDefaultReference = 1000;
+const char* const kPlotNames[] = {"response", "distortion", "ir"};
+
+std::string withoutWav(const std::string& path) {
+    if (path.size() >= 4) {
+        std::string tail = path.substr(path.size() - 4);
+        for (char& c : tail) {
+            c = c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c;
+        }
+        if (tail == ".wav") {
+            return path.substr(0, path.size() - 4);
+        }
+    }
+    return path;
+}
+
+std::string baseName(const std::string& path) {
+    const size_t slash = path.find_last_of("/\\");
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+bool writeText(const std::string& path, const std::string& text, std::string* error) {
+    FILE* file = std::fopen(path.c_str(), "wb");
+    if (file == nullptr) {
+        *error = path + ": it cannot be created";
+        return false;
+    }
+    const bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
+    if (std::fclose(file) != 0 || !written) {
+        std::remove(path.c_str());
+        *error = path + ": it cannot be written";
+        return false;
+    }
+    return true;
+}
+
+bool writeMonoWav(const std::string& path, uint32_t rate, const std::vector<float>& samples,
+                  std::string* error) {
+    CanonicalWriter writer;
+    std::string why;
+    std::vector<uint32_t> bits(samples.size());
+    for (size_t i = 0; i < samples.size(); ++i) {
+        bits[i] = floatBits(samples[i]);
+    }
+    if (openCanonicalWriter(&writer, path.c_str(), 1, rate, samples.size(), &why) != kWriteOk ||
+        writeCanonicalFrames(&writer, bits.data(), uint32_t(samples.size()), &why) != kWriteOk) {
+        abandonCanonicalWriter(&writer);
+        *error = path + ": " + why;
+        return false;
+    }
+    if (commitCanonicalWriter(&writer, &why) != kWriteOk) {
+        *error = path + ": " + why;
+        return false;
+    }
+    return true;
+}
+
+std::string csvText(const ChannelIr& ir, int orders) {
+    std::string text = "frequency_hz,magnitude_db,phase_deg,thd_percent";
+    for (int n = 2; n <= orders; ++n) {
+        text += ",h" + std::to_string(n) + "_db,h" + std::to_string(n) + "_phase_deg";
+    }
+    text += "\n";
+    for (const ResponsePoint& p : ir.points) {
+        text += fixedText(p.frequency, 3) + "," + fixedText(p.magnitudeDb, 4) + "," +
+                fixedText(p.phaseDeg, 3) + "," + fixedText(p.thdPercent, 5);
+        for (int n = 2; n <= orders; ++n) {
+            text += "," + fixedText(p.orderDb[size_t(n)], 4) + "," +
+                    fixedText(p.orderPhaseDeg[size_t(n)], 3);
+        }
+        text += "\n";
+    }
+    return text;
+}
+
+Json pointJson(const ResponsePoint& p) {
+    Json orders = Json::array();
+    for (size_t n = 2; n < p.orderDb.size(); ++n) {
+        orders.push_back({{"order", n},
+                          {"levelDb", jsonNumber(p.orderDb[n])},
+                          {"phaseDeg", jsonNumber(p.orderPhaseDeg[n])}});
+    }
+    return {{"frequencyHz", p.frequency},
+            {"magnitudeDb", jsonNumber(p.magnitudeDb)},
+            {"phaseDeg", jsonNumber(p.phaseDeg)},
+            {"thdPercent", jsonNumber(p.thdPercent)},
+            {"orders", orders}};
+}
+
+Json fileJson(const std::string& path, const WavData& data) {
+    return {{"path", jsonString(path)},
+            {"channels", data.format.channels},
+            {"sampleRate", data.format.sampleRate},
+            {"frames", data.frames}};
+}
+
+struct ChannelReport {
+    uint32_t recorded = 0;
+    uint32_t played = 0; // 0: none reaches it
+    ChannelIr ir;
+    RecordingTrust trust;
+    ResponsePoint reference;
+    double worstThd = NAN;
+    double worstThdFrequency = NAN;
+    bool judged = false;
+    LimitVerdict verdict;
+    std::vector<std::string> files;
+};
+
+// The verdict, and why a channel fails when it does.
+std::string verdictText(const ChannelReport& c) {
+    if (c.verdict.pass) {
+        return "pass, worst margin " + fixedText(c.verdict.worstMarginDb, 2) + " dB at " +
+               fixedText(c.verdict.worstFrequency, 1) + " Hz (" + c.verdict.worstLimit + ")";
+    }
+    if (!c.trust.level || !c.trust.delay) {
+        return "FAIL: " + c.trust.why;
+    }
+    if (!c.verdict.unmeasured.empty()) {
+        return "FAIL: " + c.verdict.unmeasured;
+    }
+    return "FAIL, worst margin " + fixedText(c.verdict.worstMarginDb, 2) + " dB at " +
+           fixedText(c.verdict.worstFrequency, 1) + " Hz (" + c.verdict.worstLimit + ")";
+}
+
+size_t lastSound(const std::vector<float>& samples) {
+    size_t end = samples.size();
+    while (end > 0 && samples[end - 1] == 0.0f) {
+        --end;
+    }
+    return end;
+}
+
+} // namespace
+
+int runIr(const IrRequest& request, FILE* out, FILE* err) {
+    auto inputError = [&](const std::string& message) {
+        std::fprintf(err, "korvane-wav: %s\n", message.c_str());
+        return kToolInput;
+    };
+    std::string error;
+    WavData played;
+    WavData recorded;
+    if (loadWavData(request.played.c_str(), &played, &error) != kReadOk) {
+        return inputError(request.played + ": " + error);
+    }
+    if (loadWavData(request.recorded.c_str(), &recorded, &error) != kReadOk) {
+        return inputError(request.recorded + ": " + error);
+    }
+    SyncSweep sweep;
+    std::string sweepSource = "options";
+    if (request.seconds > 0) {
+        if (!planSyncSweep(request.from, request.to, request.seconds, played.format.sampleRate,
+                           &sweep, &error)) {
+            return inputError(error);
+        }
+    } else {
+        sweepSource = sweepSidecarPath(request.played);
+        if (!readSweepSidecar(sweepSource, &sweep, &error)) {
+            return inputError(error + " (give the sweep with --from, --to and --seconds)");
+        }
+    }
+    if (sweep.rate != played.format.sampleRate || sweep.rate != recorded.format.sampleRate) {
+        return inputError("the sweep, " + request.played + " and " + request.recorded +
+                          " must have one sample rate (" + std::to_string(sweep.rate) + ", " +
+                          std::to_string(played.format.sampleRate) + " and " +
+                          std::to_string(recorded.format.sampleRate) + " Hz)");
+    }
+    Limits limits;
+    const bool judging = !request.limitsPath.empty();
+    IrOptions options = request.analysis;
+    options.probes = {kDefaultReference};
+    if (judging) {
+        if (!readLimits(request.limitsPath, &limits, &error)) {
+            return inputError(error);
+        }
+        options.probes = limitFrequencies(limits);
+        options.orders = std::max(options.orders, limits.highestOrder);
+    }
+    const double reference = judging ? limits.reference : kDefaultReference;
+    const std::string prefix =
+        request.outPrefix.empty() ? withoutWav(request.recorded) : request.outPrefix;
+
+    CheckOptions map;
+    map.playStart = request.playStart;
+    map.recStart = request.recStart;
+    RealFft fft;
+    SweepInverse inverse;
+    int64_t inverted = -1;
+    bool pngs = request.plots;
+    bool pngMissing = false;
+    bool allPass = true;
+    std::vector<ChannelReport> reports;
+    for (uint32_t r = 0; r < recorded.channels.size(); ++r) {
+        ChannelReport report;
+        report.recorded = r + 1;
+        const int64_t source = playedChannelFor(r, uint32_t(played.channels.size()), map);
+        if (source < 0) {
+            reports.push_back(report);
+            continue;
+        }
+        report.played = uint32_t(source + 1);
+        const std::vector<float>& x = played.channels[size_t(source)];
+        const std::vector<float>& y = recorded.channels[r];
+        if (source != inverted) {
+            prepareSweepInverse(x, y.size(), sweep, &fft, &inverse);
+            inverted = source;
+        }
+        if (!analyseChannel(inverse, y, sweep, options, &fft, &report.ir, &error)) {
+            return inputError(request.recorded + ", channel " + std::to_string(r + 1) + ": " +
+                              error);
+        }
+        report.trust = judgeRecording(y, report.ir.delay, lastSound(x));
+        report.reference = report.ir.probes[0];
+        for (const ResponsePoint& p : report.ir.points) {
+            if (p.thdPercent > report.worstThd || std::isnan(report.worstThd)) {
+                report.worstThd = p.thdPercent;
+                report.worstThdFrequency = p.frequency;
+            }
+        }
+        if (judging) {
+            std::vector<ResponsePoint> points = report.ir.points;
+            points.insert(points.end(), report.ir.probes.begin(), report.ir.probes.end());
+            report.judged = true;
+            report.verdict = judgeLimits(limits, points, report.reference.magnitudeDb);
+            report.verdict.pass = report.verdict.pass && report.trust.level && report.trust.delay;
+            allPass = allPass && report.verdict.pass;
+        }
+
+        const std::string stem = prefix + "-ch" + std::to_string(r + 1);
+        const std::string irPath = stem + "-ir.wav";
+        if (!writeMonoWav(irPath, sweep.rate, report.ir.ir, &error) ||
+            !writeText(stem + ".csv", csvText(report.ir, options.orders), &error)) {
+            std::fprintf(err, "korvane-wav: %s\n", error.c_str());
+            return kToolOutput;
+        }
+        report.files = {irPath, stem + ".csv"};
+        if (request.plots) {
+            IrPlotContext context;
+            context.channel = baseName(request.recorded) + " channel " + std::to_string(r + 1) +
+                              " (" + baseName(request.played) + " channel " +
+                              std::to_string(source + 1) + ")";
+            context.rate = sweep.rate;
+            context.smoothing = options.smoothing;
+            context.referenceDb = report.reference.magnitudeDb;
+            context.limits = judging ? &limits : nullptr;
+            const std::string svgs[] = {responsePlotSvg(report.ir, context),
+                                        distortionPlotSvg(report.ir, context),
+                                        impulsePlotSvg(report.ir, context)};
+            for (int i = 0; i < 3; ++i) {
+                const std::string svg = stem + "-" + kPlotNames[i] + ".svg";
+                if (!writeText(svg, svgs[i], &error)) {
+                    std::fprintf(err, "korvane-wav: %s\n", error.c_str());
+                    return kToolOutput;
+                }
+                report.files.push_back(svg);
+                if (!pngs) {
+                    continue;
+                }
+                const std::string png = stem + "-" + kPlotNames[i] + ".png";
+                const int code = runProgram({"rsvg-convert", "-o", png, svg});
+                if (code == kProgramNotStarted) {
+                    pngs = false;
+                    pngMissing = true;
+                } else if (code != 0) {
+                    std::fprintf(err, "korvane-wav: %s: rsvg-convert failed\n", png.c_str());
+                    return kToolOutput;
+                } else {
+                    report.files.push_back(png);
+                }
+            }
+        }
+        report.ir.span.clear();
+        report.ir.ir.clear();
+        reports.push_back(std::move(report));
+    }
+
+    const double msPerFrame = 1000.0 / sweep.rate;
+    double low = 0;
+    double high = 0;
+    fullLevelBand(sweep, &low, &high);
+    if (request.json) {
+        Json channels = Json::array();
+        for (const ChannelReport& c : reports) {
+            Json channel = {{"recorded", c.recorded},
+                            {"played", c.played ? Json(c.played) : Json(nullptr)}};
+            if (c.played != 0) {
+                channel["delayFrames"] = c.ir.delay;
+                channel["delayMs"] = c.ir.delay * msPerFrame;
+                channel["trusted"] = {
+                    {"delay", c.trust.delay},
+                    {"level", c.trust.level},
+                    {"why", c.trust.why.empty() ? Json(nullptr) : jsonString(c.trust.why)}};
+                Json files = Json::array();
+                for (const std::string& file : c.files) {
+                    files.push_back(jsonString(file));
+                }
+                channel["files"] = files;
+                channel["summary"] = {{"referenceHz", reference},
+                                      {"magnitudeDb", jsonNumber(c.reference.magnitudeDb)},
+                                      {"thdPercent", jsonNumber(c.reference.thdPercent)},
+                                      {"maxThdPercent", jsonNumber(c.worstThd)},
+                                      {"maxThdFrequencyHz", jsonNumber(c.worstThdFrequency)}};
+                if (c.judged) {
+                    channel["limits"] = {{"pass", c.verdict.pass},
+                                         {"worstMarginDb", jsonNumber(c.verdict.worstMarginDb)},
+                                         {"worstFrequencyHz", jsonNumber(c.verdict.worstFrequency)},
+                                         {"worstLimit", c.verdict.worstLimit},
+                                         {"unmeasured", c.verdict.unmeasured.empty()
+                                                            ? Json(nullptr)
+                                                            : jsonString(c.verdict.unmeasured)}};
+                }
+                Json points = Json::array();
+                for (const ResponsePoint& p : c.ir.points) {
+                    points.push_back(pointJson(p));
+                }
+                channel["points"] = points;
+            }
+            channels.push_back(channel);
+        }
+        Json document = {
+            {"played", fileJson(request.played, played)},
+            {"recorded", fileJson(request.recorded, recorded)},
+            {"sweep",
+             {{"source", jsonString(sweepSource)},
+              {"fromHz", sweep.from},
+              {"toHz", sweep.to},
+              {"L", sweep.rateConstant},
+              {"bandFromHz", low},
+              {"bandToHz", high}}},
+            {"orders", options.orders},
+            {"smoothing", options.smoothing > 0 ? Json(options.smoothing) : Json(nullptr)},
+            {"pngSkipped", pngMissing},
+            {"channels", channels},
+            {"limits", judging ? Json({{"path", jsonString(request.limitsPath)}, {"pass", allPass}})
+                               : Json(nullptr)}};
+        std::fputs(jsonDocument(document).c_str(), out);
+    } else {
+        std::fprintf(out, "sweep: %s Hz to %s Hz, L = %s s (%s); analysed from %s to %s Hz\n",
+                     fixedText(sweep.from, 2).c_str(), fixedText(sweep.to, 2).c_str(),
+                     fixedText(sweep.rateConstant, 6).c_str(), sweepSource.c_str(),
+                     fixedText(low, 2).c_str(), fixedText(high, 2).c_str());
+        for (const ChannelReport& c : reports) {
+            if (c.played == 0) {
+                std::fprintf(out, "channel %u: no played channel reaches it\n",
+                             unsigned(c.recorded));
+                continue;
+            }
+            std::fprintf(
+                out,
+                "channel %u (played %u): delay %u frames (%s ms); at %s Hz %s dB, THD "
+                "%s %%; THD at most %s %% (%s Hz)\n",
+                unsigned(c.recorded), unsigned(c.played), unsigned(c.ir.delay),
+                fixedText(c.ir.delay * msPerFrame, 3).c_str(), fixedText(reference, 0).c_str(),
+                fixedText(c.reference.magnitudeDb, 2).c_str(),
+                std::isnan(c.reference.thdPercent) ? "-"
+                                                   : fixedText(c.reference.thdPercent, 3).c_str(),
+                std::isnan(c.worstThd) ? "-" : fixedText(c.worstThd, 3).c_str(),
+                std::isnan(c.worstThd) ? "-" : fixedText(c.worstThdFrequency, 1).c_str());
+            if (!c.trust.level || !c.trust.delay) {
+                std::fprintf(out, "  warning: %s\n", c.trust.why.c_str());
+            }
+            if (c.judged) {
+                std::fprintf(out, "  limits: %s\n", verdictText(c).c_str());
+            }
+            std::fprintf(out, "  impulse response: %s (from %u frames before the delay)\n",
+                         c.files[0].c_str(), unsigned(c.ir.lead));
+            std::string others;
+            for (size_t i = 1; i < c.files.size(); ++i) {
+                others += (i > 1 ? ", " : "") + c.files[i];
+            }
+            std::fprintf(out, "  files: %s\n", others.c_str());
+        }
+        if (pngMissing) {
+            std::fprintf(out, "note: rsvg-convert is not installed: no PNG files\n");
+        }
+        if (judging) {
+            std::fprintf(out, "limits %s: %s\n", request.limitsPath.c_str(),
+                         allPass ? "pass" : "FAIL");
+        }
+    }
+    return judging && !allPass ? kToolLimitsFailed : kToolOk;
+}

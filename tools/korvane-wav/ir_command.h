@@ -1,0 +1,32 @@
+// korvane-wav ir: a recording of the synchronized sweep made into impulse responses,
+// frequency responses and distortion per channel, written as WAV, CSV and SVG files, and
+// judged against limits.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+#include "ir_analysis.h"
+
+extern const char kIrHelp[];
+
+struct IrRequest {
+    std::string played;
+    std::string recorded;
+    uint32_t playStart = 1; // korvane's PlayStartChannel
+    uint32_t recStart = 1;  // korvane's RecStartChannel
+    IrOptions analysis;
+    // The sweep from options instead of the played file's sidecar, when seconds > 0.
+    double from = 0;
+    double to = 0;
+    double seconds = 0;
+    std::string outPrefix; // empty: the recording's path without ".wav"
+    std::string limitsPath;
+    bool json = false;
+    bool plots = true;
+};
+
+// Runs the whole command; returns a ToolExit code, kToolLimitsFailed when limits are given
+// and a channel fails them.
+int runIr(const IrRequest& request, FILE* out, FILE* err);
