@@ -6,6 +6,8 @@
 //                            once: the least any loader into memory has to do
 //   write FILE OUT WIDTH     the recording writer, its store loaded from FILE beforehand
 //   writeblocks OUT BYTES    BYTES written in 1 MiB blocks: what the writer cannot beat
+//   irffts PLAYED RECORDED   the transforms korvane-wav ir makes of every channel, alone, on
+//                            the files' samples (the sweep from PLAYED's sidecar)
 //   run [--quiet] PROGRAM ARGS...
 //                            a whole child process (its output discarded with --quiet):
 //                            wall and CPU time, peak resident KiB, exit status
@@ -22,7 +24,9 @@
 #include <vector>
 
 #include "frontend/run_state.h"
+#include "ir_analysis.h"
 #include "platform/memory.h"
+#include "riff_reader.h"
 #include "wav/play_loader.h"
 #include "wav/record_writer.h"
 #include "wav/wav_format.h"
@@ -185,6 +189,49 @@ int timeWriteBlocks(const char* out, unsigned long long bytes) {
     return 0;
 }
 
+// Per recorded channel: its played channel and the recording forward, the product back,
+// and one forward per order, at the lengths the analysis uses.
+int timeIrTransforms(const char* playedPath, const char* recordedPath) {
+    WavData played;
+    WavData recorded;
+    SyncSweep sweep;
+    std::string error;
+    if (loadWavData(playedPath, &played, &error) != kReadOk ||
+        loadWavData(recordedPath, &recorded, &error) != kReadOk ||
+        !readSweepSidecar(sweepSidecarPath(playedPath), &sweep, &error)) {
+        return fail("cannot read:", error.c_str());
+    }
+    const IrOptions options;
+    const IrTransforms sizes = irTransforms(played.frames, recorded.frames, sweep, options, 0);
+    RealFft fft;
+    std::vector<double> time(sizes.deconvolution);
+    std::vector<std::complex<double>> x(sizes.deconvolution / 2 + 1);
+    std::vector<std::complex<double>> y(x.size());
+    std::vector<double> window(sizes.orders);
+    std::vector<std::complex<double>> bins(sizes.orders / 2 + 1);
+    const Timer timer;
+    for (size_t c = 0; c < recorded.channels.size(); ++c) {
+        const std::vector<float>& p = played.channels[c % played.channels.size()];
+        const std::vector<float>& r = recorded.channels[c];
+        std::fill(time.begin(), time.end(), 0.0);
+        std::copy(p.begin(), p.end(), time.begin());
+        fft.forward(time.data(), time.size(), x.data());
+        std::fill(time.begin(), time.end(), 0.0);
+        std::copy(r.begin(), r.end(), time.begin());
+        fft.forward(time.data(), time.size(), y.data());
+        for (size_t k = 0; k < y.size(); ++k) {
+            y[k] *= std::conj(x[k]);
+        }
+        fft.inverse(y.data(), time.size(), time.data());
+        for (int order = 1; order <= options.orders; ++order) {
+            std::copy(time.begin(), time.begin() + long(window.size()), window.begin());
+            fft.forward(window.data(), window.size(), bins.data());
+        }
+    }
+    timer.print();
+    return 0;
+}
+
 int timeRun(char** argv, bool quiet) {
     const double start = now();
     const pid_t child = fork();
@@ -223,7 +270,7 @@ int width(const char* text) {
 int main(int argc, char** argv) {
     const char* usage = "usage: korvane-bench-io load FILE WIDTH | read FILE |"
                         " readfill FILE WIDTH | write FILE OUT WIDTH | writeblocks OUT BYTES |"
-                        " run [--quiet] PROGRAM ARGS...\n";
+                        " irffts PLAYED RECORDED | run [--quiet] PROGRAM ARGS...\n";
     if (argc >= 3 && std::strcmp(argv[1], "run") == 0) {
         const bool quiet = std::strcmp(argv[2], "--quiet") == 0;
         if (argc >= 3 + int(quiet)) {
@@ -232,6 +279,9 @@ int main(int argc, char** argv) {
     }
     if (argc == 4 && std::strcmp(argv[1], "load") == 0 && width(argv[3]) != 0) {
         return timeLoad(argv[2], width(argv[3]));
+    }
+    if (argc == 4 && std::strcmp(argv[1], "irffts") == 0) {
+        return timeIrTransforms(argv[2], argv[3]);
     }
     if (argc == 3 && std::strcmp(argv[1], "read") == 0) {
         return timeRead(argv[2]);

@@ -151,6 +151,22 @@ Evaluated evaluate(const OrderSpectrum& s, double f, double smoothing, double fr
     return e;
 }
 
+// Frames before the linear response at which order n's window ends and order n + 1's
+// begins: L ln sqrt(n (n + 1)), the geometric mean of where the two orders lie.
+int64_t orderBoundary(const SyncSweep& sweep, int order) {
+    const double perOrder = double(sweep.rate) * sweep.rateConstant; // frames per unit of ln n
+    return int64_t(std::llround(perOrder * 0.5 * std::log(double(order) * (order + 1))));
+}
+
+// The linear window's frames after the delay.
+int64_t framesAfter(const SyncSweep& sweep, const IrOptions& options, size_t recordedFrames,
+                    size_t delay) {
+    const int64_t after = options.irSeconds > 0
+                              ? int64_t(std::llround(options.irSeconds * sweep.rate))
+                              : orderBoundary(sweep, 1);
+    return std::max<int64_t>(1, std::min<int64_t>(after, int64_t(recordedFrames - delay)));
+}
+
 double degrees(Complex value) {
     return std::arg(value) * 180 / kPi;
 }
@@ -192,6 +208,16 @@ void fullLevelBand(const SyncSweep& sweep, double* low, double* high) {
     }
 }
 
+IrTransforms irTransforms(size_t playedFrames, size_t recordedFrames, const SyncSweep& sweep,
+                          const IrOptions& options, uint32_t delay) {
+    IrTransforms t;
+    t.deconvolution = fftLength(playedFrames + recordedFrames);
+    const int64_t window =
+        orderBoundary(sweep, 1) + framesAfter(sweep, options, recordedFrames, delay);
+    t.orders = fftLength(kZeroPadding * size_t(window));
+    return t;
+}
+
 std::vector<double> frequencyGrid(double from, double to, int pointsPerOctave) {
     std::vector<double> grid;
     const int64_t first = int64_t(std::ceil(std::log2(from / 1000) * pointsPerOctave - 1e-9));
@@ -206,7 +232,8 @@ std::vector<double> frequencyGrid(double from, double to, int pointsPerOctave) {
 
 void prepareSweepInverse(const std::vector<float>& played, size_t recordedFrames,
                          const SyncSweep& sweep, RealFft* fft, SweepInverse* inverse) {
-    const size_t n = fftLength(played.size() + recordedFrames);
+    const size_t n =
+        irTransforms(played.size(), recordedFrames, sweep, IrOptions(), 0).deconvolution;
     std::vector<double> x(n, 0.0);
     const double offset = mean(played);
     for (size_t i = 0; i < played.size(); ++i) {
@@ -265,9 +292,7 @@ bool analyseChannel(const SweepInverse& inverse, const std::vector<float>& recor
     const int64_t d = int64_t(delay);
     const double perOrder = double(sweep.rate) * sweep.rateConstant; // frames per unit of ln n
     // Frames before the delay at which order n's window ends and order n + 1's begins.
-    auto boundary = [&](int order) {
-        return int64_t(std::llround(perOrder * 0.5 * std::log(double(order) * (order + 1))));
-    };
+    auto boundary = [&](int order) { return orderBoundary(sweep, order); };
     const int orders = options.orders;
     if (boundary(orders) >= int64_t(n - recordedFrames)) {
         *error = "the sweep is too short to tell order " + std::to_string(orders) + " apart";
@@ -276,9 +301,7 @@ bool analyseChannel(const SweepInverse& inverse, const std::vector<float>& recor
     result->delay = uint32_t(delay);
     result->peak = std::fabs(h[delay]);
     const int64_t lead = boundary(1);
-    int64_t after =
-        options.irSeconds > 0 ? int64_t(std::llround(options.irSeconds * sweep.rate)) : lead;
-    after = std::max<int64_t>(1, std::min<int64_t>(after, int64_t(recordedFrames) - d));
+    const int64_t after = framesAfter(sweep, options, recordedFrames, delay);
     result->lead = uint32_t(lead);
     result->spanStart = -boundary(orders);
     result->orderStart.assign(size_t(orders) + 1, 0);
@@ -290,7 +313,7 @@ bool analyseChannel(const SweepInverse& inverse, const std::vector<float>& recor
     }
     result->ir.assign(result->span.end() - (after + lead), result->span.end());
 
-    const size_t length = fftLength(kZeroPadding * size_t(after + lead));
+    const size_t length = irTransforms(0, recordedFrames, sweep, options, uint32_t(delay)).orders;
     const bool smoothing = options.smoothing > 0;
     std::vector<OrderSpectrum> spectra(size_t(orders) + 1);
     std::vector<double> buffer;

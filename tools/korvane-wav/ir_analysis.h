@@ -63,6 +63,15 @@ bool analyseChannel(const SweepInverse& inverse, const std::vector<float>& recor
                     const SyncSweep& sweep, const IrOptions& options, RealFft* fft,
                     ChannelIr* result, std::string* error);
 
+// The transform lengths of a channel's analysis at a delay: the deconvolution's (the played
+// channel forward, the recording forward and back) and the orders' (one forward each).
+struct IrTransforms {
+    size_t deconvolution = 0;
+    size_t orders = 0;
+};
+IrTransforms irTransforms(size_t playedFrames, size_t recordedFrames, const SyncSweep& sweep,
+                          const IrOptions& options, uint32_t delay);
+
 // Where the sweep plays at its full level, between its fades: the band every response is
 // given in (a harmonic's where its own frequency lies in it). Near the ends of the band an
 // order's window, a few periods of the frequency long, blurs what lies beyond them.
