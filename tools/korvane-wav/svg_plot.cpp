@@ -65,6 +65,14 @@ std::string hzText(double f) {
     return fixedText(f, decimalsFor(f));
 }
 
+// A legend's mark is at least 2 wide, to be seen.
+std::string seriesStyle(const PlotSeries& series, bool legend) {
+    const double width = legend ? std::max(2.0, series.width) : series.width;
+    return "stroke=\"" + color(series.color) + "\"" +
+           (series.dashed ? " stroke-dasharray=\"6 4\"" : "") +
+           (legend || width != 1.6 ? " stroke-width=\"" + px(width) + "\"" : "");
+}
+
 struct Frame {
     double left, top, width, height;
 };
@@ -197,38 +205,42 @@ std::string renderSvg(const Plot& plot) {
         // The lines, and the legend beside the panel.
         svg += "<g clip-path=\"url(#" + clip + ")\" fill=\"none\" stroke-width=\"1.6\" " +
                "stroke-linejoin=\"round\">\n";
-        std::string legend;
-        for (size_t s = 0; s < panel.series.size(); ++s) {
-            const PlotSeries& series = panel.series[s];
-            const std::string style = "stroke=\"" + color(series.color) + "\"" +
-                                      (series.dashed ? " stroke-dasharray=\"6 4\"" : "");
-            const std::string width =
-                series.width != 1.6 ? " stroke-width=\"" + px(series.width) + "\"" : "";
-            std::string points;
-            auto flush = [&]() {
-                if (!points.empty()) {
-                    svg += "<polyline " + style + width + " points=\"" + points + "\"/>\n";
-                    points.clear();
-                }
-            };
-            for (size_t i = 0; i < series.x.size() && i < series.y.size(); ++i) {
-                if (!std::isfinite(series.y[i]) || !std::isfinite(series.x[i]) ||
-                    (plot.logX && !(series.x[i] > 0))) {
-                    flush();
+        // Limits and other dashed lines first, so that the measurement lies on top of them.
+        for (int pass = 0; pass < 2; ++pass) {
+            for (const PlotSeries& series : panel.series) {
+                if (series.dashed == (pass == 1)) {
                     continue;
                 }
-                // Far outside the panel the clip hides the line; keep the numbers short.
-                const double y =
-                    std::max(f.top - f.height, std::min(f.top + 2 * f.height, yPixel(series.y[i])));
-                points += (points.empty() ? "" : " ") + px(xPixel(series.x[i])) + "," + px(y);
+                std::string points;
+                auto flush = [&]() {
+                    if (!points.empty()) {
+                        svg += "<polyline " + seriesStyle(series, false) + " points=\"" + points +
+                               "\"/>\n";
+                        points.clear();
+                    }
+                };
+                for (size_t i = 0; i < series.x.size() && i < series.y.size(); ++i) {
+                    if (!std::isfinite(series.y[i]) || !std::isfinite(series.x[i]) ||
+                        (plot.logX && !(series.x[i] > 0))) {
+                        flush();
+                        continue;
+                    }
+                    // Far outside the panel the clip hides the line; keep the numbers short.
+                    const double y = std::max(f.top - f.height,
+                                              std::min(f.top + 2 * f.height, yPixel(series.y[i])));
+                    points += (points.empty() ? "" : " ") + px(xPixel(series.x[i])) + "," + px(y);
+                }
+                flush();
             }
-            flush();
+        }
+        std::string legend;
+        for (size_t s = 0; s < panel.series.size(); ++s) {
             const double row = f.top + 14 + 20 * double(s);
             legend += "<line x1=\"" + px(kWidth - kRight + 16) + "\" y1=\"" + px(row - 4) +
                       "\" x2=\"" + px(kWidth - kRight + 44) + "\" y2=\"" + px(row - 4) + "\" " +
-                      style + " stroke-width=\"" + px(std::max(2.0, series.width)) +
-                      "\"/>\n<text x=\"" + px(kWidth - kRight + 52) + "\" y=\"" + px(row) + "\">" +
-                      escaped(series.label) + "</text>\n";
+                      seriesStyle(panel.series[s], true) + "/>\n<text x=\"" +
+                      px(kWidth - kRight + 52) + "\" y=\"" + px(row) + "\">" +
+                      escaped(panel.series[s].label) + "</text>\n";
         }
         svg += "</g>\n" + legend;
     }
