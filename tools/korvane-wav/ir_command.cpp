@@ -12,6 +12,7 @@
 #include "platform/process.h"
 #include "recording_trust.h"
 #include "riff_reader.h"
+#include "text_file.h"
 #include "tool_exit.h"
 #include "wav/wav_io.h"
 
@@ -96,21 +97,6 @@ std::string withoutWav(const std::string& path) {
 std::string baseName(const std::string& path) {
     const size_t slash = path.find_last_of("/\\");
     return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-bool writeText(const std::string& path, const std::string& text, std::string* error) {
-    FILE* file = std::fopen(path.c_str(), "wb");
-    if (file == nullptr) {
-        *error = path + ": it cannot be created";
-        return false;
-    }
-    const bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
-    if (std::fclose(file) != 0 || !written) {
-        std::remove(path.c_str());
-        *error = path + ": it cannot be written";
-        return false;
-    }
-    return true;
 }
 
 bool writeMonoWav(const std::string& path, uint32_t rate, const std::vector<float>& samples,
@@ -309,7 +295,7 @@ int runIr(const IrRequest& request, FILE* out, FILE* err) {
         const std::string stem = prefix + "-ch" + std::to_string(r + 1);
         const std::string irPath = stem + "-ir.wav";
         if (!writeMonoWav(irPath, sweep.rate, report.ir.ir, &error) ||
-            !writeText(stem + ".csv", csvText(report.ir, options.orders), &error)) {
+            !writeTextFile(stem + ".csv", csvText(report.ir, options.orders), &error)) {
             std::fprintf(err, "korvane-wav: %s\n", error.c_str());
             return kToolOutput;
         }
@@ -328,7 +314,7 @@ int runIr(const IrRequest& request, FILE* out, FILE* err) {
                                         impulsePlotSvg(report.ir, context)};
             for (int i = 0; i < 3; ++i) {
                 const std::string svg = stem + "-" + kPlotNames[i] + ".svg";
-                if (!writeText(svg, svgs[i], &error)) {
+                if (!writeTextFile(svg, svgs[i], &error)) {
                     std::fprintf(err, "korvane-wav: %s\n", error.c_str());
                     return kToolOutput;
                 }

@@ -7,6 +7,8 @@
 #include <limits>
 #include <sstream>
 
+#include "text_file.h"
+
 namespace {
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
@@ -120,20 +122,8 @@ bool parseLimits(const std::string& text, Limits* limits, std::string* error) {
 }
 
 bool readLimits(const std::string& path, Limits* limits, std::string* error) {
-    FILE* file = std::fopen(path.c_str(), "rb");
-    if (file == nullptr) {
-        *error = path + ": the file cannot be opened";
-        return false;
-    }
     std::string text;
-    char block[4096];
-    for (size_t got; (got = std::fread(block, 1, sizeof block, file)) > 0;) {
-        text.append(block, got);
-    }
-    const bool read = std::ferror(file) == 0;
-    std::fclose(file);
-    if (!read) {
-        *error = path + ": the file cannot be read";
+    if (!readTextFile(path, &text, error)) {
         return false;
     }
     if (!parseLimits(text, limits, error)) {

@@ -5,6 +5,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <sstream>
+
+#include "text_file.h"
 
 namespace {
 
@@ -103,36 +106,25 @@ bool writeSweepSidecar(const std::string& path, const SyncSweep& sweep, std::str
         std::to_string(sweep.fadeOutFrames) + "\nlevel " + number(sweep.level) + "\nstart " +
         std::to_string(sweep.startFrame) + "\nstagger " + std::to_string(sweep.staggerFrames) +
         "\n";
-    FILE* file = std::fopen(path.c_str(), "wb");
-    if (file == nullptr) {
-        *error = path + ": it cannot be created";
-        return false;
-    }
-    const bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
-    if (std::fclose(file) != 0 || !written) {
-        std::remove(path.c_str());
-        *error = path + ": it cannot be written";
-        return false;
-    }
-    return true;
+    return writeTextFile(path, text, error);
 }
 
 bool readSweepSidecar(const std::string& path, SyncSweep* sweep, std::string* error) {
     *sweep = SyncSweep();
-    FILE* file = std::fopen(path.c_str(), "rb");
-    if (file == nullptr) {
-        *error = path + ": it cannot be opened";
+    std::string text;
+    if (!readTextFile(path, &text, error)) {
         return false;
     }
-    char line[256];
+    std::istringstream lines(text);
+    std::string line;
     int lineNumber = 0;
     bool seen[4] = {};
     bool ok = true;
-    while (ok && std::fgets(line, sizeof line, file) != nullptr) {
+    while (ok && std::getline(lines, line)) {
         ++lineNumber;
         char key[32];
         char value[200];
-        const int fields = std::sscanf(line, " %31s %199s", key, value);
+        const int fields = std::sscanf(line.c_str(), " %31s %199s", key, value);
         if (fields <= 0 || key[0] == '#') {
             continue;
         }
@@ -173,7 +165,6 @@ bool readSweepSidecar(const std::string& path, SyncSweep* sweep, std::string* er
             *error = path + ": line " + std::to_string(lineNumber) + ": bad \"" + key + "\"";
         }
     }
-    std::fclose(file);
     if (!ok) {
         return false;
     }

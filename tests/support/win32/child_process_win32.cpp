@@ -6,6 +6,7 @@
 #include <map>
 #include <sstream>
 
+#include "platform/command_line_text.h"
 #include "platform/win32.h"
 #include "support/registry_fixture.h"
 
@@ -42,31 +43,6 @@ std::string withoutCarriageReturnsBeforeLineEnds(const std::string& text) {
         }
         out += text[i];
     }
-    return out;
-}
-
-// Quotes one argument so that the child's C runtime splits it back unchanged.
-std::string quoted(const std::string& arg) {
-    if (!arg.empty() && arg.find_first_of(" \t\"") == std::string::npos) {
-        return arg;
-    }
-    std::string out = "\"";
-    size_t backslashes = 0;
-    for (char c : arg) {
-        if (c == '\\') {
-            ++backslashes;
-            continue;
-        }
-        if (c == '"') {
-            out.append(backslashes * 2 + 1, '\\');
-        } else {
-            out.append(backslashes, '\\');
-        }
-        backslashes = 0;
-        out += c;
-    }
-    out.append(backslashes * 2, '\\');
-    out += '"';
     return out;
 }
 
@@ -127,13 +103,7 @@ ChildProcess::~ChildProcess() {
 bool ChildProcess::start(const std::vector<std::string>& argv, const ChildOptions& options) {
     state->outPath = tempPath(".out");
     state->errPath = tempPath(".err");
-    std::string commandLine;
-    for (const std::string& a : argv) {
-        if (!commandLine.empty()) {
-            commandLine += ' ';
-        }
-        commandLine += quoted(a);
-    }
+    std::string commandLine = windowsCommandLine(argv);
     std::string environment = environmentBlock(options);
     HANDLE out = inheritableFile(state->outPath, true);
     HANDLE err = inheritableFile(state->errPath, true);
