@@ -249,7 +249,7 @@ int runIr(const IrRequest& request, FILE* out, FILE* err) {
     CheckOptions map;
     map.playStart = request.playStart;
     map.recStart = request.recStart;
-    RealFft fft;
+    Fft fft;
     SweepInverse inverse;
     int64_t inverted = -1;
     bool pngs = request.plots;
@@ -313,6 +313,9 @@ int runIr(const IrRequest& request, FILE* out, FILE* err) {
                                         distortionPlotSvg(report.ir, context),
                                         impulsePlotSvg(report.ir, context)};
             for (int i = 0; i < 3; ++i) {
+                if (i == 1 && options.orders == 1) {
+                    continue; // no distortion to show
+                }
                 const std::string svg = stem + "-" + kPlotNames[i] + ".svg";
                 if (!writeTextFile(svg, svgs[i], &error)) {
                     std::fprintf(err, "korvane-wav: %s\n", error.c_str());
