@@ -203,7 +203,7 @@ int timeIrTransforms(const char* playedPath, const char* recordedPath) {
     }
     const IrOptions options;
     const IrTransforms sizes = irTransforms(played.frames, recorded.frames, sweep, options, 0);
-    RealFft fft;
+    Fft fft;
     std::vector<double> time(sizes.deconvolution);
     std::vector<std::complex<double>> x(sizes.deconvolution / 2 + 1);
     std::vector<std::complex<double>> y(x.size());

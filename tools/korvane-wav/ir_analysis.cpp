@@ -57,7 +57,7 @@ struct OrderSpectrum {
 // position origin, moved to time 0 exactly: the whole frames by placement, the fraction by
 // a linear phase.
 void orderSpectrum(const std::vector<double>& h, int64_t start, int64_t end, double origin,
-                   size_t length, uint32_t rate, bool smoothing, RealFft* fft,
+                   size_t length, uint32_t rate, bool smoothing, Fft* fft,
                    std::vector<double>* buffer, OrderSpectrum* out) {
     const int64_t n = int64_t(h.size());
     const int64_t whole = int64_t(std::floor(origin));
@@ -231,7 +231,7 @@ std::vector<double> frequencyGrid(double from, double to, int pointsPerOctave) {
 }
 
 void prepareSweepInverse(const std::vector<float>& played, size_t recordedFrames,
-                         const SyncSweep& sweep, RealFft* fft, SweepInverse* inverse) {
+                         const SyncSweep& sweep, Fft* fft, SweepInverse* inverse) {
     const size_t n =
         irTransforms(played.size(), recordedFrames, sweep, IrOptions(), 0).deconvolution;
     std::vector<double> x(n, 0.0);
@@ -260,8 +260,8 @@ void prepareSweepInverse(const std::vector<float>& played, size_t recordedFrames
 }
 
 bool analyseChannel(const SweepInverse& inverse, const std::vector<float>& recorded,
-                    const SyncSweep& sweep, const IrOptions& options, RealFft* fft,
-                    ChannelIr* result, std::string* error) {
+                    const SyncSweep& sweep, const IrOptions& options, Fft* fft, ChannelIr* result,
+                    std::string* error) {
     *result = ChannelIr();
     const size_t n = inverse.length;
     const size_t recordedFrames = std::min(recorded.size(), n);

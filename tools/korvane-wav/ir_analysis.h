@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "real_fft.h"
+#include "fft.h"
 #include "sweep.h"
 
 constexpr int kMaxOrders = 10;
@@ -55,13 +55,13 @@ struct SweepInverse {
     std::vector<std::complex<double>> spectrum;
 };
 void prepareSweepInverse(const std::vector<float>& played, size_t recordedFrames,
-                         const SyncSweep& sweep, RealFft* fft, SweepInverse* inverse);
+                         const SyncSweep& sweep, Fft* fft, SweepInverse* inverse);
 
 // Deconvolves the recording (mean removed) and analyses it. False with *error when the
 // recording holds nothing or the orders do not fit the sweep.
 bool analyseChannel(const SweepInverse& inverse, const std::vector<float>& recorded,
-                    const SyncSweep& sweep, const IrOptions& options, RealFft* fft,
-                    ChannelIr* result, std::string* error);
+                    const SyncSweep& sweep, const IrOptions& options, Fft* fft, ChannelIr* result,
+                    std::string* error);
 
 // The transform lengths of a channel's analysis at a delay: the deconvolution's (the played
 // channel forward, the recording forward and back) and the orders' (one forward each).

@@ -2,59 +2,46 @@
 
 #include <algorithm>
 #include <cmath>
+#include <complex>
 #include <cstdio>
 
+#include "fft.h"
 #include "wav/wav_io.h"
 
 namespace {
 
-constexpr double kPi = 3.14159265358979323846;
 // Lags whose transform value lies this close (relative to the Cauchy-Schwarz bound) to the
 // best are evaluated again exactly; at most this many of them.
 constexpr double kCandidateTolerance = 1e-6;
 constexpr size_t kMaxCandidates = 64;
 
-// In place, length a power of two; the inverse is not scaled.
+// In place; the inverse is not scaled. The vectors give their memory up while the
+// transform holds its own.
 void fft(std::vector<double>* re, std::vector<double>* im, bool inverse) {
     const size_t n = re->size();
-    double* x = re->data();
-    double* y = im->data();
-    for (size_t i = 1, j = 0; i < n; ++i) {
-        size_t bit = n >> 1;
-        for (; j & bit; bit >>= 1) {
-            j ^= bit;
-        }
-        j ^= bit;
-        if (i < j) {
-            std::swap(x[i], x[j]);
-            std::swap(y[i], y[j]);
-        }
+    if (n < 2) {
+        return; // one point is its own transform
     }
-    // Twiddles computed directly rather than by repeated rotation, for accuracy at any length.
-    std::vector<double> cosines(n / 2);
-    std::vector<double> sines(n / 2);
-    for (size_t k = 0; k < n / 2; ++k) {
-        const double angle = 2 * kPi * double(k) / double(n);
-        cosines[k] = std::cos(angle);
-        sines[k] = inverse ? std::sin(angle) : -std::sin(angle);
+    std::vector<std::complex<double>> in(n);
+    for (size_t k = 0; k < n; ++k) {
+        in[k] = {(*re)[k], (*im)[k]};
     }
-    for (size_t length = 2; length <= n; length <<= 1) {
-        const size_t half = length / 2;
-        const size_t stride = n / length;
-        for (size_t start = 0; start < n; start += length) {
-            for (size_t k = 0; k < half; ++k) {
-                const double wr = cosines[k * stride];
-                const double wi = sines[k * stride];
-                const size_t a = start + k;
-                const size_t b = a + half;
-                const double tr = x[b] * wr - y[b] * wi;
-                const double ti = x[b] * wi + y[b] * wr;
-                x[b] = x[a] - tr;
-                y[b] = y[a] - ti;
-                x[a] += tr;
-                y[a] += ti;
-            }
-        }
+    std::vector<double>().swap(*re);
+    std::vector<double>().swap(*im);
+    std::vector<std::complex<double>> out(n);
+    Fft transform;
+    if (inverse) {
+        transform.inverse(in.data(), n, out.data());
+    } else {
+        transform.forward(in.data(), n, out.data());
+    }
+    std::vector<std::complex<double>>().swap(in);
+    const double scale = inverse ? double(n) : 1.0;
+    re->resize(n);
+    im->resize(n);
+    for (size_t k = 0; k < n; ++k) {
+        (*re)[k] = out[k].real() * scale;
+        (*im)[k] = out[k].imag() * scale;
     }
 }
 

@@ -39,7 +39,7 @@ std::vector<float> through(const std::vector<float>& played, size_t delay,
 
 ChannelIr measure(const SyncSweep& sweep, const std::vector<float>& played,
                   const std::vector<float>& recorded, const IrOptions& options = IrOptions()) {
-    RealFft fft;
+    Fft fft;
     SweepInverse inverse;
     prepareSweepInverse(played, recorded.size(), sweep, &fft, &inverse);
     ChannelIr ir;
@@ -187,7 +187,7 @@ TEST(IrAnalysis, SmoothingIsThePowerMeanOverTheBand) {
 TEST(IrAnalysis, NothingRecordedOrOrdersBeyondTheSweepAreRefused) {
     const SyncSweep sweep = testSweep();
     const std::vector<float> played = play(sweep, 1000);
-    RealFft fft;
+    Fft fft;
     SweepInverse inverse;
     prepareSweepInverse(played, played.size(), sweep, &fft, &inverse);
     ChannelIr ir;

@@ -1,8 +1,8 @@
-#include "real_fft.h"
+#include "fft.h"
 
 #include <unsupported/Eigen/FFT>
 
-struct RealFft::Plans {
+struct Fft::Plans {
     Eigen::FFT<double> fft;
 };
 
@@ -20,16 +20,24 @@ size_t fftLength(size_t atLeast) {
     }
 }
 
-RealFft::RealFft() : plans_(new Plans) {
+Fft::Fft() : plans_(new Plans) {
     plans_->fft.SetFlag(Eigen::FFT<double>::HalfSpectrum);
 }
 
-RealFft::~RealFft() = default;
+Fft::~Fft() = default;
 
-void RealFft::forward(const double* x, size_t n, std::complex<double>* spectrum) {
+void Fft::forward(const double* x, size_t n, std::complex<double>* spectrum) {
     plans_->fft.fwd(spectrum, x, Eigen::DenseIndex(n));
 }
 
-void RealFft::inverse(const std::complex<double>* spectrum, size_t n, double* x) {
+void Fft::inverse(const std::complex<double>* spectrum, size_t n, double* x) {
+    plans_->fft.inv(x, spectrum, Eigen::DenseIndex(n));
+}
+
+void Fft::forward(const std::complex<double>* x, size_t n, std::complex<double>* spectrum) {
+    plans_->fft.fwd(spectrum, x, Eigen::DenseIndex(n));
+}
+
+void Fft::inverse(const std::complex<double>* spectrum, size_t n, std::complex<double>* x) {
     plans_->fft.inv(x, spectrum, Eigen::DenseIndex(n));
 }

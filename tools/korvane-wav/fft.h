@@ -1,5 +1,5 @@
-// Real discrete Fourier transforms in double precision, from Eigen's FFT module. Eigen
-// stays inside real_fft.cpp, so that nothing else compiles its headers.
+// Discrete Fourier transforms in double precision, from Eigen's FFT module. Eigen stays
+// inside fft.cpp, so that nothing else compiles its headers.
 #pragma once
 
 #include <complex>
@@ -10,17 +10,20 @@
 // (Eigen's real transform halves the length) with no prime factor above 5.
 size_t fftLength(size_t atLeast);
 
-class RealFft {
+class Fft {
 public:
-    RealFft();
-    ~RealFft();
-    RealFft(const RealFft&) = delete;
-    RealFft& operator=(const RealFft&) = delete;
+    Fft();
+    ~Fft();
+    Fft(const Fft&) = delete;
+    Fft& operator=(const Fft&) = delete;
 
     // X[k] = sum x[t] e^(-2 pi i k t / n) for k = 0 .. n / 2; n from fftLength.
     void forward(const double* x, size_t n, std::complex<double>* spectrum);
     // The inverse of forward, scaled by 1 / n; the spectrum's n / 2 + 1 bins are kept.
     void inverse(const std::complex<double>* spectrum, size_t n, double* x);
+    // The same for a complex sequence of any length, all n bins.
+    void forward(const std::complex<double>* x, size_t n, std::complex<double>* spectrum);
+    void inverse(const std::complex<double>* spectrum, size_t n, std::complex<double>* x);
 
 private:
     struct Plans;
