@@ -162,6 +162,7 @@ Json fileJson(const std::string& path, const WavData& data) {
 struct ChannelReport {
     uint32_t recorded = 0;
     uint32_t played = 0; // 0: none reaches it
+    bool silent = false; // nothing was recorded: nothing to analyse
     ChannelIr ir;
     RecordingTrust trust;
     ResponsePoint reference;
@@ -188,12 +189,205 @@ std::string verdictText(const ChannelReport& c) {
            fixedText(c.verdict.worstFrequency, 1) + " Hz (" + c.verdict.worstLimit + ")";
 }
 
+// The channel's impulse response, CSV and plots (with PNG copies while rsvg-convert is
+// found); false, the fault written to err, when one cannot be written.
+bool writeChannelFiles(const IrRequest& request, const std::string& prefix, uint32_t rate,
+                       const IrOptions& options, const Limits* limits, bool* pngs, bool* pngMissing,
+                       ChannelReport* report, FILE* err) {
+    std::string error;
+    const std::string stem = prefix + "-ch" + std::to_string(report->recorded);
+    const std::string irPath = stem + "-ir.wav";
+    if (!writeMonoWav(irPath, rate, report->ir.ir, &error) ||
+        !writeTextFile(stem + ".csv", csvText(report->ir, options.orders), &error)) {
+        std::fprintf(err, "korvane-wav: %s\n", error.c_str());
+        return false;
+    }
+    report->files = {irPath, stem + ".csv"};
+    if (!request.plots) {
+        return true;
+    }
+    IrPlotContext context;
+    context.channel = baseName(request.recorded) + " channel " + std::to_string(report->recorded) +
+                      " (" + baseName(request.played) + " channel " +
+                      std::to_string(report->played) + ")";
+    context.rate = rate;
+    context.smoothing = options.smoothing;
+    context.referenceDb = report->reference.magnitudeDb;
+    context.limits = limits;
+    for (int i = 0; i < 3; ++i) {
+        if (i == 1 && options.orders == 1) {
+            continue; // no distortion to show
+        }
+        const std::string text = i == 0   ? responsePlotSvg(report->ir, context)
+                                 : i == 1 ? distortionPlotSvg(report->ir, context)
+                                          : impulsePlotSvg(report->ir, context);
+        const std::string svg = stem + "-" + kPlotNames[i] + ".svg";
+        if (!writeTextFile(svg, text, &error)) {
+            std::fprintf(err, "korvane-wav: %s\n", error.c_str());
+            return false;
+        }
+        report->files.push_back(svg);
+        if (!*pngs) {
+            continue;
+        }
+        const std::string png = stem + "-" + kPlotNames[i] + ".png";
+        const int code = runProgram({"rsvg-convert", "-o", png, svg});
+        if (code == kProgramNotStarted) {
+            *pngs = false;
+            *pngMissing = true;
+        } else if (code != 0) {
+            std::fprintf(err, "korvane-wav: %s: rsvg-convert failed\n", png.c_str());
+            return false;
+        } else {
+            report->files.push_back(png);
+        }
+    }
+    return true;
+}
+
 size_t lastSound(const std::vector<float>& samples) {
     size_t end = samples.size();
     while (end > 0 && samples[end - 1] == 0.0f) {
         --end;
     }
     return end;
+}
+
+// What every channel's report shares.
+struct Summary {
+    const IrRequest& request;
+    const WavData& played;
+    const WavData& recorded;
+    const SyncSweep& sweep;
+    const std::string& sweepSource;
+    const IrOptions& options;
+    double reference;
+    bool judging;
+    bool allPass;
+    bool pngMissing;
+};
+
+Json limitsJson(const ChannelReport& c) {
+    return {{"pass", c.verdict.pass},
+            {"worstMarginDb", c.silent ? Json(nullptr) : jsonNumber(c.verdict.worstMarginDb)},
+            {"worstFrequencyHz", c.silent ? Json(nullptr) : jsonNumber(c.verdict.worstFrequency)},
+            {"worstLimit", c.verdict.worstLimit},
+            {"unmeasured",
+             c.verdict.unmeasured.empty() ? Json(nullptr) : jsonString(c.verdict.unmeasured)}};
+}
+
+void printJson(const Summary& s, const std::vector<ChannelReport>& reports, FILE* out) {
+    const double msPerFrame = 1000.0 / s.sweep.rate;
+    Json channels = Json::array();
+    for (const ChannelReport& c : reports) {
+        Json channel = {{"recorded", c.recorded},
+                        {"played", c.played ? Json(c.played) : Json(nullptr)}};
+        if (c.played != 0) {
+            channel["delayFrames"] = c.silent ? Json(nullptr) : Json(c.ir.delay);
+            channel["delayMs"] = c.silent ? Json(nullptr) : Json(c.ir.delay * msPerFrame);
+            channel["trusted"] = {
+                {"delay", c.trust.delay},
+                {"level", c.trust.level},
+                {"why", c.trust.why.empty() ? Json(nullptr) : jsonString(c.trust.why)}};
+            Json files = Json::array();
+            for (const std::string& file : c.files) {
+                files.push_back(jsonString(file));
+            }
+            channel["files"] = files;
+            channel["summary"] = {{"referenceHz", s.reference},
+                                  {"magnitudeDb", jsonNumber(c.reference.magnitudeDb)},
+                                  {"thdPercent", jsonNumber(c.reference.thdPercent)},
+                                  {"maxThdPercent", jsonNumber(c.worstThd)},
+                                  {"maxThdFrequencyHz", jsonNumber(c.worstThdFrequency)}};
+            if (c.judged) {
+                channel["limits"] = limitsJson(c);
+            }
+            Json points = Json::array();
+            for (const ResponsePoint& p : c.ir.points) {
+                points.push_back(pointJson(p));
+            }
+            channel["points"] = points;
+        }
+        channels.push_back(channel);
+    }
+    double low = 0;
+    double high = 0;
+    fullLevelBand(s.sweep, &low, &high);
+    const Json document = {
+        {"played", fileJson(s.request.played, s.played)},
+        {"recorded", fileJson(s.request.recorded, s.recorded)},
+        {"sweep",
+         {{"source", jsonString(s.sweepSource)},
+          {"fromHz", s.sweep.from},
+          {"toHz", s.sweep.to},
+          {"L", s.sweep.rateConstant},
+          {"bandFromHz", low},
+          {"bandToHz", high}}},
+        {"orders", s.options.orders},
+        {"smoothing", s.options.smoothing > 0 ? Json(s.options.smoothing) : Json(nullptr)},
+        {"pngSkipped", s.pngMissing},
+        {"channels", channels},
+        {"limits", s.judging
+                       ? Json({{"path", jsonString(s.request.limitsPath)}, {"pass", s.allPass}})
+                       : Json(nullptr)}};
+    std::fputs(jsonDocument(document).c_str(), out);
+}
+
+void printText(const Summary& s, const std::vector<ChannelReport>& reports, FILE* out) {
+    const double msPerFrame = 1000.0 / s.sweep.rate;
+    double low = 0;
+    double high = 0;
+    fullLevelBand(s.sweep, &low, &high);
+    std::fprintf(out, "sweep: %s Hz to %s Hz, L = %s s (%s); analysed from %s to %s Hz\n",
+                 fixedText(s.sweep.from, 2).c_str(), fixedText(s.sweep.to, 2).c_str(),
+                 fixedText(s.sweep.rateConstant, 6).c_str(), s.sweepSource.c_str(),
+                 fixedText(low, 2).c_str(), fixedText(high, 2).c_str());
+    auto orDash = [](double value, int decimals) {
+        return std::isnan(value) ? std::string("-") : fixedText(value, decimals);
+    };
+    for (const ChannelReport& c : reports) {
+        if (c.played == 0) {
+            std::fprintf(out, "channel %u: no played channel reaches it\n", unsigned(c.recorded));
+            continue;
+        }
+        if (c.silent) {
+            std::fprintf(out, "channel %u (played %u): nothing was recorded\n",
+                         unsigned(c.recorded), unsigned(c.played));
+        } else {
+            std::fprintf(out,
+                         "channel %u (played %u): delay %u frames (%s ms); at %s Hz %s dB, THD "
+                         "%s %%; THD at most %s %% (%s Hz)\n",
+                         unsigned(c.recorded), unsigned(c.played), unsigned(c.ir.delay),
+                         fixedText(c.ir.delay * msPerFrame, 3).c_str(),
+                         fixedText(s.reference, 0).c_str(),
+                         orDash(c.reference.magnitudeDb, 2).c_str(),
+                         orDash(c.reference.thdPercent, 3).c_str(), orDash(c.worstThd, 3).c_str(),
+                         orDash(c.worstThdFrequency, 1).c_str());
+            if (!c.trust.level || !c.trust.delay) {
+                std::fprintf(out, "  warning: %s\n", c.trust.why.c_str());
+            }
+        }
+        if (c.judged) {
+            std::fprintf(out, "  limits: %s\n", verdictText(c).c_str());
+        }
+        if (c.silent) {
+            continue;
+        }
+        std::fprintf(out, "  impulse response: %s (from %u frames before the delay)\n",
+                     c.files[0].c_str(), unsigned(c.ir.lead));
+        std::string others;
+        for (size_t i = 1; i < c.files.size(); ++i) {
+            others += (i > 1 ? ", " : "") + c.files[i];
+        }
+        std::fprintf(out, "  files: %s\n", others.c_str());
+    }
+    if (s.pngMissing) {
+        std::fprintf(out, "note: rsvg-convert is not installed: no PNG files\n");
+    }
+    if (s.judging) {
+        std::fprintf(out, "limits %s: %s\n", s.request.limitsPath.c_str(),
+                     s.allPass ? "pass" : "FAIL");
+    }
 }
 
 } // namespace
@@ -267,6 +461,16 @@ int runIr(const IrRequest& request, FILE* out, FILE* err) {
         report.played = uint32_t(source + 1);
         const std::vector<float>& x = played.channels[size_t(source)];
         const std::vector<float>& y = recorded.channels[r];
+        if (lastSound(y) == 0) {
+            report.silent = true;
+            report.trust = {false, false, "nothing was recorded"};
+            report.reference.magnitudeDb = report.reference.thdPercent = NAN;
+            report.judged = judging;
+            report.verdict.pass = false;
+            allPass = allPass && !judging;
+            reports.push_back(report);
+            continue;
+        }
         if (source != inverted) {
             prepareSweepInverse(x, y.size(), sweep, &fft, &inverse);
             inverted = source;
@@ -292,160 +496,21 @@ int runIr(const IrRequest& request, FILE* out, FILE* err) {
             allPass = allPass && report.verdict.pass;
         }
 
-        const std::string stem = prefix + "-ch" + std::to_string(r + 1);
-        const std::string irPath = stem + "-ir.wav";
-        if (!writeMonoWav(irPath, sweep.rate, report.ir.ir, &error) ||
-            !writeTextFile(stem + ".csv", csvText(report.ir, options.orders), &error)) {
-            std::fprintf(err, "korvane-wav: %s\n", error.c_str());
+        if (!writeChannelFiles(request, prefix, sweep.rate, options, judging ? &limits : nullptr,
+                               &pngs, &pngMissing, &report, err)) {
             return kToolOutput;
-        }
-        report.files = {irPath, stem + ".csv"};
-        if (request.plots) {
-            IrPlotContext context;
-            context.channel = baseName(request.recorded) + " channel " + std::to_string(r + 1) +
-                              " (" + baseName(request.played) + " channel " +
-                              std::to_string(source + 1) + ")";
-            context.rate = sweep.rate;
-            context.smoothing = options.smoothing;
-            context.referenceDb = report.reference.magnitudeDb;
-            context.limits = judging ? &limits : nullptr;
-            const std::string svgs[] = {responsePlotSvg(report.ir, context),
-                                        distortionPlotSvg(report.ir, context),
-                                        impulsePlotSvg(report.ir, context)};
-            for (int i = 0; i < 3; ++i) {
-                if (i == 1 && options.orders == 1) {
-                    continue; // no distortion to show
-                }
-                const std::string svg = stem + "-" + kPlotNames[i] + ".svg";
-                if (!writeTextFile(svg, svgs[i], &error)) {
-                    std::fprintf(err, "korvane-wav: %s\n", error.c_str());
-                    return kToolOutput;
-                }
-                report.files.push_back(svg);
-                if (!pngs) {
-                    continue;
-                }
-                const std::string png = stem + "-" + kPlotNames[i] + ".png";
-                const int code = runProgram({"rsvg-convert", "-o", png, svg});
-                if (code == kProgramNotStarted) {
-                    pngs = false;
-                    pngMissing = true;
-                } else if (code != 0) {
-                    std::fprintf(err, "korvane-wav: %s: rsvg-convert failed\n", png.c_str());
-                    return kToolOutput;
-                } else {
-                    report.files.push_back(png);
-                }
-            }
         }
         report.ir.span.clear();
         report.ir.ir.clear();
         reports.push_back(std::move(report));
     }
 
-    const double msPerFrame = 1000.0 / sweep.rate;
-    double low = 0;
-    double high = 0;
-    fullLevelBand(sweep, &low, &high);
+    Summary summary{request, played,    recorded, sweep,   sweepSource,
+                    options, reference, judging,  allPass, pngMissing};
     if (request.json) {
-        Json channels = Json::array();
-        for (const ChannelReport& c : reports) {
-            Json channel = {{"recorded", c.recorded},
-                            {"played", c.played ? Json(c.played) : Json(nullptr)}};
-            if (c.played != 0) {
-                channel["delayFrames"] = c.ir.delay;
-                channel["delayMs"] = c.ir.delay * msPerFrame;
-                channel["trusted"] = {
-                    {"delay", c.trust.delay},
-                    {"level", c.trust.level},
-                    {"why", c.trust.why.empty() ? Json(nullptr) : jsonString(c.trust.why)}};
-                Json files = Json::array();
-                for (const std::string& file : c.files) {
-                    files.push_back(jsonString(file));
-                }
-                channel["files"] = files;
-                channel["summary"] = {{"referenceHz", reference},
-                                      {"magnitudeDb", jsonNumber(c.reference.magnitudeDb)},
-                                      {"thdPercent", jsonNumber(c.reference.thdPercent)},
-                                      {"maxThdPercent", jsonNumber(c.worstThd)},
-                                      {"maxThdFrequencyHz", jsonNumber(c.worstThdFrequency)}};
-                if (c.judged) {
-                    channel["limits"] = {{"pass", c.verdict.pass},
-                                         {"worstMarginDb", jsonNumber(c.verdict.worstMarginDb)},
-                                         {"worstFrequencyHz", jsonNumber(c.verdict.worstFrequency)},
-                                         {"worstLimit", c.verdict.worstLimit},
-                                         {"unmeasured", c.verdict.unmeasured.empty()
-                                                            ? Json(nullptr)
-                                                            : jsonString(c.verdict.unmeasured)}};
-                }
-                Json points = Json::array();
-                for (const ResponsePoint& p : c.ir.points) {
-                    points.push_back(pointJson(p));
-                }
-                channel["points"] = points;
-            }
-            channels.push_back(channel);
-        }
-        Json document = {
-            {"played", fileJson(request.played, played)},
-            {"recorded", fileJson(request.recorded, recorded)},
-            {"sweep",
-             {{"source", jsonString(sweepSource)},
-              {"fromHz", sweep.from},
-              {"toHz", sweep.to},
-              {"L", sweep.rateConstant},
-              {"bandFromHz", low},
-              {"bandToHz", high}}},
-            {"orders", options.orders},
-            {"smoothing", options.smoothing > 0 ? Json(options.smoothing) : Json(nullptr)},
-            {"pngSkipped", pngMissing},
-            {"channels", channels},
-            {"limits", judging ? Json({{"path", jsonString(request.limitsPath)}, {"pass", allPass}})
-                               : Json(nullptr)}};
-        std::fputs(jsonDocument(document).c_str(), out);
+        printJson(summary, reports, out);
     } else {
-        std::fprintf(out, "sweep: %s Hz to %s Hz, L = %s s (%s); analysed from %s to %s Hz\n",
-                     fixedText(sweep.from, 2).c_str(), fixedText(sweep.to, 2).c_str(),
-                     fixedText(sweep.rateConstant, 6).c_str(), sweepSource.c_str(),
-                     fixedText(low, 2).c_str(), fixedText(high, 2).c_str());
-        for (const ChannelReport& c : reports) {
-            if (c.played == 0) {
-                std::fprintf(out, "channel %u: no played channel reaches it\n",
-                             unsigned(c.recorded));
-                continue;
-            }
-            std::fprintf(
-                out,
-                "channel %u (played %u): delay %u frames (%s ms); at %s Hz %s dB, THD "
-                "%s %%; THD at most %s %% (%s Hz)\n",
-                unsigned(c.recorded), unsigned(c.played), unsigned(c.ir.delay),
-                fixedText(c.ir.delay * msPerFrame, 3).c_str(), fixedText(reference, 0).c_str(),
-                fixedText(c.reference.magnitudeDb, 2).c_str(),
-                std::isnan(c.reference.thdPercent) ? "-"
-                                                   : fixedText(c.reference.thdPercent, 3).c_str(),
-                std::isnan(c.worstThd) ? "-" : fixedText(c.worstThd, 3).c_str(),
-                std::isnan(c.worstThd) ? "-" : fixedText(c.worstThdFrequency, 1).c_str());
-            if (!c.trust.level || !c.trust.delay) {
-                std::fprintf(out, "  warning: %s\n", c.trust.why.c_str());
-            }
-            if (c.judged) {
-                std::fprintf(out, "  limits: %s\n", verdictText(c).c_str());
-            }
-            std::fprintf(out, "  impulse response: %s (from %u frames before the delay)\n",
-                         c.files[0].c_str(), unsigned(c.ir.lead));
-            std::string others;
-            for (size_t i = 1; i < c.files.size(); ++i) {
-                others += (i > 1 ? ", " : "") + c.files[i];
-            }
-            std::fprintf(out, "  files: %s\n", others.c_str());
-        }
-        if (pngMissing) {
-            std::fprintf(out, "note: rsvg-convert is not installed: no PNG files\n");
-        }
-        if (judging) {
-            std::fprintf(out, "limits %s: %s\n", request.limitsPath.c_str(),
-                         allPass ? "pass" : "FAIL");
-        }
+        printText(summary, reports, out);
     }
     return judging && !allPass ? kToolLimitsFailed : kToolOk;
 }
