@@ -1,7 +1,13 @@
-// korvane-wav as a user runs it: its exit codes and messages for convert, gen and check,
-// and check against recordings korvane made through the loopback driver.
+// korvane-wav as a user runs it: its exit codes and messages for convert, gen, check and
+// ir, check against recordings korvane made through the loopback driver, and ir against the
+// analytic responses of the loopback's devices under test.
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <complex>
+#include <fstream>
+#include <map>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -43,10 +49,11 @@ TEST(KorvaneWav, HelpAndUsageErrors) {
     EXPECT_TRUE(has(r.out, "korvane-wav --version")) << r.out;
     r = tool({"--help"});
     EXPECT_EQ(r.exitCode, 0);
-    EXPECT_TRUE(has(r.out, "Exit codes: 0 ok, 1 usage error, 2 input file problem, 3 output "
-                           "problem,\n4 check mismatch, 5 check result not to be trusted."))
+    EXPECT_TRUE(has(r.out,
+                    "Exit codes: 0 ok, 1 usage error, 2 input file problem, 3 output "
+                    "problem,\n4 check mismatch, 5 result not to be trusted, 6 ir limits failed."))
         << r.out;
-    for (const char* command : {"convert", "gen", "check"}) {
+    for (const char* command : {"convert", "gen", "check", "ir"}) {
         r = tool({command, "--help"});
         EXPECT_EQ(r.exitCode, 0) << command;
         EXPECT_TRUE(has(r.out, std::string("Usage: korvane-wav ") + command)) << r.out;
@@ -188,9 +195,8 @@ TEST(KorvaneWav, CheckSaysWhenItsResultCannotBeTrusted) {
     const std::string noiseRec = dir.file("noise-rec.wav");
     const std::string sineRec = dir.file("sine-rec.wav");
     for (const auto& run : {std::make_pair(noise, noiseRec), std::make_pair(sine, sineRec)}) {
-        const ChildResult k = runKorvane({kLoopbackName, "256", run.first, "1", run.second, "1",
-                                          "1"},
-                                         "clock=fast,delay=700");
+        const ChildResult k = runKorvane(
+            {kLoopbackName, "256", run.first, "1", run.second, "1", "1"}, "clock=fast,delay=700");
         ASSERT_EQ(k.exitCode, 0) << k.out;
     }
 
@@ -267,4 +273,318 @@ TEST(KorvaneWav, CheckFindsTheLoopbackDelayOfARealRunExactly) {
                            "played channel reaches by the channel map: give korvane's "
                            "PlayStartChannel and RecStartChannel as --play-start and --rec-start"))
         << r.out;
+}
+
+// ir on recordings korvane makes through Korvane Loopback and a device under test on its
+// path, against the device's analytic responses: at 32 bits and 96 kHz, one synchronized
+// sweep of 10 s from 16 Hz to 16 kHz at a = 0.5, made once for every case.
+namespace {
+
+constexpr double kPi = 3.14159265358979323846;
+constexpr double kRate = 96000;
+constexpr double kLevel = 0.5;
+constexpr int kDelay = 512;
+
+std::string fileText(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    std::ostringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
+// The band the analytic checks cover: beyond it the windows blur the sweep's own ends.
+bool inBand(const JsonValue& point, double top = 15000) {
+    const double f = point["frequencyHz"].number;
+    return f >= 20 && f <= top;
+}
+
+double level(double linear) {
+    return 20 * std::log10(linear);
+}
+
+// The audio-EQ-cookbook peaking filter at 1 kHz, Q 1, +6 dB, at 96 kHz.
+std::complex<double> peakResponse(double f) {
+    const double gain = std::pow(10.0, 6.0 / 40), w0 = 2 * kPi * 1000 / kRate;
+    const double alpha = std::sin(w0) / 2;
+    const double b[3] = {1 + alpha * gain, -2 * std::cos(w0), 1 - alpha * gain};
+    const double a[3] = {1 + alpha / gain, -2 * std::cos(w0), 1 - alpha / gain};
+    const std::complex<double> z = std::polar(1.0, -2 * kPi * f / kRate);
+    return (b[0] + b[1] * z + b[2] * z * z) / (a[0] + a[1] * z + a[2] * z * z);
+}
+
+class KorvaneWavIr : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        dir = new ScratchDir;
+        play = dir->file("sweep.wav");
+        const ChildResult r =
+            tool({"gen", "sweep", play, "--synchronized", "--rate", "96000", "--seconds", "10",
+                  "--from", "16", "--to", "16000", "--level", "0.5", "--pad", "0.5"});
+        ASSERT_EQ(r.exitCode, 0) << r.err;
+    }
+    static void TearDownTestSuite() {
+        delete dir;
+        dir = nullptr;
+        recordings.clear();
+    }
+
+    // korvane's recording of the sweep through the loopback with `loopback` added to its
+    // configuration, made on first use.
+    static std::string recording(const std::string& name, const std::string& loopback) {
+        auto found = recordings.find(name);
+        if (found != recordings.end()) {
+            return found->second;
+        }
+        const std::string path = dir->file(name + ".wav");
+        const ChildResult k = runKorvane({kLoopbackName, "256", play, "1", path, "1", "1"},
+                                         "clock=fast,type=18,delay=" + std::to_string(kDelay) +
+                                             (loopback.empty() ? "" : "," + loopback));
+        EXPECT_EQ(k.exitCode, 0) << k.out << k.err;
+        recordings[name] = path;
+        return path;
+    }
+
+    // ir --json on the recording; the first channel's report.
+    static JsonValue measure(const std::string& recorded, std::vector<std::string> options = {},
+                             int exitCode = 0) {
+        std::vector<std::string> args{"ir", play, recorded, "--json", "--no-plots"};
+        args.insert(args.end(), options.begin(), options.end());
+        const ChildResult r = tool(args);
+        EXPECT_EQ(r.exitCode, exitCode) << r.err;
+        JsonValue document;
+        std::string error;
+        EXPECT_TRUE(parseJson(r.out, document, &error)) << error << "\n" << r.out;
+        return document;
+    }
+
+    static ScratchDir* dir;
+    static std::string play;
+    static std::map<std::string, std::string> recordings;
+};
+
+ScratchDir* KorvaneWavIr::dir = nullptr;
+std::string KorvaneWavIr::play;
+std::map<std::string, std::string> KorvaneWavIr::recordings;
+
+} // namespace
+
+TEST_F(KorvaneWavIr, WithNoDeviceTheDelayIsTheLoopbacksAndTheResponseFlat) {
+    const JsonValue document = measure(recording("none", ""));
+    EXPECT_EQ(document["sweep"]["L"].number, 23.0 / 16);
+    const JsonValue& c = document["channels"][0];
+    EXPECT_EQ(c["delayFrames"].number, kDelay);
+    EXPECT_NEAR(c["delayMs"].number, kDelay / kRate * 1000, 1e-9);
+    EXPECT_TRUE(c["trusted"]["delay"].boolean && c["trusted"]["level"].boolean);
+    int checked = 0;
+    for (const JsonValue& p : c["points"].items) {
+        if (!inBand(p)) {
+            continue;
+        }
+        ASSERT_NEAR(p["magnitudeDb"].number, 0, 0.01) << p["frequencyHz"].number;
+        ASSERT_NEAR(p["phaseDeg"].number, 0, 0.1) << p["frequencyHz"].number;
+        ++checked;
+    }
+    EXPECT_GT(checked, 450); // 48 points per octave over nearly ten octaves
+}
+
+TEST_F(KorvaneWavIr, APolynomialDeviceGivesItsHarmonicsLevelsPhasesAndThd) {
+    // y = x + A2 x^2 + A3 x^3 on x = a sin: |H1| = 1 + 3 A3 a^2 / 4; relative to a,
+    // |H2| = A2 a / 2 at -90 degrees, |H3| = A3 a^2 / 4 at 180 degrees.
+    const double a2 = 0.25, a3 = 0.125, a = kLevel;
+    const double h1 = 1 + 3 * a3 * a * a / 4, h2 = a2 * a / 2, h3 = a3 * a * a / 4;
+    const double thd = 100 * std::sqrt(h2 * h2 + h3 * h3) / h1;
+    const JsonValue document = measure(recording("poly", "dut=poly:0.25:0.125"));
+    const JsonValue& c = document["channels"][0];
+    EXPECT_EQ(c["delayFrames"].number, kDelay);
+    int checked[4] = {};
+    for (const JsonValue& p : c["points"].items) {
+        if (!inBand(p)) {
+            continue;
+        }
+        const double f = p["frequencyHz"].number;
+        const double h1Db = p["magnitudeDb"].number;
+        ASSERT_NEAR(h1Db, level(h1), 0.05) << f;
+        // The orders come relative to the fundamental; the analytic values relative to a.
+        const JsonValue& second = p["orders"][0];
+        const JsonValue& third = p["orders"][1];
+        if (2 * f <= 15000) {
+            ASSERT_NEAR(second["levelDb"].number + h1Db, level(h2), 0.1) << f;
+            ASSERT_NEAR(second["phaseDeg"].number, -90, 2) << f;
+            ++checked[2];
+        }
+        if (3 * f <= 15000) {
+            ASSERT_NEAR(third["levelDb"].number + h1Db, level(h3), 0.1) << f;
+            ASSERT_NEAR(std::remainder(third["phaseDeg"].number - 180, 360), 0, 2) << f;
+            ASSERT_NEAR(p["thdPercent"].number / thd, 1, 0.02) << f;
+            ++checked[3];
+        }
+        ++checked[1];
+    }
+    EXPECT_GT(checked[3], 350);
+    EXPECT_GT(checked[2], checked[3]);
+    EXPECT_NEAR(c["summary"]["thdPercent"].number, thd, thd * 0.001); // at 1 kHz
+}
+
+TEST_F(KorvaneWavIr, APeakingBiquadGivesItsOwnResponse) {
+    const JsonValue document = measure(recording("peak", "dut=peak:1000:1:6"));
+    const JsonValue& c = document["channels"][0];
+    EXPECT_EQ(c["delayFrames"].number, kDelay);
+    int checked = 0;
+    for (const JsonValue& p : c["points"].items) {
+        if (!inBand(p)) {
+            continue;
+        }
+        const double f = p["frequencyHz"].number;
+        ASSERT_NEAR(p["magnitudeDb"].number, level(std::abs(peakResponse(f))), 0.05) << f;
+        ++checked;
+    }
+    EXPECT_GT(checked, 450);
+    EXPECT_NEAR(c["summary"]["magnitudeDb"].number, 6, 0.05);
+}
+
+TEST_F(KorvaneWavIr, LimitsPassOrFailWithTheirOwnExitCode) {
+    const std::string poly = recording("poly", "dut=poly:0.25:0.125");
+    // The response is flat (0 dB against 1 kHz), THD 6.15 %, H3 -42.3 dB.
+    const std::string passes = dir->file("passes.txt");
+    const std::string fails = dir->file("fails.txt");
+    {
+        std::ofstream(passes) << "# the device's own line\nreference 1000\n"
+                                 "20 -2 0 2\n15000 -2 0 2\n"
+                                 "thd 100 7\nthd 5000 7\nh3 20 -40\nh3 5000 -40\n";
+        std::ofstream(fails) << "20 -1 0 1\n1000 -1 0 1\n1000 -3 0 -\n15000 -3 0 -\n"
+                                "thd 20 7\nthd 5000 6\n";
+    }
+    JsonValue document = measure(poly, {"--limits", passes});
+    const JsonValue& pass = document["channels"][0]["limits"];
+    EXPECT_TRUE(pass["pass"].boolean);
+    EXPECT_TRUE(document["limits"]["pass"].boolean);
+    // The least margin: the THD of 6.15 % against 7 %.
+    EXPECT_NEAR(pass["worstMarginDb"].number, 20 * std::log10(7 / 6.1544), 0.01);
+    EXPECT_EQ(pass["worstLimit"].text, "thd");
+
+    document = measure(poly, {"--limits", fails}, 6);
+    const JsonValue& fail = document["channels"][0]["limits"];
+    EXPECT_FALSE(fail["pass"].boolean);
+    EXPECT_FALSE(document["limits"]["pass"].boolean);
+    EXPECT_NEAR(fail["worstMarginDb"].number, 20 * std::log10(6 / 6.1544), 0.01);
+    EXPECT_EQ(fail["worstFrequencyHz"].number, 5000);
+
+    const ChildResult r = tool({"ir", play, poly, "--no-plots", "--limits", fails});
+    EXPECT_EQ(r.exitCode, 6);
+    EXPECT_TRUE(has(r.out, "  limits: FAIL, worst margin -0.22 dB at 5000.0 Hz (thd)\n")) << r.out;
+    EXPECT_TRUE(has(r.out, "limits " + fails + ": FAIL\n")) << r.out;
+}
+
+TEST_F(KorvaneWavIr, ARecordingThatMayHaveClippedOrIsCutShortNeverPasses) {
+    const std::string limits = dir->file("wide.txt");
+    std::ofstream(limits) << "20 -60 0 60\n15000 -60 0 60\n";
+    // x + 2 x^2 reaches full scale at x = 0.5.
+    const JsonValue loud = measure(recording("loud", "dut=poly:2:0"), {"--limits", limits}, 6);
+    EXPECT_FALSE(loud["channels"][0]["trusted"]["level"].boolean);
+    EXPECT_FALSE(loud["channels"][0]["limits"]["pass"].boolean);
+    // Delayed past the padding, the end of the sweep never comes back.
+    const std::string late = dir->file("late.wav");
+    const ChildResult k = runKorvane({kLoopbackName, "256", play, "1", late, "1", "1"},
+                                     "clock=fast,type=18,delay=60000");
+    ASSERT_EQ(k.exitCode, 0) << k.out;
+    const ChildResult r = tool({"ir", play, late, "--no-plots", "--limits", limits});
+    EXPECT_EQ(r.exitCode, 6);
+    // 60000 + 953269 (the sweep's last sound) - 1001472 (the file in whole buffers of 256)
+    EXPECT_TRUE(has(r.out, "  limits: FAIL: the recording ends 11797 frames before the sweep "
+                           "has come back at delay 60000\n"))
+        << r.out;
+    // A second channel that plays nothing records nothing: it fails, the first passes.
+    const WavFile sweep = readWav(play);
+    std::vector<float> two;
+    for (float sample : sweep.samples) {
+        two.push_back(sample);
+        two.push_back(0.0f);
+    }
+    const std::string pair = dir->file("pair.wav");
+    ASSERT_TRUE(writeBytes(pair, floatWav(2, two, 96000)));
+    std::ofstream(dir->file("pair.sweep")) << fileText(dir->file("sweep.sweep"));
+    const std::string pairRec = dir->file("pair-rec.wav");
+    ASSERT_EQ(runKorvane({kLoopbackName, "256", pair, "1", pairRec, "2", "1"},
+                         "clock=fast,type=18,delay=512")
+                  .exitCode,
+              0);
+    const ChildResult both = tool({"ir", pair, pairRec, "--no-plots", "--limits", limits});
+    EXPECT_EQ(both.exitCode, 6);
+    EXPECT_TRUE(has(both.out, "  limits: pass, worst margin ")) << both.out;
+    EXPECT_TRUE(has(both.out, "channel 2 (played 2): nothing was recorded\n"
+                              "  limits: FAIL: nothing was recorded\n"))
+        << both.out;
+}
+
+TEST_F(KorvaneWavIr, FilesPlotsAndUsage) {
+    const std::string recorded = recording("peak", "dut=peak:1000:1:6");
+    const std::string out = dir->file("run1");
+    ChildResult r = tool({"ir", play, recorded, "--out", out, "--smooth", "6"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_TRUE(has(r.out, "channel 1 (played 1): delay 512 frames (5.333 ms); at 1000 Hz "))
+        << r.out;
+    EXPECT_TRUE(has(r.out, "  impulse response: " + out +
+                               "-ch1-ir.wav (from 47827 frames before "
+                               "the delay)\n"))
+        << r.out;
+    // The impulse response is a file korvane plays, its peak at the delay.
+    const WavFile ir = readWav(out + "-ch1-ir.wav");
+    EXPECT_EQ(ir.formatTag, 3);
+    EXPECT_EQ(ir.channels, 1);
+    EXPECT_EQ(ir.rate, 96000u);
+    ASSERT_EQ(ir.samples.size(), 2u * 47827);
+    const std::string csv = fileText(out + "-ch1.csv");
+    EXPECT_EQ(csv.rfind("frequency_hz,magnitude_db,phase_deg,thd_percent,h2_db,h2_phase_deg,h3_db,"
+                        "h3_phase_deg,h4_db,h4_phase_deg,h5_db,h5_phase_deg\n",
+                        0),
+              0u);
+    // Smoothed over 1/6 octave: the power mean of the filter's |H|^2 over the band.
+    const size_t row = csv.find("\n1000.000,");
+    ASSERT_NE(row, std::string::npos);
+    double mean = 0;
+    const double lo = 1000 * std::pow(2.0, -1.0 / 12), hi = 1000 * std::pow(2.0, 1.0 / 12);
+    for (int i = 0; i < 10000; ++i) {
+        const double f = lo + (hi - lo) * (i + 0.5) / 10000;
+        mean += std::norm(peakResponse(f)) / 10000;
+    }
+    EXPECT_NEAR(std::stod(csv.substr(row + 10)), 10 * std::log10(mean), 0.01);
+    // The plots are the same bytes on every run, and say what they show.
+    const std::string again = dir->file("run2");
+    ASSERT_EQ(tool({"ir", play, recorded, "--out", again, "--smooth", "6"}).exitCode, 0);
+    for (const char* plot : {"-ch1-response", "-ch1-distortion", "-ch1-ir"}) {
+        const std::string svg = fileText(out + plot + ".svg");
+        EXPECT_EQ(svg, fileText(again + plot + ".svg")) << plot;
+        EXPECT_TRUE(has(svg, "peak.wav channel 1 (sweep.wav channel 1)")) << plot;
+        // A PNG of each, or a note that there is no renderer.
+        EXPECT_TRUE(fileExists(out + plot + ".png") ||
+                    has(r.out, "note: rsvg-convert is not installed: no PNG files"))
+            << plot;
+    }
+    EXPECT_TRUE(has(fileText(out + "-ch1-response.svg"), ">frequency (Hz)</text>"));
+    EXPECT_TRUE(has(fileText(out + "-ch1-response.svg"), ">magnitude (dB)</text>"));
+
+    const struct {
+        std::vector<std::string> args;
+        int exitCode;
+        const char* message;
+    } wrong[] = {
+        {{"ir", play}, 1, "korvane-wav ir: needs PLAYED and RECORDED"},
+        {{"ir", play, recorded, "--orders", "11"}, 1, "--orders needs an order from 1 to 10"},
+        {{"ir", play, recorded, "--smooth", "0.5"}, 1, "--smooth needs N from 1 to 96"},
+        {{"ir", play, recorded, "--from", "16"}, 1, "give the sweep with all of --from"},
+        {{"ir", recorded, recorded},
+         2,
+         "peak.sweep: the file cannot be opened (give the sweep with"},
+        {{"ir", play, recorded, "--limits", dir->file("none.txt")},
+         2,
+         "none.txt: the file cannot be opened"},
+    };
+    for (const auto& w : wrong) {
+        r = tool(w.args);
+        EXPECT_EQ(r.exitCode, w.exitCode) << w.message;
+        EXPECT_TRUE(has(r.err, w.message)) << r.err;
+    }
+    r = tool({"ir", "--help"});
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_TRUE(has(r.out, "6 --limits and a channel\nfails them.")) << r.out;
 }

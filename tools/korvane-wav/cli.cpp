@@ -18,13 +18,19 @@ const std::vector<Command>& commands() {
          kGenHelp,
          {"--channels", "--rate", "--seconds", "--level", "--freq", "--freq-step", "--from", "--to",
           "--seed", "--at", "--stagger", "--pad"},
-         {},
+         {"--synchronized"},
          runGen},
         {"check",
          kCheckHelp,
          {"--play-start", "--rec-start", "--max-delay", "--delay", "--width"},
          {"--exact", "--json"},
          runCheck},
+        {"ir",
+         kIrHelp,
+         {"--play-start", "--rec-start", "--orders", "--smooth", "--ir-length", "--from", "--to",
+          "--seconds", "--out", "--limits"},
+         {"--json", "--no-plots"},
+         runIr},
     };
     return table;
 }

@@ -22,3 +22,4 @@ struct Command {
 ToolExit runConvert(const Arguments& arguments, FILE* out, FILE* err);
 ToolExit runGen(const Arguments& arguments, FILE* out, FILE* err);
 ToolExit runCheck(const Arguments& arguments, FILE* out, FILE* err);
+ToolExit runIr(const Arguments& arguments, FILE* out, FILE* err);

@@ -29,7 +29,9 @@ ToolExit runGen(const Arguments& arguments, FILE* out, FILE* err) {
         const std::string& text = option.second;
         uint64_t whole = 0;
         double number = 0;
-        if (name == "--channels") {
+        if (name == "--synchronized") {
+            spec.synchronized = true;
+        } else if (name == "--channels") {
             if (!parseWhole(text, kMaxSignalChannels, &whole) || whole < 1) {
                 return usageError(err, "gen", "--channels needs a count from 1 to 64");
             }
@@ -91,5 +93,10 @@ ToolExit runGen(const Arguments& arguments, FILE* out, FILE* err) {
                  countText(spec.channels, "channel").c_str(), unsigned(spec.sampleRate),
                  countText(plan.totalFrames, "frame").c_str(),
                  dbfs(spec.kind == kSignalSilence ? 0 : plan.level).c_str());
+    if (spec.synchronized) {
+        std::fprintf(out, "%s: synchronized sweep, %g Hz to %g Hz, L = %.9g s, %s\n",
+                     sweepSidecarPath(outPath).c_str(), plan.sweep.from, plan.sweep.to,
+                     plan.sweep.rateConstant, countText(plan.sweep.frames, "frame").c_str());
+    }
     return kToolOk;
 }

@@ -5,3 +5,4 @@ extern const char kMainHelp[];
 extern const char kConvertHelp[];
 extern const char kGenHelp[];
 extern const char kCheckHelp[];
+extern const char kIrHelp[];

@@ -8,8 +8,7 @@
 #include <string>
 
 #include "ir_analysis.h"
-
-extern const char kIrHelp[];
+#include "tool_exit.h"
 
 struct IrRequest {
     std::string played;
@@ -27,6 +26,6 @@ struct IrRequest {
     bool plots = true;
 };
 
-// Runs the whole command; returns a ToolExit code, kToolLimitsFailed when limits are given
-// and a channel fails them.
-int runIr(const IrRequest& request, FILE* out, FILE* err);
+// Measures every channel, writes its files and prints the report. kToolLimitsFailed when
+// limits are given and a channel fails them.
+ToolExit runIrMeasurement(const IrRequest& request, FILE* out, FILE* err);
