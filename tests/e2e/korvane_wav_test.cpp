@@ -374,7 +374,8 @@ TEST_F(KorvaneWavIr, WithNoDeviceTheDelayIsTheLoopbacksAndTheResponseFlat) {
     const JsonValue& c = document["channels"][0];
     EXPECT_EQ(c["delayFrames"].number, kDelay);
     EXPECT_NEAR(c["delayMs"].number, kDelay / kRate * 1000, 1e-9);
-    EXPECT_TRUE(c["trusted"]["delay"].boolean && c["trusted"]["level"].boolean);
+    EXPECT_TRUE(c["trusted"].boolean);
+    EXPECT_EQ(c["problems"].size(), 0u);
     int checked = 0;
     for (const JsonValue& p : c["points"].items) {
         if (!inBand(p)) {
@@ -480,7 +481,8 @@ TEST_F(KorvaneWavIr, ARecordingThatMayHaveClippedOrIsCutShortNeverPasses) {
     std::ofstream(limits) << "20 -60 0 60\n15000 -60 0 60\n";
     // x + 2 x^2 reaches full scale at x = 0.5.
     const JsonValue loud = measure(recording("loud", "dut=poly:2:0"), {"--limits", limits}, 6);
-    EXPECT_FALSE(loud["channels"][0]["trusted"]["level"].boolean);
+    EXPECT_FALSE(loud["channels"][0]["trusted"].boolean);
+    EXPECT_EQ(loud["channels"][0]["problems"][0]["kind"].text, "may-have-clipped");
     EXPECT_FALSE(loud["channels"][0]["limits"]["pass"].boolean);
     // Delayed past the padding, the end of the sweep never comes back.
     const std::string late = dir->file("late.wav");
@@ -490,29 +492,35 @@ TEST_F(KorvaneWavIr, ARecordingThatMayHaveClippedOrIsCutShortNeverPasses) {
     const ChildResult r = tool({"ir", play, late, "--no-plots", "--limits", limits});
     EXPECT_EQ(r.exitCode, 6);
     // 60000 + 953269 (the sweep's last sound) - 1001472 (the file in whole buffers of 256)
-    EXPECT_TRUE(has(r.out, "  limits: FAIL: the recording ends 11797 frames before the sweep "
-                           "has come back at delay 60000\n"))
+    EXPECT_TRUE(has(r.out, "  not trusted: the recording ends at frame 1001472, before the delayed "
+                           "playback does at frame 1013269: pad the played file with at least "
+                           "11797 frames"))
         << r.out;
-    // A second channel that plays nothing records nothing: it fails, the first passes.
+    EXPECT_TRUE(has(r.out, "  limits: FAIL: the recording cannot be trusted\n")) << r.out;
+    // A device that stays silent on the second channel: it fails, the first passes.
     const WavFile sweep = readWav(play);
-    std::vector<float> two;
-    for (float sample : sweep.samples) {
-        two.push_back(sample);
-        two.push_back(0.0f);
+    const WavFile once = readWav(recording("none", ""));
+    std::vector<float> twice;
+    std::vector<float> half;
+    for (size_t i = 0; i < once.samples.size(); ++i) {
+        const float played = i < sweep.samples.size() ? sweep.samples[i] : 0.0f;
+        twice.insert(twice.end(), {played, played});
+        half.insert(half.end(), {once.samples[i], 0.0f});
     }
     const std::string pair = dir->file("pair.wav");
-    ASSERT_TRUE(writeBytes(pair, floatWav(2, two, 96000)));
-    std::ofstream(dir->file("pair.sweep")) << fileText(dir->file("sweep.sweep"));
     const std::string pairRec = dir->file("pair-rec.wav");
-    ASSERT_EQ(runKorvane({kLoopbackName, "256", pair, "1", pairRec, "2", "1"},
-                         "clock=fast,type=18,delay=512")
-                  .exitCode,
-              0);
+    ASSERT_TRUE(writeBytes(pair, floatWav(2, twice, 96000)));
+    ASSERT_TRUE(writeBytes(pairRec, floatWav(2, half, 96000)));
+    std::ofstream(dir->file("pair.sweep")) << fileText(dir->file("sweep.sweep"));
     const ChildResult both = tool({"ir", pair, pairRec, "--no-plots", "--limits", limits});
     EXPECT_EQ(both.exitCode, 6);
     EXPECT_TRUE(has(both.out, "  limits: pass, worst margin ")) << both.out;
-    EXPECT_TRUE(has(both.out, "channel 2 (played 2): nothing was recorded\n"
-                              "  limits: FAIL: nothing was recorded\n"))
+    EXPECT_TRUE(has(both.out, "channel 2 (played 2): nothing to analyse\n"
+                              "  not trusted: the recording is silent where played channel 2 "
+                              "should arrive\n"
+                              "  limits: FAIL: the recording cannot be trusted\n"))
+        << both.out;
+    EXPECT_TRUE(has(both.out, "not trusted: the delay or level of channel 2 cannot be trusted\n"))
         << both.out;
 }
 
@@ -586,5 +594,7 @@ TEST_F(KorvaneWavIr, FilesPlotsAndUsage) {
     }
     r = tool({"ir", "--help"});
     EXPECT_EQ(r.exitCode, 0);
-    EXPECT_TRUE(has(r.out, "6 --limits and a channel\nfails them.")) << r.out;
+    EXPECT_TRUE(has(r.out, "5 a channel's result\ncannot be trusted (without --limits), 6 --limits "
+                           "and a channel fails them.\n"))
+        << r.out;
 }

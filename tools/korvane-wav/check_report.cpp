@@ -22,13 +22,6 @@ std::string fileSummary(const char* path, const WavData& data) {
            ", " + describeFormat(data.format);
 }
 
-Json fileJson(const char* path, const WavData& data) {
-    return {{"path", jsonString(path)},
-            {"channels", data.format.channels},
-            {"sampleRate", data.format.sampleRate},
-            {"frames", data.frames}};
-}
-
 } // namespace
 
 void printCheckTable(FILE* out, const CheckReport& report) {
@@ -137,12 +130,19 @@ void printCheckJson(FILE* out, const CheckReport& report) {
         channels.push_back(std::move(channel));
     }
     const Json document = {
-        {"played", fileJson(report.playedPath, played)},
-        {"recorded", fileJson(report.recordedPath, recorded)},
+        {"played", recordingFileJson(report.playedPath, played)},
+        {"recorded", recordingFileJson(report.recordedPath, recorded)},
         {"sampleRatesAgree", played.format.sampleRate == recorded.format.sampleRate},
         {"width", width != 0 ? Json(width) : Json()},
         {"channels", channels},
         {"exact", width != 0 ? Json(report.allExact) : Json()},
         {"trusted", report.trusted}};
     std::fputs(jsonDocument(document).c_str(), out);
+}
+
+Json recordingFileJson(const char* path, const WavData& data) {
+    return {{"path", jsonString(path)},
+            {"channels", data.format.channels},
+            {"sampleRate", data.format.sampleRate},
+            {"frames", data.frames}};
 }

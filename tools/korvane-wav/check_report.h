@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "json_text.h"
 #include "loopback_check.h"
 #include "riff_reader.h"
 
@@ -20,3 +21,5 @@ struct CheckReport {
 
 void printCheckTable(FILE* out, const CheckReport& report);
 void printCheckJson(FILE* out, const CheckReport& report);
+// A played or recorded file as JSON: its path, channels, sample rate and frames.
+Json recordingFileJson(const char* path, const WavData& data);

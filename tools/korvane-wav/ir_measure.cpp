@@ -8,10 +8,9 @@
 #include "fixed_text.h"
 #include "ir_limits.h"
 #include "ir_plots.h"
-#include "json_text.h"
+#include "ir_report.h"
 #include "loopback_check.h"
 #include "platform/process.h"
-#include "recording_trust.h"
 #include "riff_reader.h"
 #include "text_file.h"
 #include "tool_exit.h"
@@ -20,6 +19,8 @@
 namespace {
 
 constexpr double kDefaultReference = 1000;
+// A recorded peak at or above this, -0.01 dBFS, may have clipped.
+constexpr double kClipLevel = 0.99885;
 const char* const kPlotNames[] = {"response", "distortion", "ir"};
 
 std::string withoutWav(const std::string& path) {
@@ -79,62 +80,11 @@ std::string csvText(const ChannelIr& ir, int orders) {
     return text;
 }
 
-Json pointJson(const ResponsePoint& p) {
-    Json orders = Json::array();
-    for (size_t n = 2; n < p.orderDb.size(); ++n) {
-        orders.push_back({{"order", n},
-                          {"levelDb", jsonNumber(p.orderDb[n])},
-                          {"phaseDeg", jsonNumber(p.orderPhaseDeg[n])}});
-    }
-    return {{"frequencyHz", p.frequency},
-            {"magnitudeDb", jsonNumber(p.magnitudeDb)},
-            {"phaseDeg", jsonNumber(p.phaseDeg)},
-            {"thdPercent", jsonNumber(p.thdPercent)},
-            {"orders", orders}};
-}
-
-Json fileJson(const std::string& path, const WavData& data) {
-    return {{"path", jsonString(path)},
-            {"channels", data.format.channels},
-            {"sampleRate", data.format.sampleRate},
-            {"frames", data.frames}};
-}
-
-struct ChannelReport {
-    uint32_t recorded = 0;
-    uint32_t played = 0; // 0: none reaches it
-    bool silent = false; // nothing was recorded: nothing to analyse
-    ChannelIr ir;
-    RecordingTrust trust;
-    ResponsePoint reference;
-    double worstThd = NAN;
-    double worstThdFrequency = NAN;
-    bool judged = false;
-    LimitVerdict verdict;
-    std::vector<std::string> files;
-};
-
-// The verdict, and why a channel fails when it does.
-std::string verdictText(const ChannelReport& c) {
-    if (c.verdict.pass) {
-        return "pass, worst margin " + fixedText(c.verdict.worstMarginDb, 2) + " dB at " +
-               fixedText(c.verdict.worstFrequency, 1) + " Hz (" + c.verdict.worstLimit + ")";
-    }
-    if (!c.trust.level || !c.trust.delay) {
-        return "FAIL: " + c.trust.why;
-    }
-    if (!c.verdict.unmeasured.empty()) {
-        return "FAIL: " + c.verdict.unmeasured;
-    }
-    return "FAIL, worst margin " + fixedText(c.verdict.worstMarginDb, 2) + " dB at " +
-           fixedText(c.verdict.worstFrequency, 1) + " Hz (" + c.verdict.worstLimit + ")";
-}
-
 // The channel's impulse response, CSV and plots (with PNG copies while rsvg-convert is
 // found); false, the fault written to err, when one cannot be written.
 bool writeChannelFiles(const IrRequest& request, const std::string& prefix, uint32_t rate,
                        const IrOptions& options, const Limits* limits, bool* pngs, bool* pngMissing,
-                       ChannelReport* report, FILE* err) {
+                       IrChannelReport* report, FILE* err) {
     std::string error;
     const std::string stem = prefix + "-ch" + std::to_string(report->recorded);
     const std::string irPath = stem + "-ir.wav";
@@ -186,149 +136,13 @@ bool writeChannelFiles(const IrRequest& request, const std::string& prefix, uint
     return true;
 }
 
-size_t lastSound(const std::vector<float>& samples) {
-    size_t end = samples.size();
-    while (end > 0 && samples[end - 1] == 0.0f) {
-        --end;
+bool hasSound(const std::vector<float>& samples) {
+    for (float s : samples) {
+        if (s != 0.0f) {
+            return true;
+        }
     }
-    return end;
-}
-
-// What every channel's report shares.
-struct Summary {
-    const IrRequest& request;
-    const WavData& played;
-    const WavData& recorded;
-    const SyncSweep& sweep;
-    const std::string& sweepSource;
-    const IrOptions& options;
-    double reference;
-    bool judging;
-    bool allPass;
-    bool pngMissing;
-};
-
-Json limitsJson(const ChannelReport& c) {
-    return {{"pass", c.verdict.pass},
-            {"worstMarginDb", c.silent ? Json(nullptr) : jsonNumber(c.verdict.worstMarginDb)},
-            {"worstFrequencyHz", c.silent ? Json(nullptr) : jsonNumber(c.verdict.worstFrequency)},
-            {"worstLimit", c.verdict.worstLimit},
-            {"unmeasured",
-             c.verdict.unmeasured.empty() ? Json(nullptr) : jsonString(c.verdict.unmeasured)}};
-}
-
-void printJson(const Summary& s, const std::vector<ChannelReport>& reports, FILE* out) {
-    const double msPerFrame = 1000.0 / s.sweep.rate;
-    Json channels = Json::array();
-    for (const ChannelReport& c : reports) {
-        Json channel = {{"recorded", c.recorded},
-                        {"played", c.played ? Json(c.played) : Json(nullptr)}};
-        if (c.played != 0) {
-            channel["delayFrames"] = c.silent ? Json(nullptr) : Json(c.ir.delay);
-            channel["delayMs"] = c.silent ? Json(nullptr) : Json(c.ir.delay * msPerFrame);
-            channel["trusted"] = {
-                {"delay", c.trust.delay},
-                {"level", c.trust.level},
-                {"why", c.trust.why.empty() ? Json(nullptr) : jsonString(c.trust.why)}};
-            Json files = Json::array();
-            for (const std::string& file : c.files) {
-                files.push_back(jsonString(file));
-            }
-            channel["files"] = files;
-            channel["summary"] = {{"referenceHz", s.reference},
-                                  {"magnitudeDb", jsonNumber(c.reference.magnitudeDb)},
-                                  {"thdPercent", jsonNumber(c.reference.thdPercent)},
-                                  {"maxThdPercent", jsonNumber(c.worstThd)},
-                                  {"maxThdFrequencyHz", jsonNumber(c.worstThdFrequency)}};
-            if (c.judged) {
-                channel["limits"] = limitsJson(c);
-            }
-            Json points = Json::array();
-            for (const ResponsePoint& p : c.ir.points) {
-                points.push_back(pointJson(p));
-            }
-            channel["points"] = points;
-        }
-        channels.push_back(channel);
-    }
-    double low = 0;
-    double high = 0;
-    fullLevelBand(s.sweep, &low, &high);
-    const Json document = {
-        {"played", fileJson(s.request.played, s.played)},
-        {"recorded", fileJson(s.request.recorded, s.recorded)},
-        {"sweep",
-         {{"source", jsonString(s.sweepSource)},
-          {"fromHz", s.sweep.from},
-          {"toHz", s.sweep.to},
-          {"L", s.sweep.rateConstant},
-          {"bandFromHz", low},
-          {"bandToHz", high}}},
-        {"orders", s.options.orders},
-        {"smoothing", s.options.smoothing > 0 ? Json(s.options.smoothing) : Json(nullptr)},
-        {"pngSkipped", s.pngMissing},
-        {"channels", channels},
-        {"limits", s.judging
-                       ? Json({{"path", jsonString(s.request.limitsPath)}, {"pass", s.allPass}})
-                       : Json(nullptr)}};
-    std::fputs(jsonDocument(document).c_str(), out);
-}
-
-void printText(const Summary& s, const std::vector<ChannelReport>& reports, FILE* out) {
-    const double msPerFrame = 1000.0 / s.sweep.rate;
-    double low = 0;
-    double high = 0;
-    fullLevelBand(s.sweep, &low, &high);
-    std::fprintf(out, "sweep: %s Hz to %s Hz, L = %s s (%s); analysed from %s to %s Hz\n",
-                 fixedText(s.sweep.from, 2).c_str(), fixedText(s.sweep.to, 2).c_str(),
-                 fixedText(s.sweep.rateConstant, 6).c_str(), s.sweepSource.c_str(),
-                 fixedText(low, 2).c_str(), fixedText(high, 2).c_str());
-    auto orDash = [](double value, int decimals) {
-        return std::isnan(value) ? std::string("-") : fixedText(value, decimals);
-    };
-    for (const ChannelReport& c : reports) {
-        if (c.played == 0) {
-            std::fprintf(out, "channel %u: no played channel reaches it\n", unsigned(c.recorded));
-            continue;
-        }
-        if (c.silent) {
-            std::fprintf(out, "channel %u (played %u): nothing was recorded\n",
-                         unsigned(c.recorded), unsigned(c.played));
-        } else {
-            std::fprintf(out,
-                         "channel %u (played %u): delay %u frames (%s ms); at %s Hz %s dB, THD "
-                         "%s %%; THD at most %s %% (%s Hz)\n",
-                         unsigned(c.recorded), unsigned(c.played), unsigned(c.ir.delay),
-                         fixedText(c.ir.delay * msPerFrame, 3).c_str(),
-                         fixedText(s.reference, 0).c_str(),
-                         orDash(c.reference.magnitudeDb, 2).c_str(),
-                         orDash(c.reference.thdPercent, 3).c_str(), orDash(c.worstThd, 3).c_str(),
-                         orDash(c.worstThdFrequency, 1).c_str());
-            if (!c.trust.level || !c.trust.delay) {
-                std::fprintf(out, "  warning: %s\n", c.trust.why.c_str());
-            }
-        }
-        if (c.judged) {
-            std::fprintf(out, "  limits: %s\n", verdictText(c).c_str());
-        }
-        if (c.silent) {
-            continue;
-        }
-        std::fprintf(out, "  impulse response: %s (from %u frames before the delay)\n",
-                     c.files[0].c_str(), unsigned(c.ir.lead));
-        std::string others;
-        for (size_t i = 1; i < c.files.size(); ++i) {
-            others += (i > 1 ? ", " : "") + c.files[i];
-        }
-        std::fprintf(out, "  files: %s\n", others.c_str());
-    }
-    if (s.pngMissing) {
-        std::fprintf(out, "note: rsvg-convert is not installed: no PNG files\n");
-    }
-    if (s.judging) {
-        std::fprintf(out, "limits %s: %s\n", s.request.limitsPath.c_str(),
-                     s.allPass ? "pass" : "FAIL");
-    }
+    return false;
 }
 
 } // namespace
@@ -380,46 +194,35 @@ ToolExit runIrMeasurement(const IrRequest& request, FILE* out, FILE* err) {
     const std::string prefix =
         request.outPrefix.empty() ? withoutWav(request.recorded) : request.outPrefix;
 
-    CheckOptions map;
-    map.playStart = request.playStart;
-    map.recStart = request.recStart;
     Fft fft;
     SweepInverse inverse;
     int64_t inverted = -1;
     bool pngs = request.plots;
     bool pngMissing = false;
-    bool allPass = true;
-    std::vector<ChannelReport> reports;
+    CheckOptions map;
+    map.playStart = request.playStart;
+    map.recStart = request.recStart;
+    std::vector<IrChannelReport> reports;
     for (uint32_t r = 0; r < recorded.channels.size(); ++r) {
-        ChannelReport report;
+        IrChannelReport report;
         report.recorded = r + 1;
         const int64_t source = playedChannelFor(r, uint32_t(played.channels.size()), map);
-        if (source < 0) {
-            reports.push_back(report);
-            continue;
-        }
-        report.played = uint32_t(source + 1);
-        const std::vector<float>& x = played.channels[size_t(source)];
+        report.played = source >= 0 ? uint32_t(source + 1) : 0;
         const std::vector<float>& y = recorded.channels[r];
-        if (lastSound(y) == 0) {
-            report.silent = true;
-            report.trust = {false, false, "nothing was recorded"};
-            report.reference.magnitudeDb = report.reference.thdPercent = NAN;
-            report.judged = judging;
-            report.verdict.pass = false;
-            allPass = allPass && !judging;
+        // A silent channel has no response to find; check says why.
+        if (source < 0 || !hasSound(y)) {
             reports.push_back(report);
             continue;
         }
         if (source != inverted) {
-            prepareSweepInverse(x, y.size(), sweep, &fft, &inverse);
+            prepareSweepInverse(played.channels[size_t(source)], y.size(), sweep, &fft, &inverse);
             inverted = source;
         }
         if (!analyseChannel(inverse, y, sweep, options, &fft, &report.ir, &error)) {
             return inputError(request.recorded + ", channel " + std::to_string(r + 1) + ": " +
                               error);
         }
-        report.trust = judgeRecording(y, report.ir.delay, lastSound(x));
+        report.analysed = true;
         report.reference = report.ir.probes[0];
         for (const ResponsePoint& p : report.ir.points) {
             if (p.thdPercent > report.worstThd || std::isnan(report.worstThd)) {
@@ -427,15 +230,6 @@ ToolExit runIrMeasurement(const IrRequest& request, FILE* out, FILE* err) {
                 report.worstThdFrequency = p.frequency;
             }
         }
-        if (judging) {
-            std::vector<ResponsePoint> points = report.ir.points;
-            points.insert(points.end(), report.ir.probes.begin(), report.ir.probes.end());
-            report.judged = true;
-            report.verdict = judgeLimits(limits, points, report.reference.magnitudeDb);
-            report.verdict.pass = report.verdict.pass && report.trust.level && report.trust.delay;
-            allPass = allPass && report.verdict.pass;
-        }
-
         if (!writeChannelFiles(request, prefix, sweep.rate, options, judging ? &limits : nullptr,
                                &pngs, &pngMissing, &report, err)) {
             return kToolOutput;
@@ -445,12 +239,53 @@ ToolExit runIrMeasurement(const IrRequest& request, FILE* out, FILE* err) {
         reports.push_back(std::move(report));
     }
 
-    Summary summary{request, played,    recorded, sweep,   sweepSource,
-                    options, reference, judging,  allPass, pngMissing};
-    if (request.json) {
-        printJson(summary, reports, out);
-    } else {
-        printText(summary, reports, out);
+    // check's verdict on the recording, searched as far as the delays ir found, and a
+    // level near full scale: either makes a channel's result untrustworthy.
+    map.maxDelay = kDefaultMaxDelay;
+    for (const IrChannelReport& report : reports) {
+        map.maxDelay = std::max<int64_t>(map.maxDelay, int64_t(report.ir.delay) + kDefaultMaxDelay);
     }
-    return judging && !allPass ? kToolLimitsFailed : kToolOk;
+    const std::vector<ChannelCheck> checks = checkRecording(played, recorded, map);
+    IrSummary summary{request, played, recorded, sweep, sweepSource, options};
+    summary.reference = reference;
+    summary.judging = judging;
+    summary.pngMissing = pngMissing;
+    for (IrChannelReport& report : reports) {
+        const ChannelCheck& check = checks[report.recorded - 1];
+        for (TrustProblem problem : kTrustProblems) {
+            if (check.problems & problem) {
+                report.problems.push_back(
+                    {trustProblemName(problem),
+                     trustProblemText(check, problem, map, recorded.format.sampleRate)});
+            }
+        }
+        if (check.peak >= kClipLevel) {
+            report.problems.push_back(
+                {"may-have-clipped", "the recording peaks at " +
+                                         fixedText(20 * std::log10(check.peak), 2) +
+                                         " dBFS and may have clipped"});
+        }
+        summary.trusted = summary.trusted && report.problems.empty();
+        if (judging && report.played != 0) {
+            report.judged = true;
+            if (report.analysed) {
+                std::vector<ResponsePoint> points = report.ir.points;
+                points.insert(points.end(), report.ir.probes.begin(), report.ir.probes.end());
+                report.verdict = judgeLimits(limits, points, report.reference.magnitudeDb);
+            }
+            report.verdict.pass = report.analysed && report.verdict.pass && report.problems.empty();
+        }
+        summary.allPass = summary.allPass && (report.verdict.pass || !report.judged);
+    }
+    // A channel map that leaves signal unheard fails the line too.
+    summary.allPass = summary.allPass && summary.trusted;
+    if (request.json) {
+        printIrJson(out, summary, reports);
+    } else {
+        printIrText(out, summary, reports);
+    }
+    if (judging) {
+        return summary.allPass ? kToolOk : kToolLimitsFailed;
+    }
+    return summary.trusted ? kToolOk : kToolUntrusted;
 }

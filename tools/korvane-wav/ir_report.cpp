@@ -1,0 +1,183 @@
+#include "ir_report.h"
+
+#include <cmath>
+
+#include "check_report.h"
+#include "fixed_text.h"
+#include "json_text.h"
+
+namespace {
+
+std::string marginText(const LimitVerdict& v) {
+    return "worst margin " + fixedText(v.worstMarginDb, 2) + " dB at " +
+           fixedText(v.worstFrequency, 1) + " Hz (" + v.worstLimit + ")";
+}
+
+// The verdict, and why a channel fails when it does.
+std::string verdictText(const IrChannelReport& c) {
+    if (c.verdict.pass) {
+        return "pass, " + marginText(c.verdict);
+    }
+    if (!c.analysed && c.problems.empty()) {
+        return "FAIL: nothing was recorded";
+    }
+    if (!c.problems.empty()) {
+        return "FAIL: the recording cannot be trusted";
+    }
+    if (!c.verdict.unmeasured.empty()) {
+        return "FAIL: " + c.verdict.unmeasured;
+    }
+    return "FAIL, " + marginText(c.verdict);
+}
+
+Json pointJson(const ResponsePoint& p) {
+    Json orders = Json::array();
+    for (size_t n = 2; n < p.orderDb.size(); ++n) {
+        orders.push_back({{"order", n},
+                          {"levelDb", jsonNumber(p.orderDb[n])},
+                          {"phaseDeg", jsonNumber(p.orderPhaseDeg[n])}});
+    }
+    return {{"frequencyHz", p.frequency},
+            {"magnitudeDb", jsonNumber(p.magnitudeDb)},
+            {"phaseDeg", jsonNumber(p.phaseDeg)},
+            {"thdPercent", jsonNumber(p.thdPercent)},
+            {"orders", orders}};
+}
+
+Json limitsJson(const IrChannelReport& c) {
+    const bool margin = c.analysed && !std::isnan(c.verdict.worstFrequency);
+    return {
+        {"pass", c.verdict.pass},
+        {"worstMarginDb", margin ? jsonNumber(c.verdict.worstMarginDb) : Json()},
+        {"worstFrequencyHz", margin ? jsonNumber(c.verdict.worstFrequency) : Json()},
+        {"worstLimit", margin ? jsonString(c.verdict.worstLimit) : Json()},
+        {"unmeasured", c.verdict.unmeasured.empty() ? Json() : jsonString(c.verdict.unmeasured)}};
+}
+
+} // namespace
+
+void printIrText(FILE* out, const IrSummary& s, const std::vector<IrChannelReport>& reports) {
+    const double msPerFrame = 1000.0 / s.sweep.rate;
+    double low = 0;
+    double high = 0;
+    fullLevelBand(s.sweep, &low, &high);
+    std::fprintf(out, "sweep: %s Hz to %s Hz, L = %s s (%s); analysed from %s to %s Hz\n",
+                 fixedText(s.sweep.from, 2).c_str(), fixedText(s.sweep.to, 2).c_str(),
+                 fixedText(s.sweep.rateConstant, 6).c_str(), s.sweepSource.c_str(),
+                 fixedText(low, 2).c_str(), fixedText(high, 2).c_str());
+    auto orDash = [](double value, int decimals) {
+        return std::isnan(value) ? std::string("-") : fixedText(value, decimals);
+    };
+    for (const IrChannelReport& c : reports) {
+        if (c.played == 0) {
+            std::fprintf(out, "channel %u: no played channel reaches it\n", unsigned(c.recorded));
+        } else if (!c.analysed) {
+            std::fprintf(out, "channel %u (played %u): nothing to analyse\n", unsigned(c.recorded),
+                         unsigned(c.played));
+        } else {
+            std::fprintf(out,
+                         "channel %u (played %u): delay %u frames (%s ms); at %s Hz %s dB, THD "
+                         "%s %%; THD at most %s %% (%s Hz)\n",
+                         unsigned(c.recorded), unsigned(c.played), unsigned(c.ir.delay),
+                         fixedText(c.ir.delay * msPerFrame, 3).c_str(),
+                         fixedText(s.reference, 0).c_str(),
+                         orDash(c.reference.magnitudeDb, 2).c_str(),
+                         orDash(c.reference.thdPercent, 3).c_str(), orDash(c.worstThd, 3).c_str(),
+                         orDash(c.worstThdFrequency, 1).c_str());
+        }
+        for (const auto& problem : c.problems) {
+            std::fprintf(out, "  not trusted: %s\n", problem.second.c_str());
+        }
+        if (c.judged) {
+            std::fprintf(out, "  limits: %s\n", verdictText(c).c_str());
+        }
+        if (!c.analysed) {
+            continue;
+        }
+        std::fprintf(out, "  impulse response: %s (from %u frames before the delay)\n",
+                     c.files[0].c_str(), unsigned(c.ir.lead));
+        std::string others;
+        for (size_t i = 1; i < c.files.size(); ++i) {
+            others += (i > 1 ? ", " : "") + c.files[i];
+        }
+        std::fprintf(out, "  files: %s\n", others.c_str());
+    }
+    if (s.pngMissing) {
+        std::fprintf(out, "note: rsvg-convert is not installed: no PNG files\n");
+    }
+    std::string untrusted;
+    size_t count = 0;
+    for (const IrChannelReport& c : reports) {
+        if (!c.problems.empty()) {
+            untrusted += (untrusted.empty() ? "" : ", ") + std::to_string(c.recorded);
+            ++count;
+        }
+    }
+    if (count != 0) {
+        std::fprintf(out, "not trusted: the delay or level of channel%s %s cannot be trusted\n",
+                     count == 1 ? "" : "s", untrusted.c_str());
+    }
+    if (s.judging) {
+        std::fprintf(out, "limits %s: %s\n", s.request.limitsPath.c_str(),
+                     s.allPass ? "pass" : "FAIL");
+    }
+}
+
+void printIrJson(FILE* out, const IrSummary& s, const std::vector<IrChannelReport>& reports) {
+    const double msPerFrame = 1000.0 / s.sweep.rate;
+    Json channels = Json::array();
+    for (const IrChannelReport& c : reports) {
+        Json channel = {{"recorded", c.recorded}, {"played", c.played ? Json(c.played) : Json()}};
+        channel["trusted"] = c.problems.empty();
+        Json problems = Json::array();
+        for (const auto& problem : c.problems) {
+            problems.push_back({{"kind", problem.first}, {"text", jsonString(problem.second)}});
+        }
+        channel["problems"] = problems;
+        if (c.judged) {
+            channel["limits"] = limitsJson(c);
+        }
+        if (c.analysed) {
+            channel["delayFrames"] = c.ir.delay;
+            channel["delayMs"] = c.ir.delay * msPerFrame;
+            Json files = Json::array();
+            for (const std::string& file : c.files) {
+                files.push_back(jsonString(file));
+            }
+            channel["files"] = files;
+            channel["summary"] = {{"referenceHz", s.reference},
+                                  {"magnitudeDb", jsonNumber(c.reference.magnitudeDb)},
+                                  {"thdPercent", jsonNumber(c.reference.thdPercent)},
+                                  {"maxThdPercent", jsonNumber(c.worstThd)},
+                                  {"maxThdFrequencyHz", jsonNumber(c.worstThdFrequency)}};
+            Json points = Json::array();
+            for (const ResponsePoint& p : c.ir.points) {
+                points.push_back(pointJson(p));
+            }
+            channel["points"] = points;
+        }
+        channels.push_back(std::move(channel));
+    }
+    double low = 0;
+    double high = 0;
+    fullLevelBand(s.sweep, &low, &high);
+    const Json document = {
+        {"played", recordingFileJson(s.request.played.c_str(), s.played)},
+        {"recorded", recordingFileJson(s.request.recorded.c_str(), s.recorded)},
+        {"sweep",
+         {{"source", jsonString(s.sweepSource)},
+          {"fromHz", s.sweep.from},
+          {"toHz", s.sweep.to},
+          {"L", s.sweep.rateConstant},
+          {"bandFromHz", low},
+          {"bandToHz", high}}},
+        {"orders", s.options.orders},
+        {"smoothing", s.options.smoothing > 0 ? Json(s.options.smoothing) : Json()},
+        {"pngSkipped", s.pngMissing},
+        {"channels", channels},
+        {"trusted", s.trusted},
+        {"limits", s.judging
+                       ? Json({{"path", jsonString(s.request.limitsPath)}, {"pass", s.allPass}})
+                       : Json()}};
+    std::fputs(jsonDocument(document).c_str(), out);
+}
