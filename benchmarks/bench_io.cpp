@@ -25,6 +25,7 @@
 
 #include "frontend/run_state.h"
 #include "ir_analysis.h"
+#include "loopback_check.h"
 #include "platform/memory.h"
 #include "riff_reader.h"
 #include "wav/play_loader.h"
@@ -190,7 +191,8 @@ int timeWriteBlocks(const char* out, unsigned long long bytes) {
 }
 
 // Per recorded channel: its played channel and the recording forward, the product back,
-// and one forward per order, at the lengths the analysis uses.
+// and one forward per order, at the lengths the analysis uses; and check's delay search,
+// whose verdict ir takes: one complex transform forward and one back.
 int timeIrTransforms(const char* playedPath, const char* recordedPath) {
     WavData played;
     WavData recorded;
@@ -209,6 +211,9 @@ int timeIrTransforms(const char* playedPath, const char* recordedPath) {
     std::vector<std::complex<double>> y(x.size());
     std::vector<double> window(sizes.orders);
     std::vector<std::complex<double>> bins(sizes.orders / 2 + 1);
+    const size_t search = delaySearchLength(played.frames, recorded.frames, kDefaultMaxDelay);
+    std::vector<std::complex<double>> pair(search);
+    std::vector<std::complex<double>> lags(search);
     const Timer timer;
     for (size_t c = 0; c < recorded.channels.size(); ++c) {
         const std::vector<float>& p = played.channels[c % played.channels.size()];
@@ -227,6 +232,12 @@ int timeIrTransforms(const char* playedPath, const char* recordedPath) {
             std::copy(time.begin(), time.begin() + long(window.size()), window.begin());
             fft.forward(window.data(), window.size(), bins.data());
         }
+        std::fill(pair.begin(), pair.end(), std::complex<double>());
+        for (size_t i = 0; i < p.size() && i < search; ++i) {
+            pair[i] = {p[i], i < r.size() ? r[i] : 0.0f};
+        }
+        fft.forward(pair.data(), search, lags.data());
+        fft.inverse(lags.data(), search, pair.data());
     }
     timer.print();
     return 0;

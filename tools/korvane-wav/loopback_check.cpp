@@ -192,6 +192,17 @@ float roundTrip(float sample, int width) {
     return writerFloat(loaderNative(sample, width), width);
 }
 
+size_t delaySearchLength(size_t playedFrames, size_t recordedFrames, uint32_t maxDelay) {
+    const size_t lastLag =
+        std::min<size_t>({size_t(maxDelay), recordedFrames - 1, kMaxDelaySearch});
+    const size_t used = std::min<size_t>({playedFrames, recordedFrames, kMaxCorrelatedFrames});
+    size_t n = 1;
+    while (n < used + lastLag) {
+        n <<= 1;
+    }
+    return n;
+}
+
 DelayMatch findDelay(const std::vector<float>& played, const std::vector<float>& recorded,
                      uint32_t maxDelay) {
     DelayMatch match;
@@ -210,10 +221,7 @@ DelayMatch findDelay(const std::vector<float>& played, const std::vector<float>&
         return match;
     }
     // Both real signals in one complex transform: z = played + i recorded.
-    size_t n = 1;
-    while (n < used + lastLag) {
-        n <<= 1;
-    }
+    const size_t n = delaySearchLength(played.size(), recordedFrames, maxDelay);
     std::vector<double> re(n, 0.0);
     std::vector<double> im(n, 0.0);
     for (size_t i = 0; i < used; ++i) {

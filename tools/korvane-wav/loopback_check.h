@@ -39,6 +39,8 @@ struct DelayMatch {
 // of equals. Evaluated through an FFT, the best candidates again exactly.
 DelayMatch findDelay(const std::vector<float>& played, const std::vector<float>& recorded,
                      uint32_t maxDelay);
+// The length of its two transforms (forward and back) for channels of these lengths.
+size_t delaySearchLength(size_t playedFrames, size_t recordedFrames, uint32_t maxDelay);
 
 struct CheckOptions {
     uint32_t playStart = 1; // korvane's PlayStartChannel
