@@ -192,7 +192,7 @@ int timeWriteBlocks(const char* out, unsigned long long bytes) {
 
 // Per recorded channel: its played channel and the recording forward, the product back,
 // and one forward per order, at the lengths the analysis uses; and check's delay search,
-// whose verdict ir takes: one complex transform forward and one back.
+// whose verdict ir takes: the two channels forward and their product back.
 int timeIrTransforms(const char* playedPath, const char* recordedPath) {
     WavData played;
     WavData recorded;
@@ -212,8 +212,9 @@ int timeIrTransforms(const char* playedPath, const char* recordedPath) {
     std::vector<double> window(sizes.orders);
     std::vector<std::complex<double>> bins(sizes.orders / 2 + 1);
     const size_t search = delaySearchLength(played.frames, recorded.frames, kDefaultMaxDelay);
-    std::vector<std::complex<double>> pair(search);
-    std::vector<std::complex<double>> lags(search);
+    std::vector<double> lags(search);
+    std::vector<std::complex<double>> ps(search / 2 + 1);
+    std::vector<std::complex<double>> rs(search / 2 + 1);
     const Timer timer;
     for (size_t c = 0; c < recorded.channels.size(); ++c) {
         const std::vector<float>& p = played.channels[c % played.channels.size()];
@@ -232,12 +233,16 @@ int timeIrTransforms(const char* playedPath, const char* recordedPath) {
             std::copy(time.begin(), time.begin() + long(window.size()), window.begin());
             fft.forward(window.data(), window.size(), bins.data());
         }
-        std::fill(pair.begin(), pair.end(), std::complex<double>());
-        for (size_t i = 0; i < p.size() && i < search; ++i) {
-            pair[i] = {p[i], i < r.size() ? r[i] : 0.0f};
+        std::fill(lags.begin(), lags.end(), 0.0);
+        std::copy(p.begin(), p.begin() + long(std::min(p.size(), search)), lags.begin());
+        fft.forward(lags.data(), search, ps.data());
+        std::fill(lags.begin(), lags.end(), 0.0);
+        std::copy(r.begin(), r.begin() + long(std::min(r.size(), search)), lags.begin());
+        fft.forward(lags.data(), search, rs.data());
+        for (size_t k = 0; k < rs.size(); ++k) {
+            rs[k] *= std::conj(ps[k]);
         }
-        fft.forward(pair.data(), search, lags.data());
-        fft.inverse(lags.data(), search, pair.data());
+        fft.inverse(rs.data(), search, lags.data());
     }
     timer.print();
     return 0;

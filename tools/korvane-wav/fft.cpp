@@ -33,11 +33,3 @@ void Fft::forward(const double* x, size_t n, std::complex<double>* spectrum) {
 void Fft::inverse(const std::complex<double>* spectrum, size_t n, double* x) {
     plans_->fft.inv(x, spectrum, Eigen::DenseIndex(n));
 }
-
-void Fft::forward(const std::complex<double>* x, size_t n, std::complex<double>* spectrum) {
-    plans_->fft.fwd(spectrum, x, Eigen::DenseIndex(n));
-}
-
-void Fft::inverse(const std::complex<double>* spectrum, size_t n, std::complex<double>* x) {
-    plans_->fft.inv(x, spectrum, Eigen::DenseIndex(n));
-}

@@ -21,9 +21,6 @@ public:
     void forward(const double* x, size_t n, std::complex<double>* spectrum);
     // The inverse of forward, scaled by 1 / n; the spectrum's n / 2 + 1 bins are kept.
     void inverse(const std::complex<double>* spectrum, size_t n, double* x);
-    // The same for a complex sequence of any length, all n bins.
-    void forward(const std::complex<double>* x, size_t n, std::complex<double>* spectrum);
-    void inverse(const std::complex<double>* spectrum, size_t n, std::complex<double>* x);
 
 private:
     struct Plans;

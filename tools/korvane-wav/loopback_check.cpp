@@ -15,36 +15,6 @@ namespace {
 constexpr double kCandidateTolerance = 1e-6;
 constexpr size_t kMaxCandidates = 64;
 
-// In place; the inverse is not scaled. The vectors give their memory up while the
-// transform holds its own.
-void fft(std::vector<double>* re, std::vector<double>* im, bool inverse) {
-    const size_t n = re->size();
-    if (n < 2) {
-        return; // one point is its own transform
-    }
-    std::vector<std::complex<double>> in(n);
-    for (size_t k = 0; k < n; ++k) {
-        in[k] = {(*re)[k], (*im)[k]};
-    }
-    std::vector<double>().swap(*re);
-    std::vector<double>().swap(*im);
-    std::vector<std::complex<double>> out(n);
-    Fft transform;
-    if (inverse) {
-        transform.inverse(in.data(), n, out.data());
-    } else {
-        transform.forward(in.data(), n, out.data());
-    }
-    std::vector<std::complex<double>>().swap(in);
-    const double scale = inverse ? double(n) : 1.0;
-    re->resize(n);
-    im->resize(n);
-    for (size_t k = 0; k < n; ++k) {
-        (*re)[k] = out[k].real() * scale;
-        (*im)[k] = out[k].imag() * scale;
-    }
-}
-
 double exactCorrelation(const std::vector<float>& played, size_t playedFrames,
                         const std::vector<float>& recorded, uint32_t delay) {
     double sum = 0;
@@ -196,11 +166,7 @@ size_t delaySearchLength(size_t playedFrames, size_t recordedFrames, uint32_t ma
     const size_t lastLag =
         std::min<size_t>({size_t(maxDelay), recordedFrames - 1, kMaxDelaySearch});
     const size_t used = std::min<size_t>({playedFrames, recordedFrames, kMaxCorrelatedFrames});
-    size_t n = 1;
-    while (n < used + lastLag) {
-        n <<= 1;
-    }
-    return n;
+    return fftLength(used + lastLag);
 }
 
 DelayMatch findDelay(const std::vector<float>& played, const std::vector<float>& recorded,
@@ -220,42 +186,29 @@ DelayMatch findDelay(const std::vector<float>& played, const std::vector<float>&
         !std::isfinite(recordedEnergy)) {
         return match;
     }
-    // Both real signals in one complex transform: z = played + i recorded.
+    // The lags from conj(P) R, both spectra of zero-padded real signals: no wrap reaches
+    // the lags searched.
     const size_t n = delaySearchLength(played.size(), recordedFrames, maxDelay);
-    std::vector<double> re(n, 0.0);
-    std::vector<double> im(n, 0.0);
-    for (size_t i = 0; i < used; ++i) {
-        re[i] = played[i];
+    std::vector<double> signal(n, 0.0);
+    std::vector<std::complex<double>> p(n / 2 + 1);
+    std::vector<std::complex<double>> r(n / 2 + 1);
+    Fft fft;
+    std::copy(played.begin(), played.begin() + long(used), signal.begin());
+    fft.forward(signal.data(), n, p.data());
+    std::fill(signal.begin(), signal.end(), 0.0);
+    std::copy(recorded.begin(), recorded.begin() + long(window), signal.begin());
+    fft.forward(signal.data(), n, r.data());
+    for (size_t k = 0; k < r.size(); ++k) {
+        r[k] *= std::conj(p[k]);
     }
-    for (size_t i = 0; i < window; ++i) {
-        im[i] = recorded[i];
-    }
-    fft(&re, &im, false);
-    // P = (Z[k] + conj Z[-k]) / 2, R = (Z[k] - conj Z[-k]) / 2i; the lags come from conj(P) R.
-    std::vector<double> xr(n);
-    std::vector<double> xi(n);
-    for (size_t k = 0; k < n; ++k) {
-        const size_t m = (n - k) & (n - 1);
-        const double pr = (re[k] + re[m]) / 2;
-        const double pi = (im[k] - im[m]) / 2;
-        const double rr = (im[k] + im[m]) / 2;
-        const double ri = (re[m] - re[k]) / 2;
-        xr[k] = pr * rr + pi * ri;
-        xi[k] = pr * ri - pi * rr;
-    }
-    re.swap(xr);
-    im.swap(xi);
-    xr.clear();
-    xi.clear();
-    fft(&re, &im, true);
+    std::vector<std::complex<double>>().swap(p);
+    fft.inverse(r.data(), n, signal.data());
     std::vector<double> magnitude(size_t(lastLag) + 1);
     double best = 0;
     for (uint32_t d = 0; d <= lastLag; ++d) {
-        magnitude[d] = std::fabs(re[d]) / double(n);
+        magnitude[d] = std::fabs(signal[d]);
         best = std::max(best, magnitude[d]);
     }
-    re.clear();
-    im.clear();
     const double tolerance = kCandidateTolerance * std::sqrt(playedEnergy * recordedEnergy);
     std::vector<std::pair<double, uint32_t>> candidates;
     for (uint32_t d = 0; d <= lastLag; ++d) {
