@@ -286,6 +286,27 @@ std::vector<std::string> readLines(const std::string& path) {
     return lines;
 }
 
+std::vector<std::string> setUpCalls(int inputs, int outputs, int buffer) {
+    std::vector<std::string> calls = {"init",
+                                      "getDriverName",
+                                      "getDriverVersion",
+                                      "getChannels",
+                                      "getBufferSize",
+                                      "canSampleRate 44100",
+                                      "setSampleRate 44100",
+                                      "getSampleRate",
+                                      "createBuffers " + std::to_string(inputs + outputs) + " " +
+                                          std::to_string(buffer)};
+    for (int i = 0; i < inputs; ++i) {
+        calls.push_back("getChannelInfo in " + std::to_string(i));
+    }
+    for (int o = 0; o < outputs; ++o) {
+        calls.push_back("getChannelInfo out " + std::to_string(o));
+    }
+    calls.push_back("getLatencies");
+    return calls;
+}
+
 std::vector<std::string> callNames(const std::vector<std::string>& lines) {
     std::vector<std::string> names;
     for (const std::string& line : lines) {

@@ -110,6 +110,8 @@ std::vector<float> expectedRecording(const LoopbackRun& run, const std::vector<f
 
 // The driver's trace: one line per set-up and teardown call, in order.
 std::vector<std::string> readLines(const std::string& path);
+// The loopback's trace of a set-up at 44100 Hz from init to getLatencies, channels from 1.
+std::vector<std::string> setUpCalls(int inputs, int outputs, int buffer = 256);
 // The first word of each line (the call's name).
 std::vector<std::string> callNames(const std::vector<std::string>& lines);
 

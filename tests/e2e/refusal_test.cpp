@@ -24,8 +24,7 @@ const Lines kInitialised = {"init", "getDriverName", "getDriverVersion", "getCha
 const Lines kSized = kInitialised + Lines{"getBufferSize"};
 const Lines kRated = kSized + Lines{"canSampleRate 44100", "setSampleRate 44100", "getSampleRate"};
 // One input and one output of channel 1 at 256 frames: the default geometry here.
-const Lines kCreated = kRated + Lines{"createBuffers 2 256", "getChannelInfo in 0",
-                                      "getChannelInfo out 0", "getLatencies"};
+const Lines kCreated = setUpCalls(1, 1);
 
 const std::string kChannelError = "Error: Wrong input/output channel settings!";
 const std::string kRateError = "Error: Failed to set sample rate as recquested to WAV input "

@@ -36,6 +36,8 @@ public:
     bool interrupt();
     // SIGTERM on Linux; on Windows the same as interrupt().
     bool terminate();
+    // Whether the child has ended, without waiting for it; wait() still gives its result.
+    bool ended();
     ChildResult wait();
     // Whatever the child has written to standard output so far.
     std::string outputSoFar() const;

@@ -1,21 +1,25 @@
 #include "support/child_process.h"
 
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
-#include <fstream>
 #include <sstream>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "support/registry_fixture.h"
+#include "support/child_process_platform.h"
 
 extern char** environ;
 
+const BuiltFileNames kBuiltFileNames = {"/", "", ".so"};
+
 struct ChildProcess::State {
     pid_t pid = -1;
+    bool reaped = false; // ended() has collected the status already
+    int status = 0;
     std::string outPath;
     std::string errPath;
 };
@@ -28,13 +32,6 @@ std::string tempPath(const char* tag) {
         close(fd);
     }
     return std::string(pattern) + tag;
-}
-
-std::string slurp(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
 }
 } // namespace
 
@@ -93,23 +90,38 @@ bool ChildProcess::start(const std::vector<std::string>& argv, const ChildOption
         }
         signal(SIGINT, SIG_DFL);
         signal(SIGTERM, SIG_DFL);
+        signal(SIGPIPE, SIG_DFL); // the test binary may ignore it; the child must not inherit that
         execvp(args[0], args.data());
         _exit(127);
     }
     state->pid = pid;
+    state->reaped = false;
     return true;
 }
 
+// Until the child is reaped its process id cannot be another process's.
 bool ChildProcess::interrupt() {
-    return state->pid > 0 && kill(state->pid, SIGINT) == 0;
+    return state->pid > 0 && !state->reaped && kill(state->pid, SIGINT) == 0;
 }
 
 bool ChildProcess::terminate() {
-    return state->pid > 0 && kill(state->pid, SIGTERM) == 0;
+    return state->pid > 0 && !state->reaped && kill(state->pid, SIGTERM) == 0;
+}
+
+bool ChildProcess::ended() {
+    if (state->pid <= 0 || state->reaped) {
+        return true;
+    }
+    pid_t done = 0;
+    do {
+        done = waitpid(state->pid, &state->status, WNOHANG);
+    } while (done < 0 && errno == EINTR);
+    state->reaped = done == state->pid;
+    return state->reaped;
 }
 
 std::string ChildProcess::outputSoFar() const {
-    return slurp(state->outPath);
+    return readWholeFile(state->outPath);
 }
 
 ChildResult ChildProcess::wait() {
@@ -117,31 +129,17 @@ ChildResult ChildProcess::wait() {
     if (state->pid <= 0) {
         return result;
     }
-    int status = 0;
-    while (waitpid(state->pid, &status, 0) < 0) {
+    int status = state->status;
+    if (!state->reaped) {
+        while (waitpid(state->pid, &status, 0) < 0) {
+        }
     }
     state->pid = -1;
     result.started = true;
     result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    result.out = slurp(state->outPath);
-    result.err = slurp(state->errPath);
+    result.out = readWholeFile(state->outPath);
+    result.err = readWholeFile(state->errPath);
     std::remove(state->outPath.c_str());
     std::remove(state->errPath.c_str());
     return result;
-}
-
-ChildResult runChild(const std::vector<std::string>& argv, const ChildOptions& options) {
-    ChildProcess child;
-    if (!child.start(argv, options)) {
-        return ChildResult{};
-    }
-    return child.wait();
-}
-
-std::string programPath(const std::string& name) {
-    return executableDirectory() + "/" + name;
-}
-
-std::string libraryPath(const std::string& name) {
-    return executableDirectory() + "/" + name + ".so";
 }

@@ -2,13 +2,13 @@
 
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <map>
-#include <sstream>
 
 #include "platform/command_line_text.h"
 #include "platform/win32.h"
-#include "support/registry_fixture.h"
+#include "support/child_process_platform.h"
+
+const BuiltFileNames kBuiltFileNames = {"\\", ".exe", ".dll"};
 
 struct ChildProcess::State {
     HANDLE process = nullptr;
@@ -25,13 +25,6 @@ std::string tempPath(const char* tag) {
     GetTempFileNameA(dir, "kvc", 0, file);
     DeleteFileA(file);
     return std::string(file) + tag;
-}
-
-std::string slurp(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
 }
 
 std::string withoutCarriageReturnsBeforeLineEnds(const std::string& text) {
@@ -141,8 +134,12 @@ bool ChildProcess::terminate() {
     return interrupt();
 }
 
+bool ChildProcess::ended() {
+    return state->process == nullptr || WaitForSingleObject(state->process, 0) == WAIT_OBJECT_0;
+}
+
 std::string ChildProcess::outputSoFar() const {
-    return withoutCarriageReturnsBeforeLineEnds(slurp(state->outPath));
+    return withoutCarriageReturnsBeforeLineEnds(readWholeFile(state->outPath));
 }
 
 ChildResult ChildProcess::wait() {
@@ -157,25 +154,9 @@ ChildResult ChildProcess::wait() {
     state->process = nullptr;
     result.started = true;
     result.exitCode = static_cast<int>(code);
-    result.out = withoutCarriageReturnsBeforeLineEnds(slurp(state->outPath));
-    result.err = withoutCarriageReturnsBeforeLineEnds(slurp(state->errPath));
+    result.out = withoutCarriageReturnsBeforeLineEnds(readWholeFile(state->outPath));
+    result.err = withoutCarriageReturnsBeforeLineEnds(readWholeFile(state->errPath));
     DeleteFileA(state->outPath.c_str());
     DeleteFileA(state->errPath.c_str());
     return result;
-}
-
-ChildResult runChild(const std::vector<std::string>& argv, const ChildOptions& options) {
-    ChildProcess child;
-    if (!child.start(argv, options)) {
-        return ChildResult{};
-    }
-    return child.wait();
-}
-
-std::string programPath(const std::string& name) {
-    return executableDirectory() + "\\" + name + ".exe";
-}
-
-std::string libraryPath(const std::string& name) {
-    return executableDirectory() + "\\" + name + ".dll";
 }

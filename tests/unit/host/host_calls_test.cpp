@@ -22,23 +22,6 @@ protected:
         driverManager = savedManager;
     }
 
-    // Makes the fake the manager's loaded driver, as a successful load would.
-    static void holdInManager(DriverManager& manager, FakeDriver& fake) {
-        DriverEntry* entry = new DriverEntry();
-        entry->index = manager.count;
-        std::strcpy(entry->displayName, "Fake Driver");
-        entry->openInterface = &fake;
-        DriverEntry** tail = &manager.entries;
-        while (*tail != nullptr) {
-            tail = &(*tail)->next;
-        }
-        *tail = entry;
-        ++manager.count;
-        manager.currentIndex = entry->index;
-        driverManager = &manager;
-        currentDriver = &fake;
-    }
-
     static int releases(const FakeDriver& fake) {
         int n = 0;
         for (const std::string& call : fake.calls) {

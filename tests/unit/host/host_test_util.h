@@ -1,9 +1,14 @@
-// Registry texts and clean-up shared by the driver list and loader tests.
+// Registry texts, a loaded fake driver and clean-up shared by the driver list, loader and
+// host call tests.
 #pragma once
 
+#include <cstring>
 #include <string>
 
+#include "frontend/run_state.h"
 #include "host/driver_list.h"
+#include "host/driver_manager.h"
+#include "support/fake_driver.h"
 
 // Order-dependent key names hold letters, digits and blanks only: the systems fold
 // punctuation differently when they sort.
@@ -73,4 +78,21 @@ inline void discardEntries(DriverList& list) {
         list.entries = next;
     }
     list.count = 0;
+}
+
+// Makes the fake the manager's loaded driver, as a successful load would.
+inline void holdInManager(DriverManager& manager, FakeDriver& fake) {
+    DriverEntry* entry = new DriverEntry();
+    entry->index = manager.count;
+    std::strcpy(entry->displayName, "Fake Driver");
+    entry->openInterface = &fake;
+    DriverEntry** tail = &manager.entries;
+    while (*tail != nullptr) {
+        tail = &(*tail)->next;
+    }
+    *tail = entry;
+    ++manager.count;
+    manager.currentIndex = entry->index;
+    driverManager = &manager;
+    currentDriver = &fake;
 }
