@@ -44,6 +44,8 @@ ASIOError createDuplexBuffers(DuplexState* state, uint32_t bufferSize, int32_t i
         info.isInput = state->bufferInfos[k].isInput;
         const ASIOError described = ASIOGetChannelInfo(&info);
         if (described != ASE_OK) {
+            // A failure leaves no buffers behind: the driver is released next.
+            ASIODisposeBuffers();
             return described;
         }
     }

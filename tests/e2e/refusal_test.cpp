@@ -341,11 +341,12 @@ TEST_F(Refusals, BufferCreationFailureReleasesTheDriver) {
     expectAll({
         {"createBuffers fails", args("256", "1", "1", "1"), "fail=createbuffers", 9, refused,
          kRated + Lines{"createBuffers 2 256", "Release"}},
+        // Buffers that were created are disposed before the driver goes.
         {"first channel info fails", args("256", "1", "1", "1"), "fail=channelinfo:1", 9, refused,
-         kRated + Lines{"createBuffers 2 256", "getChannelInfo in 0", "Release"}},
+         kRated + Lines{"createBuffers 2 256", "getChannelInfo in 0", "disposeBuffers", "Release"}},
         {"second channel info fails", args("256", "1", "1", "1"), "fail=channelinfo:2", 9, refused,
          kRated + Lines{"createBuffers 2 256", "getChannelInfo in 0", "getChannelInfo out 0",
-                        "Release"}},
+                        "disposeBuffers", "Release"}},
         // The loopback cannot echo sooner than one buffer after the play.
         {"delay shorter than a buffer", args("256", "1", "1", "1"), "delay=100", 9, refused,
          kRated + Lines{"createBuffers 2 256", "Release"}, true},

@@ -80,7 +80,7 @@ TEST_F(BufferSetup, FailedCreationIsReturnedWithoutAskingForChannelInfo) {
     EXPECT_EQ(driver.calls, std::vector<std::string>{"createBuffers 4 256"});
 }
 
-TEST_F(BufferSetup, FailedChannelInfoStopsAtThatEntryAndLeavesTheRestAlone) {
+TEST_F(BufferSetup, FailedChannelInfoStopsAtThatEntryLeavesTheRestAloneAndDisposesTheBuffers) {
     ASIOChannelInfo previous;
     std::memset(&previous, 0x5A, sizeof previous);
     for (ASIOChannelInfo& info : duplexState.channelInfos) {
@@ -99,6 +99,8 @@ TEST_F(BufferSetup, FailedChannelInfoStopsAtThatEntryAndLeavesTheRestAlone) {
     EXPECT_EQ(duplexState.channelInfos[1].channel, 1); // asked for, then refused
     EXPECT_EQ(std::memcmp(&duplexState.channelInfos[2], &previous, sizeof previous), 0);
     EXPECT_EQ(std::memcmp(&duplexState.channelInfos[3], &previous, sizeof previous), 0);
+    // The buffers it had created are gone before the caller releases the driver.
+    EXPECT_EQ(driver.calls.back(), "disposeBuffers");
 }
 
 TEST_F(BufferSetup, WithoutDriverTheHostCallsAnswerNotPresent) {
