@@ -367,9 +367,18 @@ TEST_F(Refusals, UnsupportedNativeFormatDisposesTheBuffers) {
         {"float input decides", args("256", "1", "1", "1"), "intype=19", 10, refused, calls},
         {"float output without inputs", args("256", "1", "0", "1"), "outtype=19", 10, refused,
          outputOnly},
-        // 16-bit halves cannot take 32-bit samples.
+        // One width moves on every channel: any other width or format on a later channel
+        // would be played or recorded wrong.
         {"output narrower than the first channel", args("256", "1", "1", "1"),
          "intype=18,outtype=16", 10, refused, calls},
+        {"16-bit input, 32-bit output", args("256", "1", "1", "1"), "intype=16,outtype=18", 10,
+         refused, calls},
+        {"24-bit input, 32-bit output", args("256", "1", "1", "1"), "intype=17,outtype=18", 10,
+         refused, calls},
+        {"32-bit input, 24-bit output", args("256", "1", "1", "1"), "intype=18,outtype=17", 10,
+         refused, calls},
+        {"32-bit input, float output", args("256", "1", "1", "1"), "intype=18,outtype=19", 10,
+         refused, calls},
     });
 }
 
