@@ -18,66 +18,66 @@ static double timeValueAsDouble(uint32_t hi, uint32_t lo) {
 // A dropped or repeated block shows as a position that did not advance by one buffer per
 // switch; the first valid position only sets the reference. Switches without a valid
 // position carry the expected advance forward instead of breaking the chain.
-static void trackPosition(DuplexState& s, const ASIOTime* params, bool draining) {
-    ++s.switchesSincePosition;
+static void trackPosition(DuplexState& state, const ASIOTime* params, bool draining) {
+    ++state.switchesSincePosition;
     if (params == nullptr || (params->timeInfo.flags & kSamplePositionValid) == 0) {
         return;
     }
     const uint64_t position =
         timeValue(params->timeInfo.samplePosition.hi, params->timeInfo.samplePosition.lo);
-    const uint64_t expected = static_cast<uint64_t>(bufferFrames) * s.switchesSincePosition;
+    const uint64_t expected = static_cast<uint64_t>(bufferFrames) * state.switchesSincePosition;
     // Once the material is through, nothing recorded can be out of step any more.
-    if (s.positionKnown && !draining && position - s.lastValidPosition != expected) {
-        s.lostSwitches.fetch_add(1, std::memory_order_relaxed);
+    if (state.positionKnown && !draining && position - state.lastValidPosition != expected) {
+        state.lostSwitches.fetch_add(1, std::memory_order_relaxed);
     }
-    s.lastValidPosition = position;
-    s.switchesSincePosition = 0;
-    s.positionKnown = true;
+    state.lastValidPosition = position;
+    state.switchesSincePosition = 0;
+    state.positionKnown = true;
 }
 
 ASIOTime* bufferSwitchTimeInfo(ASIOTime* params, int32_t doubleBufferIndex,
                                ASIOBool directProcess) {
     (void)directProcess;
-    DuplexState& s = duplexState;
+    DuplexState& state = duplexState;
     // Only this thread raises the flag, so its own last store is what it reads.
-    const bool draining = s.stopped.load(std::memory_order_relaxed);
+    const bool draining = state.stopped.load(std::memory_order_relaxed);
 
     if (params != nullptr && (params->timeInfo.flags & kSamplePositionValid) != 0) {
-        s.samplePosition.store(timeValueAsDouble(params->timeInfo.samplePosition.hi,
-                                                 params->timeInfo.samplePosition.lo),
-                               std::memory_order_relaxed);
+        state.samplePosition.store(timeValueAsDouble(params->timeInfo.samplePosition.hi,
+                                                     params->timeInfo.samplePosition.lo),
+                                   std::memory_order_relaxed);
     } else {
-        s.samplePosition.store(0.0, std::memory_order_relaxed);
+        state.samplePosition.store(0.0, std::memory_order_relaxed);
     }
-    s.lastSwitchTimeMs.store(timeGetTime(), std::memory_order_relaxed);
-    trackPosition(s, params, draining);
+    state.lastSwitchTimeMs.store(timeGetTime(), std::memory_order_relaxed);
+    trackPosition(state, params, draining);
 
     // An index other than 0 or 1 names no half: the block is not moved, and the run
     // learns that the recording is out of step.
     if (doubleBufferIndex != 0 && doubleBufferIndex != 1) {
         if (!draining) {
-            s.lostSwitches.fetch_add(1, std::memory_order_relaxed);
+            state.lostSwitches.fetch_add(1, std::memory_order_relaxed);
         }
         return nullptr;
     }
 
-    const size_t n = static_cast<size_t>(bytesPerSample) * bufferFrames;
-    const int32_t inputs = s.inputBufferCount;
-    const int32_t count = inputs + s.outputBufferCount;
+    const size_t blockBytes = static_cast<size_t>(bytesPerSample) * bufferFrames;
+    const int32_t inputs = state.inputBufferCount;
+    const int32_t count = inputs + state.outputBufferCount;
     for (int32_t i = 0; i < count; ++i) {
-        uint8_t* half = static_cast<uint8_t*>(s.bufferInfos[i].buffers[doubleBufferIndex]);
-        if (s.bufferInfos[i].isInput == ASIOFalse) {
+        uint8_t* half = static_cast<uint8_t*>(state.bufferInfos[i].buffers[doubleBufferIndex]);
+        if (state.bufferInfos[i].isInput == ASIOFalse) {
             if (draining) {
-                std::memset(half, 0, n);
+                std::memset(half, 0, blockBytes);
             } else {
                 uint8_t*& cursor = playCursors[i - inputs];
-                std::memcpy(half, cursor, n);
-                cursor += n;
+                std::memcpy(half, cursor, blockBytes);
+                cursor += blockBytes;
             }
         } else if (!draining) {
             uint8_t*& cursor = recordCursors[i];
-            std::memcpy(cursor, half, n);
-            cursor += n;
+            std::memcpy(cursor, half, blockBytes);
+            cursor += blockBytes;
         }
     }
 
@@ -85,7 +85,7 @@ ASIOTime* bufferSwitchTimeInfo(ASIOTime* params, int32_t doubleBufferIndex,
     playFramesLeft -= bufferFrames;
     if (playFramesLeft == 0) {
         // Release: the copies above must be visible before the main thread sees the flag.
-        s.stopped.store(true, std::memory_order_release);
+        state.stopped.store(true, std::memory_order_release);
     }
     return nullptr;
 }
