@@ -7,6 +7,7 @@
 #include "engine/buffer_switch.h"
 #include "frontend/command_line.h"
 #include "frontend/exit_codes.h"
+#include "frontend/run_checks.h"
 #include "frontend/run_state.h"
 #include "host/driver_manager.h"
 #include "host/host_calls.h"
@@ -18,20 +19,19 @@
 
 namespace {
 
-// A set-up step that passes returns this; every other value is the exit code.
-constexpr int kGoOn = -1;
-
-struct RunArguments {
-    const char* driverName;
-    const char* playPath;
-    const char* recordPath;
-    int32_t firstOutput;
-    int32_t inputCount;
-    int32_t firstInput;
-};
+// A set-up step that passes returns this; any other value is the exit code of the run.
+constexpr int kNextStep = -1;
 
 // How far set-up got. Each stage holds everything of the stages before it.
 enum Held { kHeldNothing, kHeldDriver, kHeldInitialised, kHeldBuffers, kHeldStores };
+
+struct Run {
+    const char* driverName;
+    const char* playPath;
+    const char* recordPath;
+    ChannelChoice channels;
+    Held held;
+};
 
 // Releases what exists, in this order: buffers, driver interface, driver object, stores.
 // ASIOExit already removes the driver, so the manager then finds nothing; the stores go
@@ -52,11 +52,6 @@ void releaseHeld(Held held) {
     }
 }
 
-int refuse(Held held, int code) {
-    releaseHeld(held);
-    return code;
-}
-
 // Signed as printed; a value past the 32-bit range is shown wrapped, never converted
 // with undefined behaviour.
 int32_t asSigned(uint32_t value) {
@@ -64,152 +59,146 @@ int32_t asSigned(uint32_t value) {
                                 : static_cast<int32_t>(static_cast<int64_t>(value) - 0x100000000);
 }
 
-int checkPlayFile(const RunArguments& args) {
-    uint32_t formatTag = 0;
-    uint32_t bitsPerSample = 0;
-    if (probeWavFile(args.playPath, &formatTag, &playSampleRate, &bitsPerSample, &playChannels,
-                     &playFramesLeft) != kWavOk) {
-        std::printf("Error: Unable to load input WAV file %s!", args.playPath);
-        return kExitPlayFile;
-    }
-    if (formatTag != kWavFormatFloat || bitsPerSample != 32) {
+int probePlayFile(Run& run) {
+    switch (checkPlayFile(run.playPath)) {
+    case kPlayable:
+        return kNextStep;
+    case kNotFloat32:
         std::printf("Error: Unsupported WAV file format! (This application support only 32bit "
                     "float WAV file)");
         return kExitFormat;
+    case kUnreadable:
+        break;
     }
-    // Without one whole frame there is no buffer to play and the stop rule never fires.
-    if (playFramesLeft == 0) {
-        std::printf("Error: Unable to load input WAV file %s!", args.playPath);
-        return kExitPlayFile;
-    }
-    // Found out now rather than after the whole run has been recorded.
-    if (!canCreateRecordFile(args.recordPath)) {
-        std::printf("Error: Unable to write output WAV file %s!\n", args.recordPath);
+    std::printf("Error: Unable to load input WAV file %s!", run.playPath);
+    return kExitPlayFile;
+}
+
+// Found out now rather than after the whole run has been recorded.
+int checkRecordPath(Run& run) {
+    if (!recordPathUsable(run.recordPath, run.playPath)) {
+        std::printf("Error: Unable to write output WAV file %s!\n", run.recordPath);
         return kExitRecordFile;
     }
-    return kGoOn;
+    return kNextStep;
 }
 
-int openDriver(const RunArguments& args) {
-    if (!loadDriverByName(args.driverName)) {
-        std::printf("Error: Failed to load ASIO driver %s!", args.driverName);
+int loadDriver(Run& run) {
+    if (!loadDriverByName(run.driverName)) {
+        std::printf("Error: Failed to load ASIO driver %s!", run.driverName);
         return kExitDriverLoad;
     }
+    run.held = kHeldDriver;
+    return kNextStep;
+}
+
+int initDriver(Run& run) {
     if (ASIOInit(&duplexState.driverInfo) != ASE_OK) {
         std::printf("Error: Failed to initialize ASIO driver!");
-        return refuse(kHeldDriver, kExitDriverInit);
+        return kExitDriverInit;
     }
+    run.held = kHeldInitialised;
     std::printf("ASIO Driver correctly initialized: %s\n", duplexState.driverInfo.name);
-    return kGoOn;
+    return kNextStep;
 }
 
-// Besides the device's limits: first channels from 1 and at most 64 channels a side, which
-// the buffer arrays and the stores rely on.
-bool channelsFit(const RunArguments& args) {
-    if (args.firstInput < 1 || args.firstOutput < 1 || args.inputCount < 0 ||
-        args.inputCount > kMaxChannelsPerSide) {
-        return false;
-    }
-    const uint32_t lastInput =
-        static_cast<uint32_t>(args.firstInput) + static_cast<uint32_t>(args.inputCount) - 1u;
-    const uint32_t lastOutput = playChannels + static_cast<uint32_t>(args.firstOutput) - 1u;
-    return lastInput <= kMaxChannelsPerSide && lastOutput <= kMaxChannelsPerSide &&
-           lastInput <= static_cast<uint32_t>(duplexState.inputChannelCount) &&
-           lastOutput <= static_cast<uint32_t>(duplexState.outputChannelCount);
-}
-
-// The recording's data chunk and RIFF size must fit the header's 32-bit fields.
-bool recordingFitsWav(const RunArguments& args) {
-    const uint64_t buffers = (uint64_t{playFramesLeft} - 1) / bufferFrames + 1;
-    const uint64_t paddedFrames = buffers * bufferFrames;
-    const uint64_t riffBytes = paddedFrames * static_cast<uint64_t>(args.inputCount) * 4 + 36;
-    return riffBytes <= 0xFFFFFFFFu;
-}
-
-int configureDevice(const RunArguments& args) {
+int checkChannels(Run& run) {
     ASIOGetChannels(&duplexState.inputChannelCount, &duplexState.outputChannelCount);
     std::printf("Available driver channel: %d inputs; %d outputs\n", duplexState.inputChannelCount,
                 duplexState.outputChannelCount);
-    if (!channelsFit(args)) {
+    if (!channelsFit(run.channels)) {
         std::printf("Error: Wrong input/output channel settings!");
-        return refuse(kHeldInitialised, kExitChannels);
+        return kExitChannels;
     }
+    return kNextStep;
+}
 
+int checkBufferLength(Run& run) {
     ASIOGetBufferSize(&duplexState.minBufferSize, &duplexState.maxBufferSize,
                       &duplexState.preferredBufferSize, &duplexState.bufferGranularity);
     std::printf("Permitted buffer size: %d to %d\n", duplexState.minBufferSize,
                 duplexState.maxBufferSize);
-    // A length of 0 would leave nothing to pad the playback to.
-    if (bufferFrames > static_cast<uint32_t>(duplexState.maxBufferSize) ||
-        bufferFrames < static_cast<uint32_t>(duplexState.minBufferSize) || bufferFrames == 0) {
+    if (!bufferLengthFits()) {
         std::printf("Error: Unable to set ASIO buffer size to %d!", asSigned(bufferFrames));
-        return refuse(kHeldInitialised, kExitBufferSize);
+        return kExitBufferSize;
     }
     std::printf("Buffer Size set to %d sample\n", asSigned(bufferFrames));
-    if (!recordingFitsWav(args)) {
+    if (!recordingFitsWav(run.channels.inputCount)) {
         std::printf("Error: Recording exceeds the 4 GiB limit of a WAV file!\n");
-        return refuse(kHeldInitialised, kExitTooLong);
+        return kExitTooLong;
     }
+    return kNextStep;
+}
 
+int setSampleRate(Run&) {
     const ASIOSampleRate rate = static_cast<ASIOSampleRate>(playSampleRate);
     if (ASIOCanSampleRate(rate) != ASE_OK || ASIOSetSampleRate(rate) != ASE_OK) {
         std::printf("Error: Failed to set sample rate as recquested to WAV input file!\n"
                     "This driver cannot run to %d Hz\n",
                     asSigned(playSampleRate));
-        return refuse(kHeldInitialised, kExitSampleRate);
+        return kExitSampleRate;
     }
     ASIOGetSampleRate(&duplexState.sampleRate);
     std::printf("SampleRate set to %0.0f\n", duplexState.sampleRate);
-    return kGoOn;
+    return kNextStep;
 }
 
-int createBuffers(const RunArguments& args) {
+int createBuffers(Run& run) {
     hostCallbacks.bufferSwitch = bufferSwitch;
     hostCallbacks.sampleRateDidChange = sampleRateDidChange;
     hostCallbacks.asioMessage = asioMessage;
     hostCallbacks.bufferSwitchTimeInfo = bufferSwitchTimeInfo;
-    if (createDuplexBuffers(&duplexState, bufferFrames, args.inputCount, args.firstInput,
-                            static_cast<int32_t>(playChannels), args.firstOutput) != ASE_OK) {
+    if (createDuplexBuffers(&duplexState, bufferFrames, run.channels.inputCount,
+                            run.channels.firstInput, static_cast<int32_t>(playChannels),
+                            run.channels.firstOutput) != ASE_OK) {
         std::printf("Error: Failed to create ASIO buffer for selected input!");
-        return refuse(kHeldInitialised, kExitCreateBuffers);
+        return kExitCreateBuffers;
     }
+    run.held = kHeldBuffers;
+    return kNextStep;
+}
+
+int decideNativeFormat(Run&) {
     ASIOGetLatencies(&duplexState.inputLatency, &duplexState.outputLatency);
     std::printf("ASIO driver latency: input: %d, output: %d\n", duplexState.inputLatency,
                 duplexState.outputLatency);
     bytesPerSample = nativeSampleBytes();
     if (bytesPerSample == 0) {
         std::printf("Error: ASIO native format not supported!\n\n");
-        return refuse(kHeldBuffers, kExitNativeFormat);
+        return kExitNativeFormat;
     }
     std::printf("ASIO native data fomat: LSB Integer %dbits\n", bytesPerSample * 8);
-    return kGoOn;
+    return kNextStep;
 }
 
-// The device never starts without both stores complete.
-int prepareStores(const RunArguments& args) {
-    const int loaded = loadPlayFile(args.playPath);
+// The loader frees what it allocated when it fails.
+int loadPlayback(Run& run) {
+    const int loaded = loadPlayFile(run.playPath);
     if (loaded == kWavNoMemory) {
-        releaseHeld(kHeldStores);
         std::printf("Error: Not enough memory for the audio data!\n");
         return kExitNoMemory;
     }
     if (loaded != kWavOk) {
         // Changed or removed since the probe.
-        releaseHeld(kHeldBuffers);
-        std::printf("Error: Unable to load input WAV file %s!", args.playPath);
+        std::printf("Error: Unable to load input WAV file %s!", run.playPath);
         return kExitPlayFile;
     }
-    recordChannels = static_cast<uint32_t>(args.inputCount);
+    run.held = kHeldStores;
+    return kNextStep;
+}
+
+int allocateRecording(Run& run) {
+    recordChannels = static_cast<uint32_t>(run.channels.inputCount);
     recordFrames = playFramesLeft;
     if (!allocateRecordStore()) {
-        releaseHeld(kHeldStores);
         std::printf("Error: Not enough memory for the audio data!\n");
         return kExitNoMemory;
     }
-    return kGoOn;
+    return kNextStep;
 }
 
-int startDevice() {
+// The device never starts without both stores complete.
+int startDevice(Run&) {
     duplexState.streaming.store(true, std::memory_order_release);
     // From here to the stop, Ctrl+C and its kin end the stream instead of the process.
     installInterruptHandler();
@@ -217,10 +206,27 @@ int startDevice() {
         removeInterruptHandler();
         duplexState.streaming.store(false, std::memory_order_release);
         std::printf("Error: Failed to start ASIO driver!\n\n");
-        return refuse(kHeldStores, kExitStart);
+        return kExitStart;
     }
     std::printf("\n\nPlay & Record Started!\n\n");
-    return kGoOn;
+    return kNextStep;
+}
+
+using Step = int (*)(Run&);
+constexpr Step kSetUp[] = {probePlayFile,      checkRecordPath,   loadDriver,        initDriver,
+                           checkChannels,      checkBufferLength, setSampleRate,     createBuffers,
+                           decideNativeFormat, loadPlayback,      allocateRecording, startDevice};
+
+// Each step either passes or prints its refusal; then what is held is released.
+int setUp(Run& run) {
+    for (const Step step : kSetUp) {
+        const int code = step(run);
+        if (code != kNextStep) {
+            releaseHeld(run.held);
+            return code;
+        }
+    }
+    return kNextStep;
 }
 
 void showProgressUntilStopped() {
@@ -247,7 +253,7 @@ uint32_t framesRecorded(bool complete) {
     return recordFrames - playFramesLeft;
 }
 
-int finish(const RunArguments& args) {
+int finish(const Run& run) {
     ASIOStop();
     duplexState.streaming.store(false, std::memory_order_release);
     // No switch comes after the stop, so both values are final. An interrupt that came
@@ -259,9 +265,7 @@ int finish(const RunArguments& args) {
     if (!interruptRequested()) {
         removeInterruptHandler();
     }
-    ASIODisposeBuffers();
-    ASIOExit();
-    driverManager->releaseCurrentDriver();
+    releaseHeld(kHeldBuffers); // the stores stay for the recording
     std::printf(complete ? "\n\nPlay & Record Stopped!\n\n" : "\n\nPlay & Record Interrupted!\n\n");
 
     const uint32_t outOfStep = duplexState.lostSwitches.load() + duplexState.streamNotices.load();
@@ -272,12 +276,12 @@ int finish(const RunArguments& args) {
     }
     releasePlayStore();
     std::printf("Converting and storing recorded data...\n");
-    const int written = writeRecordFileFrames(args.recordPath, frames);
+    const int written = writeRecordFileFrames(run.recordPath, frames);
     const uint32_t framesWanted = recordFrames;
     releaseRecordStore();
     removeInterruptHandler();
     if (written != kRecordWritten) {
-        std::printf("Error: Unable to write output WAV file %s!\n", args.recordPath);
+        std::printf("Error: Unable to write output WAV file %s!\n", run.recordPath);
         return kExitRecordFile;
     }
     if (!complete) {
@@ -287,6 +291,30 @@ int finish(const RunArguments& args) {
     }
     std::printf("Done!\n");
     return outOfStep != 0 ? kExitLostBlocks : kExitDone;
+}
+
+int playRecord(int argc, char** argv) {
+    printBanner(stdout);
+    if (argc != kArgumentCount) {
+        printUsage(stdout);
+        return kExitUsage;
+    }
+    Run run{};
+    run.driverName = argv[1];
+    bufferFrames = static_cast<uint32_t>(convertDecimal(argv[2]));
+    run.playPath = argv[3];
+    run.channels.firstOutput = convertDecimal(argv[4]);
+    run.recordPath = argv[5];
+    run.channels.inputCount = convertDecimal(argv[6]);
+    run.channels.firstInput = convertDecimal(argv[7]);
+    run.held = kHeldNothing;
+
+    const int code = setUp(run);
+    if (code != kNextStep) {
+        return code;
+    }
+    showProgressUntilStopped();
+    return finish(run);
 }
 
 } // namespace
@@ -303,39 +331,5 @@ int32_t progressSampleCount(double position) {
 }
 
 int runPlayRecord(int argc, char** argv) {
-    printBanner(stdout);
-    if (argc != kArgumentCount) {
-        printUsage(stdout);
-        return kExitUsage;
-    }
-    RunArguments args{};
-    args.driverName = argv[1];
-    bufferFrames = static_cast<uint32_t>(convertDecimal(argv[2]));
-    args.playPath = argv[3];
-    args.firstOutput = convertDecimal(argv[4]);
-    args.recordPath = argv[5];
-    args.inputCount = convertDecimal(argv[6]);
-    args.firstInput = convertDecimal(argv[7]);
-
-    int code = checkPlayFile(args);
-    if (code == kGoOn) {
-        code = openDriver(args);
-    }
-    if (code == kGoOn) {
-        code = configureDevice(args);
-    }
-    if (code == kGoOn) {
-        code = createBuffers(args);
-    }
-    if (code == kGoOn) {
-        code = prepareStores(args);
-    }
-    if (code == kGoOn) {
-        code = startDevice();
-    }
-    if (code != kGoOn) {
-        return code;
-    }
-    showProgressUntilStopped();
-    return finish(args);
+    return playRecord(argc, argv);
 }
