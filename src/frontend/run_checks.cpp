@@ -1,6 +1,7 @@
 #include "frontend/run_checks.h"
 
 #include "frontend/run_state.h"
+#include "platform/file_identity.h"
 #include "wav/record_writer.h"
 #include "wav/wav_format.h"
 
@@ -18,7 +19,10 @@ PlayFileVerdict checkPlayFile(const char* playPath) {
 }
 
 bool recordPathUsable(const char* recordPath, const char* playPath) {
-    (void)playPath;
+    // Writing the recording would destroy the material before it is played.
+    if (sameFile(recordPath, playPath)) {
+        return false;
+    }
     return canCreateRecordFile(recordPath);
 }
 

@@ -18,7 +18,8 @@ enum PlayFileVerdict { kPlayable, kUnreadable, kNotFloat32 };
 // kUnreadable also for a file without one whole frame, which would never stop playing.
 PlayFileVerdict checkPlayFile(const char* playPath);
 
-// Whether the recording can be created there.
+// Whether the recording can be created there without touching the playback file, under
+// whatever name it is given.
 bool recordPathUsable(const char* recordPath, const char* playPath);
 
 // Within the device's channel counts, first channels from 1 and at most 64 a side, which

@@ -3,12 +3,15 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "e2e/e2e_support.h"
+
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -195,6 +198,57 @@ TEST_F(Refusals, RecordingPathThatCannotBeCreatedIsRefusedBeforeAnyDriver) {
                    2,
                    bannerText() + "Error: Unable to load input WAV file " + missing + "!",
                    {}});
+}
+
+// Recording over the playback file would destroy it; the file system, not the name, tells.
+TEST_F(Refusals, RecordingPathNamingThePlaybackFileIsRefusedUnderAnySpelling) {
+    const std::vector<uint8_t> played = readBytes(playPath);
+    auto refused = [&](const std::string& path) {
+        return bannerText() + "Error: Unable to write output WAV file " + path + "!\n";
+    };
+    std::error_code failed;
+    fs::create_directory(dir.file("sub"), failed);
+    std::vector<std::pair<std::string, std::string>> spellings = {
+        {"the same path", playPath},
+        {"through a folder and back", dir.file("sub") + "/../play.wav"},
+        {"through the dot folder", dir.file(".") + "/play.wav"},
+    };
+    const std::string relative = fs::relative(playPath, fs::current_path(), failed).string();
+    if (!failed && !relative.empty()) {
+        spellings.push_back({"relative to the working folder", relative});
+    }
+    const std::string hard = dir.file("hard.wav");
+    fs::create_hard_link(playPath, hard, failed);
+    if (!failed) {
+        spellings.push_back({"a hard link", hard});
+    } else if (!windowsBuild()) {
+        ADD_FAILURE() << "no hard link: " << failed.message();
+    }
+    const std::string soft = dir.file("soft.wav");
+    fs::create_symlink(playPath, soft, failed);
+    if (!failed) {
+        spellings.push_back({"a symbolic link", soft});
+    } else if (!windowsBuild()) {
+        ADD_FAILURE() << "no symbolic link: " << failed.message();
+    }
+    if (windowsBuild()) {
+        spellings.push_back({"in other letter case", dir.file("PLAY.WAV")});
+    }
+    for (const auto& [what, path] : spellings) {
+        expectRefusal(
+            {what.c_str(), args("256", playPath, "1", path, "1", "1"), "", 12, refused(path), {}});
+        EXPECT_EQ(readBytes(playPath), played) << what;
+    }
+    // The other way round: the playback named by a link, the recording by the file itself.
+    if (fileExists(soft)) {
+        expectRefusal({"playing through a link",
+                       args("256", soft, "1", playPath, "1", "1"),
+                       "",
+                       12,
+                       refused(playPath),
+                       {}});
+        EXPECT_EQ(readBytes(playPath), played);
+    }
 }
 
 TEST_F(Refusals, UnlistedDriverNameIsRefused) {

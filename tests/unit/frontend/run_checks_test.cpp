@@ -42,7 +42,7 @@ TEST_F(RunChecks, PlayFileMustBeFloat32WithAWholeFrame) {
     EXPECT_EQ(checkPlayFile(path("missing.wav").c_str()), kUnreadable);
 }
 
-TEST_F(RunChecks, RecordPathMustBeCreatable) {
+TEST_F(RunChecks, RecordPathMustBeCreatableAndNotThePlaybackFile) {
     const Bytes played = floatWav(1, {0.5f});
     const std::string play = writeFile("play.wav", played);
     const std::string other = writeFile("other.wav", played);
@@ -50,6 +50,16 @@ TEST_F(RunChecks, RecordPathMustBeCreatable) {
     EXPECT_FALSE(fs::exists(path("rec.wav"))) << "the check left a file behind";
     EXPECT_TRUE(recordPathUsable(other.c_str(), play.c_str())) << "same bytes, other file";
     EXPECT_FALSE(recordPathUsable(path("no-folder/rec.wav").c_str(), play.c_str()));
+
+    fs::create_directory(path("sub"));
+    EXPECT_FALSE(recordPathUsable(play.c_str(), play.c_str()));
+    EXPECT_FALSE(recordPathUsable((path("sub") + "/../play.wav").c_str(), play.c_str()));
+    std::error_code failed;
+    fs::create_hard_link(play, path("hard.wav"), failed);
+    if (!failed) {
+        EXPECT_FALSE(recordPathUsable(path("hard.wav").c_str(), play.c_str()));
+    }
+    EXPECT_EQ(readBytes(play), played);
     EXPECT_EQ(readBytes(other), played);
 }
 
