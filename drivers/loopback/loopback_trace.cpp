@@ -2,11 +2,29 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <filesystem>
+#include <system_error>
+
+namespace {
+// Waits until the pipe's reader has opened it for writing and closed it again.
+void holdAtPipe(const char* path) {
+    std::FILE* pipe = std::fopen(path, "rb");
+    if (pipe == nullptr) {
+        return;
+    }
+    char ignored[64];
+    while (std::fread(ignored, 1, sizeof ignored, pipe) > 0) {
+    }
+    std::fclose(pipe);
+}
+} // namespace
 
 void loopbackTrace(const char* path, const char* line) {
     if (path == nullptr || path[0] == '\0') {
         return;
     }
+    std::error_code ignored;
+    const bool pipe = std::filesystem::is_fifo(path, ignored);
     // Binary mode: the lines end with a bare line feed on every target.
     std::FILE* file = std::fopen(path, "ab");
     if (file == nullptr) {
@@ -15,6 +33,9 @@ void loopbackTrace(const char* path, const char* line) {
     std::fputs(line, file);
     std::fputc('\n', file);
     std::fclose(file);
+    if (pipe) {
+        holdAtPipe(path);
+    }
 }
 
 void loopbackTracef(const char* path, const char* format, ...) {

@@ -4,6 +4,8 @@
 
 // Appends `line` and a line feed to the file at `path`; nothing when `path` is empty.
 // Opens and closes the file each time: these calls are few and never on the streaming path.
+// When `path` is a named pipe, the caller is then held until the reader has opened the pipe
+// for writing and closed it again, so that a test can act while the driver is at a call.
 void loopbackTrace(const char* path, const char* line);
 
 // The same with printf-style formatting.

@@ -103,6 +103,25 @@ protected:
         return child.start(argv, options);
     }
 
+    // Steps the child through the trace written into `pipe`, one held call at a time, and
+    // interrupts it while it is held at the first call named `interruptAt`. The calls.
+    static std::vector<std::string> stepThrough(ChildProcess& child, const std::string& pipe,
+                                                const std::string& interruptAt) {
+        std::vector<std::string> calls;
+        TraceLock lock(pipe);
+        bool interrupted = false;
+        for (std::string line; lock.next(child, &line);) {
+            calls.push_back(line);
+            if (!interrupted && line == interruptAt) {
+                EXPECT_TRUE(child.interrupt());
+                interrupted = true;
+            }
+            lock.release();
+        }
+        EXPECT_TRUE(interrupted) << "never held at " << interruptAt;
+        return calls;
+    }
+
     // Waits until the progress line shows at least `samples` (0: until it shows at all).
     static bool waitForProgress(const ChildProcess& child, long long samples) {
         for (int waited = 0; waited < kWaitLimitMs; waited += 10) {
@@ -332,9 +351,9 @@ TEST_F(Interrupts, FurtherInterruptsDuringTheWritingAreAbsorbed) {
                          static_cast<uint32_t>(frames));
 }
 
-// The trace is a pipe, and the test sends the interrupt once the driver has traced its
-// start: the one buffer of material is then played inside the start (startswitch=1), before
-// the run looks at anything, so the interrupt comes after the last block.
+// The trace is a pipe, and the driver is held at its start, before the one buffer of
+// material is played inside it (startswitch=1): the run looks at the interrupt only once
+// the last block is through.
 TEST_F(Interrupts, InterruptAfterTheLastBlockIsANormalEnd) {
     if (!fifosSupported()) {
         GTEST_SKIP() << "holds the driver at a named pipe, which Windows has not at a file path";
@@ -350,32 +369,14 @@ TEST_F(Interrupts, InterruptAfterTheLastBlockIsANormalEnd) {
                       args(std::to_string(kBuffer), shortPath, "1", recordPath,
                            std::to_string(geometry.recordCount), "1"),
                       "startswitch=1", pipe));
-
-    // Each traced call opens the pipe anew and waits until a reader is there.
-    std::string lines;
-    bool interrupted = false;
-    bool released = false;
-    for (int waited = 0; !released && waited < kWaitLimitMs;) {
-        FifoReader reader;
-        ASSERT_TRUE(reader.open(pipe));
-        FifoReader::Status status = FifoReader::kTimeout;
-        while (status != FifoReader::kNoWriter && waited < kWaitLimitMs) {
-            status = reader.read(&lines, 50);
-            ASSERT_NE(status, FifoReader::kError);
-            waited += status == FifoReader::kTimeout ? 50 : 0;
-            if (!interrupted && lines.find("\nstart\n") != std::string::npos) {
-                ASSERT_TRUE(child.interrupt());
-                interrupted = true;
-            }
-        }
-        released = lines.find("\nRelease\n") != std::string::npos;
-    }
-    ASSERT_TRUE(interrupted) << lines;
-    ASSERT_TRUE(released) << lines;
+    const std::vector<std::string> calls = callNames(stepThrough(child, pipe, "start"));
     const ChildResult result = child.wait();
 
     EXPECT_EQ(result.exitCode, 0);
     EXPECT_EQ(withoutProgress(result.out), completeRunText(SetupReport{}));
+    ASSERT_GE(calls.size(), 5u);
+    EXPECT_EQ(std::vector<std::string>(calls.end() - 5, calls.end()),
+              (std::vector<std::string>{"start", "stop", "stats", "disposeBuffers", "Release"}));
     expectRecordedPrefix(kBuffer);
 }
 

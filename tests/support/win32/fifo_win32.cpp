@@ -20,3 +20,19 @@ void FifoReader::close() {}
 FifoReader::Status FifoReader::read(std::string*, int) {
     return kError;
 }
+
+FifoWriter::~FifoWriter() {}
+
+bool FifoWriter::openOnceRead(const std::string&, ChildProcess&) {
+    return false;
+}
+
+bool FifoWriter::write(const std::vector<uint8_t>&) {
+    return false;
+}
+
+void FifoWriter::close() {}
+
+bool TraceLock::next(ChildProcess&, std::string*) {
+    return false;
+}
