@@ -200,10 +200,7 @@ int allocateRecording(Run& run) {
 // The device never starts without both stores complete.
 int startDevice(Run&) {
     duplexState.streaming.store(true, std::memory_order_release);
-    // From here to the stop, Ctrl+C and its kin end the stream instead of the process.
-    installInterruptHandler();
     if (ASIOStart() != ASE_OK) {
-        removeInterruptHandler();
         duplexState.streaming.store(false, std::memory_order_release);
         std::printf("Error: Failed to start ASIO driver!\n\n");
         return kExitStart;
@@ -217,10 +214,17 @@ constexpr Step kSetUp[] = {probePlayFile,      checkRecordPath,   loadDriver,   
                            checkChannels,      checkBufferLength, setSampleRate,     createBuffers,
                            decideNativeFormat, loadPlayback,      allocateRecording, startDevice};
 
-// Each step either passes or prints its refusal; then what is held is released.
+// Each step either passes or prints its refusal; then what is held is released. An
+// interrupt before the device has started ends the run before the next step.
 int setUp(Run& run) {
     for (const Step step : kSetUp) {
-        const int code = step(run);
+        int code = kNextStep;
+        if (interruptRequested()) {
+            std::printf("Interrupted before Play & Record started: no recording written.\n");
+            code = kExitInterrupted;
+        } else {
+            code = step(run);
+        }
         if (code != kNextStep) {
             releaseHeld(run.held);
             return code;
@@ -279,7 +283,6 @@ int finish(const Run& run) {
     const int written = writeRecordFileFrames(run.recordPath, frames);
     const uint32_t framesWanted = recordFrames;
     releaseRecordStore();
-    removeInterruptHandler();
     if (written != kRecordWritten) {
         std::printf("Error: Unable to write output WAV file %s!\n", run.recordPath);
         return kExitRecordFile;
@@ -331,5 +334,11 @@ int32_t progressSampleCount(double position) {
 }
 
 int runPlayRecord(int argc, char** argv) {
-    return playRecord(argc, argv);
+    // From the start, so that Ctrl+C and its kin during set-up end the run at its next
+    // step, with what exists released and what was printed flushed, instead of killing it.
+    installInterruptHandler();
+    const int code = playRecord(argc, argv);
+    std::fflush(stdout);
+    removeInterruptHandler();
+    return code;
 }

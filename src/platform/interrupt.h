@@ -1,5 +1,5 @@
 // Lets the user's Ctrl+C, Ctrl+Break, a closed console (Windows) or SIGINT/SIGTERM (Linux)
-// end a running stream cleanly instead of killing the process mid-stream.
+// end a run cleanly, in its set-up or mid-stream, instead of killing the process.
 #pragma once
 
 // From now on an interrupt only raises a flag. Further interrupts are absorbed too, until

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 namespace fs = std::filesystem;
 
@@ -313,6 +314,17 @@ std::vector<std::string> callNames(const std::vector<std::string>& lines) {
         names.push_back(line.substr(0, line.find_first_of(" (\t")));
     }
     return names;
+}
+
+bool waitUntil(ChildProcess& child, const std::function<bool()>& condition) {
+    const auto limit = std::chrono::steady_clock::now() + std::chrono::minutes(1);
+    while (!condition()) {
+        if (child.ended() || std::chrono::steady_clock::now() > limit) {
+            return condition();
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
 }
 
 void E2eTest::SetUp() {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -114,6 +115,9 @@ std::vector<std::string> readLines(const std::string& path);
 std::vector<std::string> setUpCalls(int inputs, int outputs, int buffer = 256);
 // The first word of each line (the call's name).
 std::vector<std::string> callNames(const std::vector<std::string>& lines);
+
+// Checks `condition` until it holds; false if the child ends first, or after a minute.
+bool waitUntil(ChildProcess& child, const std::function<bool()>& condition);
 
 // Every test gets a scratch folder with a playback file (1 channel, 44100 Hz, 1000 frames
 // of a ramp), a recording path and a trace path, and runs the program on the fast clock

@@ -380,4 +380,111 @@ TEST_F(Interrupts, InterruptAfterTheLastBlockIsANormalEnd) {
     expectRecordedPrefix(kBuffer);
 }
 
+// Before the device has started, an interrupt ends the run at its next step: what exists is
+// released, what was printed is kept, nothing is recorded and an existing recording stays.
+// The child is held at a known step, the trace pipe's or the playback pipe's, while the
+// interrupt arrives.
+class InterruptsBeforeTheStart : public Interrupts {
+protected:
+    void SetUp() override {
+        Interrupts::SetUp();
+        if (IsSkipped()) {
+            return;
+        }
+        if (!fifosSupported()) {
+            GTEST_SKIP() << "holds the child at named pipes, which Windows has not at a path";
+        }
+        ASSERT_TRUE(writeBytes(recordPath, kept));
+    }
+
+    void expectInterrupted(const ChildResult& result, const std::string& printed) {
+        EXPECT_EQ(result.exitCode, 14);
+        EXPECT_EQ(result.out,
+                  bannerText() + printed +
+                      "Interrupted before Play & Record started: no recording written.\n");
+        EXPECT_EQ(result.err, "");
+        EXPECT_EQ(readBytes(recordPath), kept);
+    }
+
+    const std::vector<uint8_t> kept = {'k', 'e', 'e', 'p'};
+};
+
+TEST_F(InterruptsBeforeTheStart, DuringTheDriverSetUpReleaseWhatWasSetUp) {
+    const std::string pipe = dir.file("trace.pipe");
+    ASSERT_TRUE(makeFifo(pipe));
+    using Lines = std::vector<std::string>;
+    const SetupReport report;
+    const Lines created = setUpCalls(1, 1);
+    const struct {
+        const char* heldAt;
+        std::string printed;
+        Lines calls;
+    } cases[] = {
+        {"getDriverVersion",
+         "ASIO Driver correctly initialized: Korvane Loopback\n",
+         {"init", "getDriverName", "getDriverVersion", "Release"}},
+        {"getChannels",
+         initText(report),
+         {"init", "getDriverName", "getDriverVersion", "getChannels", "Release"}},
+        {"getLatencies", setupText(report),
+         [&] {
+             Lines calls = created;
+             calls.insert(calls.end(), {"disposeBuffers", "Release"});
+             return calls;
+         }()},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.heldAt);
+        ChildProcess child;
+        ASSERT_TRUE(start(child, args("256", "1", "1", "1"), "", pipe));
+        const Lines calls = stepThrough(child, pipe, c.heldAt);
+        const ChildResult result = child.wait();
+        expectInterrupted(result, c.printed);
+        EXPECT_EQ(calls, c.calls);
+    }
+}
+
+TEST_F(InterruptsBeforeTheStart, WhileThePlaybackFileIsProbedNoDriverIsLoaded) {
+    const std::string pipe = dir.file("play.pipe");
+    ASSERT_TRUE(makeFifo(pipe));
+    ChildProcess child;
+    ASSERT_TRUE(start(child, args("256", pipe, "1", recordPath, "1", "1"), "", tracePath));
+    FifoWriter probed;
+    ASSERT_TRUE(probed.openOnceRead(pipe, child));
+    EXPECT_TRUE(child.interrupt());
+    EXPECT_TRUE(probed.write(canonicalHeader({3, 1, 44100, 32, 4000})));
+    probed.close();
+    const ChildResult result = child.wait();
+
+    expectInterrupted(result, "");
+    EXPECT_FALSE(fileExists(tracePath)) << "a driver was created";
+}
+
+TEST_F(InterruptsBeforeTheStart, WhileThePlaybackIsLoadedReleaseTheStoresToo) {
+    const std::string pipe = dir.file("play.pipe");
+    ASSERT_TRUE(makeFifo(pipe));
+    const std::vector<uint8_t> header = canonicalHeader({3, 1, 44100, 32, 4000});
+    std::vector<uint8_t> file = header;
+    file.resize(header.size() + 4000, 0);
+    ChildProcess child;
+    ASSERT_TRUE(start(child, args("256", pipe, "1", recordPath, "1", "1"), "", tracePath));
+    FifoWriter probed;
+    ASSERT_TRUE(probed.openOnceRead(pipe, child));
+    EXPECT_TRUE(probed.write(header));
+    probed.close();
+    // The driver is created only once the probe has closed the pipe; the loader opens it next.
+    ASSERT_TRUE(waitUntil(child, [&] { return fileExists(tracePath); }));
+    FifoWriter loaded;
+    ASSERT_TRUE(loaded.openOnceRead(pipe, child));
+    EXPECT_TRUE(child.interrupt());
+    EXPECT_TRUE(loaded.write(file));
+    loaded.close();
+    const ChildResult result = child.wait();
+
+    expectInterrupted(result, setupText(SetupReport{}));
+    std::vector<std::string> calls = setUpCalls(1, 1);
+    calls.insert(calls.end(), {"disposeBuffers", "Release"});
+    EXPECT_EQ(trace(), calls);
+}
+
 } // namespace
