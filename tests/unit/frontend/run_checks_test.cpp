@@ -59,6 +59,10 @@ TEST_F(RunChecks, RecordPathMustBeCreatableAndNotThePlaybackFile) {
     if (!failed) {
         EXPECT_FALSE(recordPathUsable(path("hard.wav").c_str(), play.c_str()));
     }
+    fs::create_symlink(play, path("soft.wav"), failed);
+    if (!failed) {
+        EXPECT_FALSE(recordPathUsable(path("soft.wav").c_str(), play.c_str()));
+    }
     EXPECT_EQ(readBytes(play), played);
     EXPECT_EQ(readBytes(other), played);
 }
@@ -66,38 +70,26 @@ TEST_F(RunChecks, RecordPathMustBeCreatableAndNotThePlaybackFile) {
 TEST_F(RunChecks, ChannelsWithinTheDeviceAndSixtyFourASide) {
     device(8, 8);
     playChannels = 2;
-    EXPECT_TRUE(fit(1, 8, 1));
-    EXPECT_TRUE(fit(7, 0, 1)); // no inputs recorded
+    EXPECT_TRUE(fit(7, 8, 1)); // last output 8, last input 8
+    EXPECT_TRUE(fit(1, 0, 1)); // no inputs recorded
+    EXPECT_FALSE(fit(8, 1, 1));
+    EXPECT_FALSE(fit(1, 8, 2));
     EXPECT_FALSE(fit(0, 1, 1));
-    EXPECT_FALSE(fit(1, 1, 0));
     EXPECT_FALSE(fit(1, 0, 0));
-    EXPECT_FALSE(fit(8, 1, 1)); // last output 9
-    EXPECT_FALSE(fit(1, 8, 2)); // last input 9
     EXPECT_FALSE(fit(1, -1, 2));
-    EXPECT_FALSE(fit(-1, 1, 1));
     EXPECT_FALSE(fit(1, 2, 2147483647)); // the last input wraps
-
     device(70, 70);
-    EXPECT_TRUE(fit(63, 1, 64)); // last output 64
-    EXPECT_FALSE(fit(64, 1, 1)); // last output 65
-    EXPECT_TRUE(fit(1, 64, 1));
+    EXPECT_TRUE(fit(63, 64, 1));
+    EXPECT_FALSE(fit(64, 1, 1));
     EXPECT_FALSE(fit(1, 65, 1));
-    EXPECT_FALSE(fit(1, 2, 64));
-
-    device(0, 0); // counts the driver failed to report
-    EXPECT_FALSE(fit(1, 0, 1));
 }
 
 TEST_F(RunChecks, BufferLengthWithinTheDriverLimitsAndNeverZero) {
     duplexState.minBufferSize = 16;
     duplexState.maxBufferSize = 8192;
-    for (uint32_t frames : {16u, 256u, 8192u}) {
+    for (uint32_t frames : {16u, 8192u, 15u, 8193u, 0xFFFFFFFFu}) {
         bufferFrames = frames;
-        EXPECT_TRUE(bufferLengthFits()) << frames;
-    }
-    for (uint32_t frames : {15u, 8193u, 0xFFFFFFFFu}) {
-        bufferFrames = frames;
-        EXPECT_FALSE(bufferLengthFits()) << frames;
+        EXPECT_EQ(bufferLengthFits(), frames == 16 || frames == 8192) << frames;
     }
     duplexState.minBufferSize = 0;
     bufferFrames = 0;
@@ -109,13 +101,9 @@ TEST_F(RunChecks, RecordingMustFitTheWavSizesOncePaddedToWholeBuffers) {
     playFramesLeft = (1u << 30) - 1024; // one channel: 4 GiB less 4 KiB
     EXPECT_TRUE(recordingFitsWav(1));
     EXPECT_FALSE(recordingFitsWav(2));
-    EXPECT_TRUE(recordingFitsWav(0));
     playFramesLeft = (1u << 30) - 1; // padded to 2^30 frames: 4 GiB
     EXPECT_FALSE(recordingFitsWav(1));
-    bufferFrames = 256;
-    playFramesLeft = 1u << 28;
-    EXPECT_FALSE(recordingFitsWav(4));
-    EXPECT_TRUE(recordingFitsWav(3));
+    EXPECT_TRUE(recordingFitsWav(0));
 }
 
 } // namespace
