@@ -287,7 +287,20 @@ std::vector<std::string> readLines(const std::string& path) {
     return lines;
 }
 
-std::vector<std::string> setUpCalls(int inputs, int outputs, int buffer) {
+std::vector<std::string> channelInfoCalls(int inputs, int outputs, int firstInput,
+                                          int firstOutput) {
+    std::vector<std::string> calls;
+    for (int i = 0; i < inputs; ++i) {
+        calls.push_back("getChannelInfo in " + std::to_string(firstInput - 1 + i));
+    }
+    for (int o = 0; o < outputs; ++o) {
+        calls.push_back("getChannelInfo out " + std::to_string(firstOutput - 1 + o));
+    }
+    return calls;
+}
+
+std::vector<std::string> setUpCalls(int inputs, int outputs, int buffer, int firstInput,
+                                    int firstOutput) {
     std::vector<std::string> calls = {"init",
                                       "getDriverName",
                                       "getDriverVersion",
@@ -298,12 +311,9 @@ std::vector<std::string> setUpCalls(int inputs, int outputs, int buffer) {
                                       "getSampleRate",
                                       "createBuffers " + std::to_string(inputs + outputs) + " " +
                                           std::to_string(buffer)};
-    for (int i = 0; i < inputs; ++i) {
-        calls.push_back("getChannelInfo in " + std::to_string(i));
-    }
-    for (int o = 0; o < outputs; ++o) {
-        calls.push_back("getChannelInfo out " + std::to_string(o));
-    }
+    const std::vector<std::string> described =
+        channelInfoCalls(inputs, outputs, firstInput, firstOutput);
+    calls.insert(calls.end(), described.begin(), described.end());
     calls.push_back("getLatencies");
     return calls;
 }

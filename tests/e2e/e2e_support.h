@@ -111,8 +111,12 @@ std::vector<float> expectedRecording(const LoopbackRun& run, const std::vector<f
 
 // The driver's trace: one line per set-up and teardown call, in order.
 std::vector<std::string> readLines(const std::string& path);
-// The loopback's trace of a set-up at 44100 Hz from init to getLatencies, channels from 1.
-std::vector<std::string> setUpCalls(int inputs, int outputs, int buffer = 256);
+// The loopback's trace of getChannelInfo, inputs first; first channels counted from 1.
+std::vector<std::string> channelInfoCalls(int inputs, int outputs, int firstInput = 1,
+                                          int firstOutput = 1);
+// The loopback's trace of a set-up at 44100 Hz from init to getLatencies.
+std::vector<std::string> setUpCalls(int inputs, int outputs, int buffer = 256, int firstInput = 1,
+                                    int firstOutput = 1);
 // The first word of each line (the call's name).
 std::vector<std::string> callNames(const std::vector<std::string>& lines);
 

@@ -108,12 +108,8 @@ Lines describedCalls(int inputs, int outputs) {
     for (double rate : kRates) {
         calls.push_back("canSampleRate " + std::to_string(static_cast<int>(rate)));
     }
-    for (int k = 0; k < inputs; ++k) {
-        calls.push_back("getChannelInfo in " + std::to_string(k));
-    }
-    for (int k = 0; k < outputs; ++k) {
-        calls.push_back("getChannelInfo out " + std::to_string(k));
-    }
+    const Lines described = channelInfoCalls(inputs, outputs);
+    calls.insert(calls.end(), described.begin(), described.end());
     calls.push_back("Release");
     return calls;
 }

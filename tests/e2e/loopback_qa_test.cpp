@@ -96,25 +96,11 @@ protected:
 
     void expectCalls(const Case& c) {
         const LoopbackRun& g = c.run;
-        const std::string buffer = std::to_string(g.buffer);
-        std::vector<std::string> calls = {
-            "init",
-            "getDriverName",
-            "getDriverVersion",
-            "getChannels",
-            "getBufferSize",
-            "canSampleRate 44100",
-            "setSampleRate 44100",
-            "getSampleRate",
-            "createBuffers " + std::to_string(g.recordCount + g.channels) + " " + buffer};
-        for (uint32_t i = 0; i < g.recordCount; ++i) {
-            calls.push_back("getChannelInfo in " + std::to_string(g.recordStart - 1 + i));
-        }
-        for (uint32_t i = 0; i < g.channels; ++i) {
-            calls.push_back("getChannelInfo out " + std::to_string(g.playStart - 1 + i));
-        }
-        calls.insert(calls.end(),
-                     {"getLatencies", "start", "stop", "stats", "disposeBuffers", "Release"});
+        std::vector<std::string> calls =
+            setUpCalls(static_cast<int>(g.recordCount), static_cast<int>(g.channels),
+                       static_cast<int>(g.buffer), static_cast<int>(g.recordStart),
+                       static_cast<int>(g.playStart));
+        calls.insert(calls.end(), {"start", "stop", "stats", "disposeBuffers", "Release"});
         const std::vector<std::string> lines = trace();
         std::vector<std::string> seen = lines;
         for (std::string& line : seen) {
