@@ -11,40 +11,23 @@
 #include <system_error>
 #include <thread>
 
+#include "driver_buffers.h"
+#include "driver_server.h"
+#include "driver_trace.h"
 #include "host/text.h"
 #include "loopback_config.h"
 #include "loopback_samples.h"
 #include "loopback_timer.h"
-#include "loopback_trace.h"
 
 const GUID kLoopbackClsid = {
     0x99DFBE55, 0xC03C, 0x4828, {0xAE, 0x29, 0x93, 0x08, 0xFE, 0x66, 0x2E, 0xEA}};
 
-bool loopbackSameGuid(const GUID& a, const GUID& b) {
-    return std::memcmp(&a, &b, sizeof(GUID)) == 0;
-}
-
 namespace {
-
-const GUID kIidUnknown = {0x00000000, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
-
-std::atomic<int32_t> liveObjects{0};
 
 constexpr int32_t kDriverVersion = 1;
 constexpr ASIOError kSimulatedFault = ASE_HWMalfunction;
 
 using Clock = std::chrono::steady_clock;
-
-uint64_t nowNs() {
-    return static_cast<uint64_t>(
-        std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch())
-            .count());
-}
-
-// Halves start on 16-byte boundaries, as hosts that copy with wide loads like them.
-size_t aligned(size_t bytes) {
-    return (bytes + 15) & ~static_cast<size_t>(15);
-}
 
 // Calls run(ringFrame, bufferFrame, frames) for the one or two stretches of a ring of
 // `ringFrames` that `frames` frames from `start` occupy.
@@ -71,16 +54,10 @@ struct Entry {
     LoopbackDutState dut; // an output's device under test
 };
 
-class LoopbackDriver final : public IASIO {
+class LoopbackDriver final : public DriverObject {
 public:
     explicit LoopbackDriver(const char* config);
     ~LoopbackDriver();
-    LoopbackDriver(const LoopbackDriver&) = delete;
-    LoopbackDriver& operator=(const LoopbackDriver&) = delete;
-
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override;
-    ULONG STDMETHODCALLTYPE AddRef() override;
-    ULONG STDMETHODCALLTYPE Release() override;
 
     ASIOBool init(void* sysHandle) override;
     void getDriverName(char* name) override;
@@ -107,12 +84,19 @@ public:
     ASIOError outputReady() override;
 
 private:
-    void trace(const char* line) const { loopbackTrace(config_.trace, line); }
+    void destroy() override;
+    void trace(const char* line) const { driverTrace(config_.trace, line); }
     void fail(const char* message);
     bool rateListed(double rate) const;
-    bool hostWantsTimeInfo(ASIOCallbacks* callbacks) const;
     uint64_t halfBytes(bool isInput, int32_t frames) const;
     static bool hasInput(const ASIOBufferInfo* infos, int32_t count, int32_t channel);
+
+    // createBuffers, step by step.
+    ASIOError checkRequest(const ASIOBufferInfo* infos, int32_t count, int32_t frames,
+                           ASIOCallbacks* callbacks, int64_t* delay, bool* timeInfo);
+    ASIOError layOut(const ASIOBufferInfo* infos, int32_t count, int32_t frames, size_t ringBytes,
+                     Entry** entries, uint8_t** memory);
+    static void wireDelayLines(Entry* entries, int32_t count);
     bool callingFromSwitch() const;
     void freeBuffers();
     void endStreaming();
@@ -125,7 +109,6 @@ private:
     void losePeriod();
     bool dropsNext() const { return config_.drop == switchCount_ + 1; }
 
-    std::atomic<ULONG> references_{1};
     bool hasOverride_;
     std::string override_;
     LoopbackConfig config_;
@@ -167,42 +150,19 @@ private:
 };
 
 LoopbackDriver::LoopbackDriver(const char* config)
-    : hasOverride_(config != nullptr), override_(config != nullptr ? config : "") {
-    liveObjects.fetch_add(1);
-}
+    : DriverObject(kLoopbackClsid), hasOverride_(config != nullptr),
+      override_(config != nullptr ? config : "") {}
 
 LoopbackDriver::~LoopbackDriver() {
     freeBuffers();
-    liveObjects.fetch_sub(1);
 }
 
-HRESULT STDMETHODCALLTYPE LoopbackDriver::QueryInterface(REFIID riid, void** object) {
-    if (object == nullptr) {
-        return E_POINTER;
+void LoopbackDriver::destroy() {
+    trace("Release");
+    if (running_) {
+        endStreaming();
     }
-    if (loopbackSameGuid(riid, kIidUnknown) || loopbackSameGuid(riid, kLoopbackClsid)) {
-        *object = static_cast<IASIO*>(this);
-        AddRef();
-        return S_OK;
-    }
-    *object = nullptr;
-    return E_NOINTERFACE;
-}
-
-ULONG STDMETHODCALLTYPE LoopbackDriver::AddRef() {
-    return references_.fetch_add(1) + 1;
-}
-
-ULONG STDMETHODCALLTYPE LoopbackDriver::Release() {
-    const ULONG left = references_.fetch_sub(1) - 1;
-    if (left == 0) {
-        trace("Release");
-        if (running_) {
-            endStreaming();
-        }
-        delete this;
-    }
-    return left;
+    delete this;
 }
 
 void LoopbackDriver::fail(const char* message) {
@@ -322,7 +282,7 @@ bool LoopbackDriver::rateListed(double rate) const {
 }
 
 ASIOError LoopbackDriver::canSampleRate(ASIOSampleRate sampleRate) {
-    loopbackTracef(config_.trace, "canSampleRate %.15g", sampleRate);
+    driverTracef(config_.trace, "canSampleRate %.15g", sampleRate);
     if (!initialized_) {
         return ASE_InvalidMode;
     }
@@ -345,7 +305,7 @@ ASIOError LoopbackDriver::getSampleRate(ASIOSampleRate* sampleRate) {
 }
 
 ASIOError LoopbackDriver::setSampleRate(ASIOSampleRate sampleRate) {
-    loopbackTracef(config_.trace, "setSampleRate %.15g", sampleRate);
+    driverTracef(config_.trace, "setSampleRate %.15g", sampleRate);
     if (!initialized_) {
         return ASE_InvalidMode;
     }
@@ -377,7 +337,7 @@ ASIOError LoopbackDriver::getClockSources(ASIOClockSource* clocks, int32_t* numS
 }
 
 ASIOError LoopbackDriver::setClockSource(int32_t reference) {
-    loopbackTracef(config_.trace, "setClockSource %d", static_cast<int>(reference));
+    driverTracef(config_.trace, "setClockSource %d", static_cast<int>(reference));
     if (!initialized_) {
         return ASE_InvalidMode;
     }
@@ -413,8 +373,8 @@ ASIOError LoopbackDriver::getSamplePosition(ASIOSamples* sPos, ASIOTimeStamp* tS
 
 ASIOError LoopbackDriver::getChannelInfo(ASIOChannelInfo* info) {
     if (info != nullptr) {
-        loopbackTracef(config_.trace, "getChannelInfo %s %d", info->isInput ? "in" : "out",
-                       static_cast<int>(info->channel));
+        driverTracef(config_.trace, "getChannelInfo %s %d", info->isInput ? "in" : "out",
+                     static_cast<int>(info->channel));
     } else {
         trace("getChannelInfo");
     }
@@ -460,112 +420,120 @@ bool LoopbackDriver::hasInput(const ASIOBufferInfo* infos, int32_t count, int32_
     return false;
 }
 
-bool LoopbackDriver::hostWantsTimeInfo(ASIOCallbacks* callbacks) const {
-    if (!config_.timeInfo || callbacks->asioMessage == nullptr ||
-        callbacks->bufferSwitchTimeInfo == nullptr) {
-        return false;
-    }
-    if (callbacks->asioMessage(kAsioSelectorSupported, kAsioSupportsTimeInfo, nullptr, nullptr) ==
-        0) {
-        return false;
-    }
-    return callbacks->asioMessage(kAsioSupportsTimeInfo, 0, nullptr, nullptr) == 1;
-}
-
-ASIOError LoopbackDriver::createBuffers(ASIOBufferInfo* bufferInfos, int32_t numChannels,
-                                        int32_t bufferSize, ASIOCallbacks* callbacks) {
-    loopbackTracef(config_.trace, "createBuffers %d %d", static_cast<int>(numChannels),
-                   static_cast<int>(bufferSize));
+// What a host may ask for, and what this configuration can serve: the delay line that an
+// output feeds and the callback the host wants.
+ASIOError LoopbackDriver::checkRequest(const ASIOBufferInfo* infos, int32_t count, int32_t frames,
+                                       ASIOCallbacks* callbacks, int64_t* delay, bool* timeInfo) {
     if (!initialized_ || created_) {
         return ASE_InvalidMode;
     }
-    if (bufferInfos == nullptr || callbacks == nullptr || numChannels <= 0) {
+    if (infos == nullptr || callbacks == nullptr || count <= 0) {
         return ASE_InvalidParameter;
     }
-    if (bufferSize < 1 || bufferSize < config_.minBuf || bufferSize > config_.maxBuf) {
+    if (frames < 1 || frames < config_.minBuf || frames > config_.maxBuf) {
         return ASE_InvalidParameter;
     }
-    for (int32_t i = 0; i < numChannels; ++i) {
-        const bool isInput = bufferInfos[i].isInput != ASIOFalse;
-        const int32_t channel = bufferInfos[i].channelNum;
-        if (channel < 0 || channel >= (isInput ? config_.inputs : config_.outputs)) {
-            return ASE_InvalidParameter;
-        }
-        for (int32_t j = 0; j < i; ++j) {
-            if ((bufferInfos[j].isInput != ASIOFalse) == isInput &&
-                bufferInfos[j].channelNum == channel) {
-                return ASE_InvalidParameter; // the same channel twice
-            }
-        }
+    const ASIOError channels = checkBufferRequest(infos, count, config_.inputs, config_.outputs);
+    if (channels != ASE_OK) {
+        return channels;
     }
     if ((config_.fail & kFailCreateBuffers) != 0) {
         return kSimulatedFault;
     }
-    const int64_t delay = config_.delay >= 0
-                              ? config_.delay
-                              : int64_t{2} * bufferSize + config_.inExtra + config_.outExtra;
-    if (delay < bufferSize) {
+    *delay = config_.delay >= 0 ? config_.delay
+                                : int64_t{2} * frames + config_.inExtra + config_.outExtra;
+    if (*delay < frames) {
         // An input can only hear what an earlier switch has played.
         char message[kLoopbackTextCapacity];
         std::snprintf(message, sizeof message,
                       "Korvane Loopback: delay %lld is shorter than the buffer length %d",
-                      static_cast<long long>(delay), static_cast<int>(bufferSize));
+                      static_cast<long long>(*delay), static_cast<int>(frames));
         fail(message);
         return ASE_InvalidParameter;
     }
-    const bool timeInfo = hostWantsTimeInfo(callbacks);
-    if (timeInfo ? callbacks->bufferSwitchTimeInfo == nullptr
-                 : callbacks->bufferSwitch == nullptr) {
+    *timeInfo = config_.timeInfo && hostWantsTimeInfo(callbacks);
+    if (*timeInfo ? callbacks->bufferSwitchTimeInfo == nullptr
+                  : callbacks->bufferSwitch == nullptr) {
         return ASE_InvalidParameter;
     }
+    return ASE_OK;
+}
 
-    // One block for every half and delay line, so that a failure leaves nothing behind.
-    // Only an output whose number is also a created input needs a delay line.
-    const uint64_t ringFrames = static_cast<uint64_t>(delay) + static_cast<uint64_t>(bufferSize);
-    const size_t ringBytes = aligned(
-        static_cast<size_t>(ringFrames * static_cast<uint64_t>(sampleTypeBytes(config_.outType))));
-    Entry* entries =
-        static_cast<Entry*>(std::calloc(static_cast<size_t>(numChannels), sizeof(Entry)));
-    if (entries == nullptr) {
+// One block for every half and delay line, so that a failure leaves nothing behind. Only an
+// output whose number is also a created input needs a delay line.
+ASIOError LoopbackDriver::layOut(const ASIOBufferInfo* infos, int32_t count, int32_t frames,
+                                 size_t ringBytes, Entry** entries, uint8_t** memory) {
+    Entry* laid = static_cast<Entry*>(std::calloc(static_cast<size_t>(count), sizeof(Entry)));
+    if (laid == nullptr) {
         return ASE_NoMemory;
     }
     uint64_t total = 0;
-    for (int32_t i = 0; i < numChannels; ++i) {
-        Entry& entry = entries[i];
-        entry.isInput = bufferInfos[i].isInput != ASIOFalse;
-        entry.channel = bufferInfos[i].channelNum;
-        total += 2 * aligned(static_cast<size_t>(halfBytes(entry.isInput, bufferSize)));
-        if (!entry.isInput && hasInput(bufferInfos, numChannels, entry.channel)) {
+    for (int32_t i = 0; i < count; ++i) {
+        Entry& entry = laid[i];
+        entry.isInput = infos[i].isInput != ASIOFalse;
+        entry.channel = infos[i].channelNum;
+        total += 2 * alignedBytes(static_cast<size_t>(halfBytes(entry.isInput, frames)));
+        if (!entry.isInput && hasInput(infos, count, entry.channel)) {
             total += ringBytes;
         }
     }
-    uint8_t* memory = total <= (uint64_t{1} << 40) && total <= SIZE_MAX
-                          ? static_cast<uint8_t*>(std::calloc(static_cast<size_t>(total), 1))
-                          : nullptr;
-    if (memory == nullptr) {
-        std::free(entries);
+    uint8_t* block = total <= (uint64_t{1} << 40) && total <= SIZE_MAX
+                         ? static_cast<uint8_t*>(std::calloc(static_cast<size_t>(total), 1))
+                         : nullptr;
+    if (block == nullptr) {
+        std::free(laid);
         return ASE_NoMemory;
     }
-    uint8_t* next = memory;
-    for (int32_t i = 0; i < numChannels; ++i) {
-        Entry& entry = entries[i];
-        const size_t half = aligned(static_cast<size_t>(halfBytes(entry.isInput, bufferSize)));
+    uint8_t* next = block;
+    for (int32_t i = 0; i < count; ++i) {
+        Entry& entry = laid[i];
+        const size_t half = alignedBytes(static_cast<size_t>(halfBytes(entry.isInput, frames)));
         entry.halves[0] = next;
         entry.halves[1] = next + half;
         next += 2 * half;
-        if (!entry.isInput && hasInput(bufferInfos, numChannels, entry.channel)) {
+        if (!entry.isInput && hasInput(infos, count, entry.channel)) {
             entry.ring = next;
             next += ringBytes;
         }
     }
-    for (int32_t i = 0; i < numChannels; ++i) {
-        for (int32_t j = 0; j < numChannels; ++j) {
+    *entries = laid;
+    *memory = block;
+    return ASE_OK;
+}
+
+// Each input listens to the delay line of the output of its number.
+void LoopbackDriver::wireDelayLines(Entry* entries, int32_t count) {
+    for (int32_t i = 0; i < count; ++i) {
+        for (int32_t j = 0; j < count; ++j) {
             if (entries[i].isInput && !entries[j].isInput &&
                 entries[j].channel == entries[i].channel) {
                 entries[i].ring = entries[j].ring;
             }
         }
     }
+}
+
+ASIOError LoopbackDriver::createBuffers(ASIOBufferInfo* bufferInfos, int32_t numChannels,
+                                        int32_t bufferSize, ASIOCallbacks* callbacks) {
+    driverTracef(config_.trace, "createBuffers %d %d", static_cast<int>(numChannels),
+                 static_cast<int>(bufferSize));
+    int64_t delay = 0;
+    bool timeInfo = false;
+    ASIOError result =
+        checkRequest(bufferInfos, numChannels, bufferSize, callbacks, &delay, &timeInfo);
+    if (result != ASE_OK) {
+        return result;
+    }
+    const uint64_t ringFrames = static_cast<uint64_t>(delay) + static_cast<uint64_t>(bufferSize);
+    const size_t ringBytes = alignedBytes(
+        static_cast<size_t>(ringFrames * static_cast<uint64_t>(sampleTypeBytes(config_.outType))));
+    Entry* entries = nullptr;
+    uint8_t* memory = nullptr;
+    result = layOut(bufferInfos, numChannels, bufferSize, ringBytes, &entries, &memory);
+    if (result != ASE_OK) {
+        return result;
+    }
+    wireDelayLines(entries, numChannels);
     for (int32_t i = 0; i < numChannels; ++i) {
         bufferInfos[i].buffers[0] = entries[i].halves[0];
         bufferInfos[i].buffers[1] = entries[i].halves[1];
@@ -613,7 +581,7 @@ ASIOError LoopbackDriver::controlPanel() {
 
 ASIOError LoopbackDriver::future(int32_t selector, void* opt) {
     (void)opt;
-    loopbackTracef(config_.trace, "future %d", static_cast<int>(selector));
+    driverTracef(config_.trace, "future %d", static_cast<int>(selector));
     return initialized_ ? ASE_NotPresent : ASE_InvalidMode;
 }
 
@@ -698,7 +666,7 @@ void LoopbackDriver::endStreaming() {
         loopbackFineTimer(false);
         fineTimer_ = false;
     }
-    loopbackTracef(
+    driverTracef(
         config_.trace, "stats switches=%lld getSamplePosition=%lld outputReady=%lld late=%lld",
         static_cast<long long>(switchCount_), static_cast<long long>(positionCalls_.load()),
         static_cast<long long>(outputReadyCalls_.load()),
@@ -759,7 +727,7 @@ void LoopbackDriver::runSwitch() {
     fillInputs(index);
 
     position_.store(deviceFrame_, std::memory_order_release);
-    const uint64_t now = nowNs();
+    const uint64_t now = driverTimeNs();
     systemTimeNs_.store(now, std::memory_order_release);
     switchThread_.store(std::this_thread::get_id(), std::memory_order_release);
     inSwitch_.store(true, std::memory_order_release);
@@ -849,6 +817,8 @@ IASIO* createLoopbackDriver(const char* config) {
     return new (std::nothrow) LoopbackDriver(config);
 }
 
-int32_t loopbackLiveObjects() {
-    return liveObjects.load();
+const DriverClass& moduleDriverClass() {
+    static const DriverClass loopback = {&kLoopbackClsid, LOOPBACK_NAME, LOOPBACK_CLSID_TEXT,
+                                         [] { return createLoopbackDriver(); }};
+    return loopback;
 }

@@ -12,16 +12,6 @@
 // The class identifier, which hosts also pass as the interface identifier.
 extern const GUID kLoopbackClsid;
 
-// Byte for byte, so that no GUID helper of a COM library is needed.
-bool loopbackSameGuid(const GUID& a, const GUID& b);
-
 // A new driver object holding one reference, or null when memory is short. `config`, when
 // not null, is read at init instead of KORVANE_LOOPBACK (for tests).
 IASIO* createLoopbackDriver(const char* config = nullptr);
-
-// Driver objects of this module not yet released to 0.
-int32_t loopbackLiveObjects();
-
-// The server side: what DllGetClassObject and DllCanUnloadNow answer.
-HRESULT loopbackGetClassObject(REFCLSID clsid, REFIID iid, void** object);
-HRESULT loopbackCanUnloadNow();

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "driver_server.h"
 #include "loopback_driver.h"
 
 namespace {
@@ -286,10 +287,10 @@ TEST(LoopbackDriver, PositionZeroMakesGetSamplePositionFail) {
 }
 
 TEST(LoopbackServer, ReferenceCountingAndInterfaces) {
-    const int32_t before = loopbackLiveObjects();
+    const int32_t before = driverLiveObjects();
     IASIO* driver = createLoopbackDriver("");
     ASSERT_NE(driver, nullptr);
-    EXPECT_EQ(loopbackLiveObjects(), before + 1);
+    EXPECT_EQ(driverLiveObjects(), before + 1);
     void* object = nullptr;
     EXPECT_EQ(driver->QueryInterface(kLoopbackClsid, &object), S_OK);
     EXPECT_EQ(object, static_cast<void*>(driver));
@@ -300,20 +301,22 @@ TEST(LoopbackServer, ReferenceCountingAndInterfaces) {
     EXPECT_EQ(driver->Release(), 3u);
     EXPECT_EQ(driver->Release(), 2u);
     EXPECT_EQ(driver->Release(), 1u);
-    EXPECT_EQ(loopbackLiveObjects(), before + 1);
+    EXPECT_EQ(driverLiveObjects(), before + 1);
     EXPECT_EQ(driver->Release(), 0u);
-    EXPECT_EQ(loopbackLiveObjects(), before);
+    EXPECT_EQ(driverLiveObjects(), before);
 }
 
 TEST(LoopbackServer, FactoryCreatesDriversAndGovernsUnloading) {
-    ASSERT_EQ(loopbackLiveObjects(), 0);
-    EXPECT_EQ(loopbackCanUnloadNow(), S_OK);
+    ASSERT_EQ(driverLiveObjects(), 0);
+    EXPECT_EQ(driverCanUnloadNow(), S_OK);
     void* object = reinterpret_cast<void*>(1);
-    EXPECT_EQ(loopbackGetClassObject(kOtherGuid, kIidClassFactory, &object),
+    EXPECT_EQ(driverGetClassObject(moduleDriverClass(), kOtherGuid, kIidClassFactory, &object),
               CLASS_E_CLASSNOTAVAILABLE);
     EXPECT_EQ(object, nullptr);
-    EXPECT_EQ(loopbackGetClassObject(kLoopbackClsid, kOtherGuid, &object), E_NOINTERFACE);
-    ASSERT_EQ(loopbackGetClassObject(kLoopbackClsid, kIidClassFactory, &object), S_OK);
+    EXPECT_EQ(driverGetClassObject(moduleDriverClass(), kLoopbackClsid, kOtherGuid, &object),
+              E_NOINTERFACE);
+    ASSERT_EQ(driverGetClassObject(moduleDriverClass(), kLoopbackClsid, kIidClassFactory, &object),
+              S_OK);
     IClassFactory* factory = static_cast<IClassFactory*>(object);
 
     int notAnObject = 0;
@@ -322,21 +325,21 @@ TEST(LoopbackServer, FactoryCreatesDriversAndGovernsUnloading) {
     EXPECT_EQ(factory->CreateInstance(outer, kLoopbackClsid, &driver), CLASS_E_NOAGGREGATION);
     EXPECT_EQ(factory->CreateInstance(nullptr, kOtherGuid, &driver), E_NOINTERFACE);
     EXPECT_EQ(driver, nullptr);
-    EXPECT_EQ(loopbackLiveObjects(), 0);
+    EXPECT_EQ(driverLiveObjects(), 0);
 
     ASSERT_EQ(factory->CreateInstance(nullptr, kLoopbackClsid, &driver), S_OK);
-    EXPECT_EQ(loopbackLiveObjects(), 1);
-    EXPECT_EQ(loopbackCanUnloadNow(), S_FALSE);
+    EXPECT_EQ(driverLiveObjects(), 1);
+    EXPECT_EQ(driverCanUnloadNow(), S_FALSE);
     char name[32];
     static_cast<IASIO*>(driver)->getDriverName(name);
     EXPECT_STREQ(name, "Korvane Loopback");
     EXPECT_EQ(static_cast<IASIO*>(driver)->Release(), 0u);
-    EXPECT_EQ(loopbackCanUnloadNow(), S_OK);
+    EXPECT_EQ(driverCanUnloadNow(), S_OK);
 
     EXPECT_EQ(factory->LockServer(1), S_OK);
-    EXPECT_EQ(loopbackCanUnloadNow(), S_FALSE);
+    EXPECT_EQ(driverCanUnloadNow(), S_FALSE);
     EXPECT_EQ(factory->LockServer(0), S_OK);
-    EXPECT_EQ(loopbackCanUnloadNow(), S_OK);
+    EXPECT_EQ(driverCanUnloadNow(), S_OK);
     factory->Release();
 }
 

@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "driver_server.h"
 #include "loopback_driver.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "loopback_trace.h"
+#include "driver_trace.h"
 
 #include <cstdarg>
 #include <cstdio>
@@ -19,7 +19,7 @@ void holdAtPipe(const char* path) {
 }
 } // namespace
 
-void loopbackTrace(const char* path, const char* line) {
+void driverTrace(const char* path, const char* line) {
     if (path == nullptr || path[0] == '\0') {
         return;
     }
@@ -38,7 +38,7 @@ void loopbackTrace(const char* path, const char* line) {
     }
 }
 
-void loopbackTracef(const char* path, const char* format, ...) {
+void driverTracef(const char* path, const char* format, ...) {
     if (path == nullptr || path[0] == '\0') {
         return;
     }
@@ -47,5 +47,5 @@ void loopbackTracef(const char* path, const char* format, ...) {
     va_start(args, format);
     std::vsnprintf(line, sizeof line, format, args);
     va_end(args);
-    loopbackTrace(path, line);
+    driverTrace(path, line);
 }

@@ -1,0 +1,24 @@
+// What every driver checks and asks when a host creates buffers, and the layout of halves.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "host/asio.h"
+
+// ASE_OK when every entry names a channel the device has (inputs, outputs), each at most
+// once; else ASE_InvalidParameter.
+ASIOError checkBufferRequest(const ASIOBufferInfo* infos, int32_t count, int32_t inputs,
+                             int32_t outputs);
+
+// Whether the host asks for bufferSwitchTimeInfo: it must have the callback, support the
+// question, and answer it with 1.
+bool hostWantsTimeInfo(const ASIOCallbacks* callbacks);
+
+// Halves start on 16-byte boundaries, as hosts that copy with wide loads like them.
+inline size_t alignedBytes(size_t bytes) {
+    return (bytes + 15) & ~static_cast<size_t>(15);
+}
+
+// Nanoseconds of the monotonic clock: the system time of the time record.
+uint64_t driverTimeNs();

@@ -1,0 +1,112 @@
+// Entry points of a driver's in-process server, and on Windows its self-registration for
+// regsvr32. Built into each driver module itself, so that the entry points leave it; the
+// only place of the drivers where the targets differ.
+#include "driver_server.h"
+
+#ifdef _WIN32
+// Exported by name through the module's .def file.
+#define DRIVER_EXPORT
+#else
+#define DRIVER_EXPORT __attribute__((visibility("default")))
+#endif
+
+extern "C" DRIVER_EXPORT HRESULT STDMETHODCALLTYPE DllGetClassObject(REFCLSID clsid, REFIID iid,
+                                                                     void** object) {
+    return driverGetClassObject(moduleDriverClass(), clsid, iid, object);
+}
+
+extern "C" DRIVER_EXPORT HRESULT STDMETHODCALLTYPE DllCanUnloadNow() {
+    return driverCanUnloadNow();
+}
+
+#ifdef _WIN32
+
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+// The three keys of the registration, from the module's class.
+struct Keys {
+    char asio[160];
+    char classKey[64];
+    char server[96];
+
+    Keys() {
+        const DriverClass& driver = moduleDriverClass();
+        std::snprintf(asio, sizeof asio, "SOFTWARE\\ASIO\\%s", driver.name);
+        std::snprintf(classKey, sizeof classKey, "CLSID\\%s", driver.clsidText);
+        std::snprintf(server, sizeof server, "CLSID\\%s\\InprocServer32", driver.clsidText);
+    }
+};
+
+LONG setString(HKEY root, const char* path, const char* name, const char* value) {
+    HKEY key = nullptr;
+    LONG result = RegCreateKeyExA(root, path, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_WRITE,
+                                  nullptr, &key, nullptr);
+    if (result != ERROR_SUCCESS) {
+        return result;
+    }
+    result = RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value),
+                            static_cast<DWORD>(std::strlen(value) + 1));
+    RegCloseKey(key);
+    return result;
+}
+
+LONG deleteKey(HKEY root, const char* path) {
+    const LONG result = RegDeleteKeyA(root, path);
+    return result == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : result;
+}
+
+// Any address inside this module finds the module.
+const char kModuleAnchor = 0;
+
+} // namespace
+
+extern "C" HRESULT STDMETHODCALLTYPE DllUnregisterServer() {
+    const Keys keys;
+    LONG result = deleteKey(HKEY_CLASSES_ROOT, keys.server); // subkeys go first
+    const LONG classResult = deleteKey(HKEY_CLASSES_ROOT, keys.classKey);
+    const LONG asioResult = deleteKey(HKEY_LOCAL_MACHINE, keys.asio);
+    if (result == ERROR_SUCCESS) {
+        result = classResult != ERROR_SUCCESS ? classResult : asioResult;
+    }
+    return result == ERROR_SUCCESS ? S_OK : HRESULT_FROM_WIN32(result);
+}
+
+extern "C" HRESULT STDMETHODCALLTYPE DllRegisterServer() {
+    // The server is registered under its own full path, wherever it was loaded from.
+    HMODULE module = nullptr;
+    if (!GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
+                                GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                            &kModuleAnchor, &module)) {
+        return HRESULT_FROM_WIN32(GetLastError());
+    }
+    char path[MAX_PATH];
+    const DWORD length = GetModuleFileNameA(module, path, sizeof path);
+    if (length == 0 || length >= sizeof path) {
+        return E_FAIL;
+    }
+    const Keys keys;
+    const DriverClass& driver = moduleDriverClass();
+    LONG result = setString(HKEY_CLASSES_ROOT, keys.classKey, nullptr, driver.name);
+    if (result == ERROR_SUCCESS) {
+        result = setString(HKEY_CLASSES_ROOT, keys.server, nullptr, path);
+    }
+    if (result == ERROR_SUCCESS) {
+        result = setString(HKEY_CLASSES_ROOT, keys.server, "ThreadingModel", "Apartment");
+    }
+    if (result == ERROR_SUCCESS) {
+        result = setString(HKEY_LOCAL_MACHINE, keys.asio, "CLSID", driver.clsidText);
+    }
+    if (result == ERROR_SUCCESS) {
+        result = setString(HKEY_LOCAL_MACHINE, keys.asio, "Description", driver.name);
+    }
+    if (result != ERROR_SUCCESS) {
+        DllUnregisterServer(); // leave no half registration behind
+        return HRESULT_FROM_WIN32(result);
+    }
+    return S_OK;
+}
+
+#endif
