@@ -76,6 +76,10 @@ bool copyText(Span s, char* out, size_t capacity, bool cut) {
     return copyTruncated(out, capacity, s.begin, s.length) || cut;
 }
 
+bool parseWhole(Span s, char* out, size_t capacity) {
+    return s.length > 0 && copyText(s, out, capacity, false);
+}
+
 ConfigList::ConfigList(const char* variable, const char* text, char* message, size_t capacity)
     : variable_(variable), next_(text), message_(message), capacity_(capacity) {
     if (capacity_ > 0) {

@@ -24,6 +24,8 @@ bool parseInt32(Span s, int32_t min, int32_t max, int32_t* out);
 bool parseFlag(Span s, bool* out);
 // Copies into a fixed-capacity text; one that does not fit is cut when `cut`, else refused.
 bool copyText(Span s, char* out, size_t capacity, bool cut);
+// A text that must be given and must fit whole: a path, a name.
+bool parseWhole(Span s, char* out, size_t capacity);
 
 // One key of a driver's table. `apply` takes the key's value; items without '=' that
 // follow the key continue its value as a list and go to `more` (null: such items are

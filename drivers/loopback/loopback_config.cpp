@@ -131,10 +131,7 @@ const Key kKeys[] = {
     {"errortext",
      [](Span v, LoopbackConfig& c) { return copyText(v, c.errorText, sizeof c.errorText, true); }},
     {"dut", [](Span v, LoopbackConfig& c) { return parseLoopbackDut(v.begin, v.length, &c.dut); }},
-    {"trace",
-     [](Span v, LoopbackConfig& c) {
-         return v.length > 0 && copyText(v, c.trace, sizeof c.trace, false);
-     }},
+    {"trace", [](Span v, LoopbackConfig& c) { return parseWhole(v, c.trace, sizeof c.trace); }},
 };
 
 } // namespace

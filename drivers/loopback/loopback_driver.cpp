@@ -11,7 +11,7 @@
 #include <system_error>
 #include <thread>
 
-#include "driver_buffers.h"
+#include "driver_host.h"
 #include "driver_server.h"
 #include "driver_trace.h"
 #include "host/text.h"
@@ -321,19 +321,7 @@ ASIOError LoopbackDriver::getClockSources(ASIOClockSource* clocks, int32_t* numS
     if (!initialized_) {
         return ASE_InvalidMode;
     }
-    if (clocks == nullptr || numSources == nullptr) {
-        return ASE_InvalidParameter;
-    }
-    if (*numSources >= 1) {
-        std::memset(&clocks[0], 0, sizeof clocks[0]);
-        clocks[0].index = 0;
-        clocks[0].associatedChannel = -1;
-        clocks[0].associatedGroup = -1;
-        clocks[0].isCurrentSource = ASIOTrue;
-        std::snprintf(clocks[0].name, sizeof clocks[0].name, "Internal");
-    }
-    *numSources = 1;
-    return ASE_OK;
+    return answerOneClockSource(clocks, numSources, "Internal");
 }
 
 ASIOError LoopbackDriver::setClockSource(int32_t reference) {

@@ -1,4 +1,4 @@
-// What every driver checks and asks when a host creates buffers, and the layout of halves.
+// What every driver checks, asks and answers a host the same way.
 #pragma once
 
 #include <cstddef>
@@ -22,3 +22,6 @@ inline size_t alignedBytes(size_t bytes) {
 
 // Nanoseconds of the monotonic clock: the system time of the time record.
 uint64_t driverTimeNs();
+
+// One clock source of the given name, current: what getClockSources answers.
+ASIOError answerOneClockSource(ASIOClockSource* clocks, int32_t* numSources, const char* name);

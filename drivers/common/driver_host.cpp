@@ -1,6 +1,8 @@
-#include "driver_buffers.h"
+#include "driver_host.h"
 
 #include <chrono>
+#include <cstdio>
+#include <cstring>
 
 ASIOError checkBufferRequest(const ASIOBufferInfo* infos, int32_t count, int32_t inputs,
                              int32_t outputs) {
@@ -34,4 +36,20 @@ uint64_t driverTimeNs() {
     return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(
                                      std::chrono::steady_clock::now().time_since_epoch())
                                      .count());
+}
+
+ASIOError answerOneClockSource(ASIOClockSource* clocks, int32_t* numSources, const char* name) {
+    if (clocks == nullptr || numSources == nullptr) {
+        return ASE_InvalidParameter;
+    }
+    if (*numSources >= 1) {
+        std::memset(&clocks[0], 0, sizeof clocks[0]);
+        clocks[0].index = 0;
+        clocks[0].associatedChannel = -1;
+        clocks[0].associatedGroup = -1;
+        clocks[0].isCurrentSource = ASIOTrue;
+        std::snprintf(clocks[0].name, sizeof clocks[0].name, "%s", name);
+    }
+    *numSources = 1;
+    return ASE_OK;
 }

@@ -1,0 +1,313 @@
+#include "jack_stream.h"
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <system_error>
+
+#include "driver_host.h"
+#include "host/sample_types.h"
+#include "jack_samples.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// How long a hand-over waits for a cycle of JACK's that is still running: only a process
+// thread that died inside a cycle takes this long, and then the host is not left hanging.
+constexpr auto kCycleWaitLimit = std::chrono::seconds(5);
+
+// The clock thread sleeps in slices, so that stop is not held up by a long period.
+constexpr auto kSleepSlice = std::chrono::milliseconds(5);
+
+} // namespace
+
+JackStream::JackStream() {
+    semReady_ = sem_init(&wake_, 0, 0) == 0;
+}
+
+JackStream::~JackStream() {
+    stop();
+    if (semReady_) {
+        sem_destroy(&wake_);
+    }
+}
+
+void JackStream::setUp(const StreamChannel* channels, int32_t count, uint32_t frames, double rate,
+                       ASIOSampleType type, ASIOCallbacks* callbacks, bool timeInfo) {
+    channels_.assign(channels, channels + count);
+    frames_ = frames;
+    rate_ = rate;
+    type_ = type;
+    callbacks_ = callbacks;
+    timeInfo_ = timeInfo;
+}
+
+bool JackStream::start() {
+    if (started_) {
+        return true;
+    }
+    phase_.store(kIdle);
+    handedOver_.store(false);
+    inCycle_.store(false);
+    stopRequested_.store(false);
+    loss_.store(kNoLoss);
+    newPeriod_.store(frames_);
+    newRate_.store(rate_);
+    xruns_.store(0);
+    index_ = 0;
+    position_ = 0;
+    xrunsSeen_ = 0;
+    publishedPosition_.store(0);
+    publishedTime_.store(0);
+    switches_.store(0);
+    clockSwitches_.store(0);
+    skips_.store(0);
+    if (!semReady_) {
+        return false;
+    }
+    // std::thread reports a failure to create the thread only by throwing.
+    try {
+        clock_ = std::thread(&JackStream::clockThread, this);
+    } catch (const std::system_error&) {
+        return false;
+    }
+    started_ = true;
+    return true;
+}
+
+void JackStream::arm() {
+    phase_.store(kArming, std::memory_order_release);
+}
+
+void JackStream::stop() {
+    if (!started_) {
+        return;
+    }
+    stopRequested_.store(true);
+    sem_post(&wake_);
+    clock_.join();
+    // A cycle that starts from now on sees the hand-over; one that started before is waited
+    // for.
+    handedOver_.store(true);
+    const Clock::time_point limit = Clock::now() + kCycleWaitLimit;
+    while (inCycle_.load() && Clock::now() < limit) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    phase_.store(kIdle);
+    started_ = false;
+}
+
+void JackStream::silence(float* const* buffers, uint32_t frames) const {
+    for (size_t i = 0; i < channels_.size(); ++i) {
+        if (!channels_[i].isInput) {
+            std::memset(buffers[i], 0, frames * sizeof(float));
+        }
+    }
+}
+
+// ---- Real-time path: no allocation, no lock, no output ----
+
+void JackStream::cycle(float* const* buffers, uint32_t frames, uint32_t frameTime) {
+    // Paired with the hand-over: either this cycle sees handedOver_, or the one taking over
+    // sees inCycle_ and waits for the cycle to end.
+    inCycle_.store(true);
+    if (handedOver_.load()) {
+        silence(buffers, frames);
+        inCycle_.store(false, std::memory_order_release);
+        return;
+    }
+    const int phase = phase_.load(std::memory_order_acquire);
+    if (phase == kRunning && frames == frames_) {
+        // Frames JACK's clock ran on beyond one period since the last cycle were lost to
+        // the host, and so is a period for an xrun that left the clock alone.
+        const uint32_t ran = frameTime - lastFrameTime_;
+        lastFrameTime_ = frameTime;
+        uint64_t skip = ran > frames_ ? ran - frames_ : 0;
+        const uint32_t xruns = xruns_.load(std::memory_order_relaxed);
+        if (xruns != xrunsSeen_) {
+            xrunsSeen_ = xruns;
+            skip = skip != 0 ? skip : frames_;
+        }
+        if (skip != 0) {
+            position_ += skip;
+            skips_.fetch_add(1, std::memory_order_relaxed);
+        }
+        for (size_t i = 0; i < channels_.size(); ++i) {
+            if (channels_[i].isInput) {
+                jackFromFloat(buffers[i], channels_[i].halves[index_], type_, frames_);
+            }
+        }
+        const int index = index_;
+        runSwitch(index);
+        for (size_t i = 0; i < channels_.size(); ++i) {
+            if (!channels_[i].isInput) {
+                jackToFloat(channels_[i].halves[index], buffers[i], type_, frames_);
+            }
+        }
+        switches_.fetch_add(1, std::memory_order_relaxed);
+    } else {
+        if (phase == kArming) {
+            // The reference of the first switch; what happened before it is not the host's.
+            lastFrameTime_ = frameTime;
+            xrunsSeen_ = xruns_.load(std::memory_order_relaxed);
+            phase_.store(kRunning, std::memory_order_relaxed);
+        } else if (phase == kRunning) {
+            newPeriod_.store(frames, std::memory_order_relaxed);
+            loseDevice(kPeriodChanged);
+        }
+        silence(buffers, frames);
+    }
+    inCycle_.store(false, std::memory_order_release);
+}
+
+// One switch on the current halves, by whichever thread owns the switch state.
+void JackStream::runSwitch(int index) {
+    const uint64_t now = driverTimeNs();
+    publishedPosition_.store(position_, std::memory_order_release);
+    publishedTime_.store(now, std::memory_order_release);
+    switchThread_.store(std::this_thread::get_id(), std::memory_order_release);
+    inSwitch_.store(true, std::memory_order_release);
+    if (timeInfo_) {
+        std::memset(&time_, 0, sizeof time_);
+        time_.timeInfo.speed = 1.0;
+        time_.timeInfo.systemTime.hi = static_cast<uint32_t>(now >> 32);
+        time_.timeInfo.systemTime.lo = static_cast<uint32_t>(now);
+        time_.timeInfo.samplePosition.hi = static_cast<uint32_t>(position_ >> 32);
+        time_.timeInfo.samplePosition.lo = static_cast<uint32_t>(position_);
+        time_.timeInfo.sampleRate = rate_;
+        time_.timeInfo.flags = kSystemTimeValid | kSamplePositionValid | kSampleRateValid;
+        callbacks_->bufferSwitchTimeInfo(&time_, index, ASIOTrue);
+    } else {
+        callbacks_->bufferSwitch(index, ASIOTrue);
+    }
+    inSwitch_.store(false, std::memory_order_release);
+    position_ += frames_;
+    index_ = index ^ 1;
+}
+
+void JackStream::loseDevice(Loss loss) {
+    int none = kNoLoss;
+    if (loss_.compare_exchange_strong(none, loss)) {
+        sem_post(&wake_);
+    }
+}
+
+void JackStream::noteXrun() {
+    if (phase_.load(std::memory_order_acquire) == kRunning) {
+        xruns_.fetch_add(1);
+        sem_post(&wake_);
+    }
+}
+
+void JackStream::notePeriod(uint32_t frames) {
+    if (phase_.load(std::memory_order_acquire) != kIdle && frames != frames_) {
+        newPeriod_.store(frames);
+        loseDevice(kPeriodChanged);
+    }
+}
+
+void JackStream::noteRate(double rate) {
+    if (phase_.load(std::memory_order_acquire) != kIdle && rate != rate_) {
+        newRate_.store(rate);
+        sem_post(&wake_);
+    }
+}
+
+void JackStream::noteServerGone() {
+    if (phase_.load(std::memory_order_acquire) != kIdle) {
+        loseDevice(kServerGone);
+    }
+}
+
+// ---- The clock thread ----
+
+int32_t JackStream::message(int32_t selector, int32_t value) {
+    return callbacks_->asioMessage != nullptr
+               ? callbacks_->asioMessage(selector, value, nullptr, nullptr)
+               : 0;
+}
+
+void JackStream::clockThread() {
+    uint32_t xrunsTold = 0;
+    double rateTold = rate_;
+    for (;;) {
+        while (sem_wait(&wake_) != 0 && errno == EINTR) {
+        }
+        if (stopRequested_.load()) {
+            return;
+        }
+        const uint32_t xruns = xruns_.load();
+        if (xruns != xrunsTold) {
+            xrunsTold = xruns;
+            message(kAsioResyncRequest, 0);
+        }
+        const double rate = newRate_.load();
+        if (rate != rateTold) {
+            rateTold = rate;
+            if (callbacks_->sampleRateDidChange != nullptr) {
+                callbacks_->sampleRateDidChange(rate);
+            }
+        }
+        if (loss_.load() != kNoLoss) {
+            takeOver();
+            return;
+        }
+    }
+}
+
+void JackStream::takeOver() {
+    handedOver_.store(true);
+    const Clock::time_point limit = Clock::now() + kCycleWaitLimit;
+    while (inCycle_.load() && Clock::now() < limit) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    // A host that takes the new length asks for it itself; any other is asked to reset.
+    bool told = false;
+    if (loss_.load() == kPeriodChanged &&
+        message(kAsioSelectorSupported, kAsioBufferSizeChange) != 0) {
+        told = message(kAsioBufferSizeChange, static_cast<int32_t>(newPeriod_.load())) == 1;
+    }
+    if (!told) {
+        message(kAsioResetRequest, 0);
+    }
+
+    const auto period =
+        std::chrono::nanoseconds(static_cast<int64_t>(static_cast<double>(frames_) * 1e9 / rate_));
+    Clock::time_point deadline = Clock::now();
+    for (;;) {
+        deadline += period;
+        Clock::time_point now = Clock::now();
+        while (now < deadline && !stopRequested_.load()) {
+            std::this_thread::sleep_until(std::min(deadline, now + kSleepSlice));
+            now = Clock::now();
+        }
+        if (stopRequested_.load()) {
+            return;
+        }
+        const int index = index_;
+        for (const StreamChannel& channel : channels_) {
+            if (channel.isInput) {
+                std::memset(channel.halves[index], 0,
+                            frames_ * static_cast<size_t>(sampleTypeBytes(type_)));
+            }
+        }
+        runSwitch(index);
+        clockSwitches_.fetch_add(1, std::memory_order_relaxed);
+    }
+}
+
+bool JackStream::callingFromSwitch() const {
+    return inSwitch_.load(std::memory_order_acquire) &&
+           switchThread_.load(std::memory_order_acquire) == std::this_thread::get_id();
+}
+
+void JackStream::position(uint64_t* samples, uint64_t* timeNs) const {
+    *samples = publishedPosition_.load(std::memory_order_acquire);
+    *timeNs = publishedTime_.load(std::memory_order_acquire);
+}
+
+JackStream::Stats JackStream::stats() const {
+    return {switches_.load(), clockSwitches_.load(), skips_.load(),
+            static_cast<int64_t>(xruns_.load())};
+}

@@ -1,0 +1,98 @@
+// korvane-jack-card: the tests' stand-in sound card as a program, for scripts and by hand.
+//   korvane-jack-card [--server NAME] [--name NAME] [--channels N]
+//                     [--capture-latency FRAMES] [--playback-latency FRAMES]
+//       opens the card, prints "ready CAPTURE-PATTERN PLAYBACK-PATTERN DELAY" and runs until
+//       SIGINT or SIGTERM, or until the server is gone
+//   korvane-jack-card --wait [--server NAME] [--timeout SECONDS]
+//       waits until a client can open on the server (never starting one)
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <string>
+
+#include "jack_card.h"
+
+namespace {
+
+bool number(const char* text, long min, long max, long* out) {
+    char* end = nullptr;
+    const long value = std::strtol(text, &end, 10);
+    if (end == text || *end != '\0' || value < min || value > max) {
+        return false;
+    }
+    *out = value;
+    return true;
+}
+
+int usage() {
+    std::fprintf(stderr, "usage: korvane-jack-card [--server NAME] [--name NAME] [--channels N] "
+                         "[--capture-latency FRAMES] [--playback-latency FRAMES]\n"
+                         "       korvane-jack-card --wait [--server NAME] [--timeout SECONDS]\n");
+    return 2;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    JackCardOptions options;
+    bool wait = false;
+    long timeout = 10;
+    for (int i = 1; i < argc; ++i) {
+        const std::string option = argv[i];
+        long value = 0;
+        if (option == "--wait") {
+            wait = true;
+            continue;
+        }
+        if (i + 1 >= argc) {
+            return usage();
+        }
+        const char* text = argv[++i];
+        if (option == "--server") {
+            options.server = text;
+        } else if (option == "--name") {
+            options.name = text;
+        } else if (option == "--channels" && number(text, 1, 256, &value)) {
+            options.channels = static_cast<int>(value);
+        } else if (option == "--capture-latency" && number(text, 0, 1 << 20, &value)) {
+            options.captureLatency = static_cast<uint32_t>(value);
+        } else if (option == "--playback-latency" && number(text, 0, 1 << 20, &value)) {
+            options.playbackLatency = static_cast<uint32_t>(value);
+        } else if (option == "--timeout" && number(text, 1, 3600, &value)) {
+            timeout = value;
+        } else {
+            return usage();
+        }
+    }
+    if (wait) {
+        return waitForJackServer(options.server, static_cast<int>(timeout * 1000)) ? 0 : 1;
+    }
+
+    // The signals that end the card are taken in this thread only; JACK's threads, made
+    // by open, inherit the blocked mask.
+    sigset_t ending;
+    sigemptyset(&ending);
+    sigaddset(&ending, SIGINT);
+    sigaddset(&ending, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &ending, nullptr);
+
+    JackCard card;
+    std::string error;
+    if (!card.open(options, &error)) {
+        std::fprintf(stderr, "korvane-jack-card: %s\n", error.c_str());
+        return 1;
+    }
+    std::printf("ready %s %s %u\n", card.capturePattern().c_str(), card.playbackPattern().c_str(),
+                card.delay());
+    std::fflush(stdout);
+    const timespec tick = {0, 100 * 1000 * 1000};
+    while (!card.serverGone()) {
+        if (sigtimedwait(&ending, nullptr, &tick) > 0) {
+            break;
+        }
+    }
+    card.close();
+    return 0;
+}
