@@ -55,3 +55,74 @@ wine_start_test_prefixes() {
     wine_start "$root/build/windows/wine-unit"
     wine_start "$root/build/windows/wine-e2e"
 }
+
+# A private JACK server on the dummy back end, for the tests, the soak and the demo. Its
+# name is this script's own (the caller passes one with $$ in it), so that runs in other
+# worktrees never meet it; jack_stop ends it by its process id and removes what it left.
+#   jack_start BUILD NAME RATE PERIOD [jackd options...]
+# Waits until a client can open on it (korvane-jack-card --wait polls, bounded).
+jack_server_pid=
+jack_server_name=
+jack_start() {
+    local build=$1 name=$2 rate=$3 period=$4
+    shift 4
+    local log=$build/jackd-$name.log
+    JACK_NO_AUDIO_RESERVATION=1 jackd "$@" -n "$name" -d dummy -r "$rate" -p "$period" \
+        >"$log" 2>&1 &
+    jack_server_pid=$!
+    jack_server_name=$name
+    if ! "$build/korvane-jack-card" --wait --server "$name" --timeout 30 2>/dev/null; then
+        echo "jackd $name did not start:" >&2
+        cat "$log" >&2
+        jack_stop
+        return 1
+    fi
+}
+jack_stop() {
+    jack_card_stop
+    [ -n "$jack_server_pid" ] || return 0
+    kill "$jack_server_pid" 2>/dev/null || true
+    wait "$jack_server_pid" 2>/dev/null || true
+    # A client's semaphores outlive a server stopped under it.
+    rm -f /dev/shm/jack_sem."$(id -u)"_"$jack_server_name"_* /dev/shm/jack_"$jack_server_name"_*
+    jack_server_pid=
+    jack_server_name=
+}
+
+# jackd's scheduling: real-time where the system grants it, as JACK users run it; else
+# none, and a busy machine then costs xruns, which korvane reports with code 16.
+jack_scheduling() {
+    if chrt -f 10 true 2>/dev/null; then
+        echo "-R -P 70"
+    else
+        echo "--no-realtime"
+    fi
+}
+
+# The tests' stand-in card on that server, as a program; its "ready" line is awaited.
+#   jack_card_start BUILD [korvane-jack-card options...]
+# Sets jack_card_capture, jack_card_playback (Korvane JACK's patterns) and jack_card_delay.
+jack_card_pid=
+jack_card_start() {
+    local build=$1 fifo line
+    shift
+    fifo=$(mktemp -u "${TMPDIR:-/tmp}/korvane-card.XXXXXX")
+    mkfifo "$fifo"
+    "$build/korvane-jack-card" --server "$jack_server_name" "$@" >"$fifo" &
+    jack_card_pid=$!
+    exec {jack_card_fd}<"$fifo"
+    rm -f "$fifo"
+    if ! read -r -t 30 -u "$jack_card_fd" line || [ "${line%% *}" != ready ]; then
+        echo "the stand-in card did not start" >&2
+        jack_card_stop
+        return 1
+    fi
+    read -r _ jack_card_capture jack_card_playback jack_card_delay <<<"$line"
+}
+jack_card_stop() {
+    [ -n "$jack_card_pid" ] || return 0
+    kill "$jack_card_pid" 2>/dev/null || true
+    wait "$jack_card_pid" 2>/dev/null || true
+    exec {jack_card_fd}<&-
+    jack_card_pid=
+}

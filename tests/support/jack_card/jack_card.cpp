@@ -1,7 +1,10 @@
 #include "jack_card.h"
 
+#include <unistd.h>
+
 #include <chrono>
 #include <cstring>
+#include <filesystem>
 #include <thread>
 
 namespace {
@@ -66,7 +69,12 @@ bool JackCard::open(const JackCardOptions& options, std::string* error) {
     };
     jack_on_info_shutdown(capture_, gone, this);
     jack_on_info_shutdown(playback_, gone, this);
+    auto xrun = [](void* self) {
+        static_cast<JackCard*>(self)->xruns_.fetch_add(1);
+        return 0;
+    };
     if (jack_set_process_callback(capture_, captureCycle, this) != 0 ||
+        jack_set_xrun_callback(capture_, xrun, this) != 0 ||
         jack_set_process_callback(playback_, playbackCycle, this) != 0 ||
         jack_set_latency_callback(capture_, declareLatency, this) != 0 ||
         jack_set_latency_callback(playback_, declareLatency, this) != 0 ||
@@ -79,11 +87,19 @@ bool JackCard::open(const JackCardOptions& options, std::string* error) {
     declareLatency(JackCaptureLatency, this);
     declareLatency(JackPlaybackLatency, this);
     jack_recompute_total_latencies(capture_);
+    if (options.freewheel && jack_set_freewheel(capture_, 1) != 0) {
+        *error = "the server does not freewheel";
+        close();
+        return false;
+    }
     return true;
 }
 
 void JackCard::close() {
     release();
+    if (options_.freewheel && capture_ != nullptr && !gone_.load()) {
+        jack_set_freewheel(capture_, 0);
+    }
     for (jack_client_t* client : {playback_, capture_}) {
         if (client != nullptr) {
             jack_client_close(client);
@@ -217,5 +233,17 @@ bool waitForJackServer(const std::string& server, int timeoutMs) {
             return false;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+}
+
+void removeJackLeftovers(const std::string& server) {
+    const std::string semaphores = "jack_sem." + std::to_string(getuid()) + "_" + server + "_";
+    const std::string memory = "jack_" + server + "_";
+    std::error_code ignored;
+    for (const auto& entry : std::filesystem::directory_iterator("/dev/shm", ignored)) {
+        const std::string name = entry.path().filename().string();
+        if (name.rfind(semaphores, 0) == 0 || name.rfind(memory, 0) == 0) {
+            std::filesystem::remove(entry.path(), ignored);
+        }
     }
 }

@@ -23,6 +23,7 @@ struct JackCardOptions {
     int channels = 8;
     uint32_t captureLatency = 300;
     uint32_t playbackLatency = 555;
+    bool freewheel = false; // the server runs cycles back to back while the card is open
 };
 
 class JackCard {
@@ -54,6 +55,8 @@ public:
     // Whether the playback side is holding the graph now.
     bool holding() const { return holding_.load(); }
     bool serverGone() const { return gone_.load(); }
+    // Xruns the server has reported since the card opened.
+    uint32_t xruns() const { return xruns_.load(); }
 
 private:
     static int captureCycle(jack_nframes_t frames, void* self);
@@ -82,7 +85,12 @@ private:
     std::atomic<bool> holding_{false};
     std::atomic<bool> released_{false};
     std::atomic<bool> gone_{false};
+    std::atomic<uint32_t> xruns_{0};
 };
 
 // Polls until a client can open on the server (never starting one); false after timeoutMs.
 bool waitForJackServer(const std::string& server, int timeoutMs);
+
+// Removes what a server of this name and its clients left in /dev/shm once it has ended:
+// a client's semaphores outlive a server stopped under it.
+void removeJackLeftovers(const std::string& server);

@@ -1,8 +1,9 @@
 // korvane-jack-card: the tests' stand-in sound card as a program, for scripts and by hand.
 //   korvane-jack-card [--server NAME] [--name NAME] [--channels N]
-//                     [--capture-latency FRAMES] [--playback-latency FRAMES]
+//                     [--capture-latency FRAMES] [--playback-latency FRAMES] [--freewheel]
 //       opens the card, prints "ready CAPTURE-PATTERN PLAYBACK-PATTERN DELAY" and runs until
-//       SIGINT or SIGTERM, or until the server is gone
+//       SIGINT or SIGTERM, or until the server is gone; with --freewheel the server runs
+//       its cycles back to back meanwhile
 //   korvane-jack-card --wait [--server NAME] [--timeout SECONDS]
 //       waits until a client can open on the server (never starting one)
 #include <csignal>
@@ -12,9 +13,14 @@
 #include <ctime>
 #include <string>
 
+#include <unistd.h>
+
 #include "jack_card.h"
 
 namespace {
+
+volatile sig_atomic_t cardOpen = 0;
+volatile sig_atomic_t stopRequested = 0;
 
 bool number(const char* text, long min, long max, long* out) {
     char* end = nullptr;
@@ -28,7 +34,7 @@ bool number(const char* text, long min, long max, long* out) {
 
 int usage() {
     std::fprintf(stderr, "usage: korvane-jack-card [--server NAME] [--name NAME] [--channels N] "
-                         "[--capture-latency FRAMES] [--playback-latency FRAMES]\n"
+                         "[--capture-latency FRAMES] [--playback-latency FRAMES] [--freewheel]\n"
                          "       korvane-jack-card --wait [--server NAME] [--timeout SECONDS]\n");
     return 2;
 }
@@ -42,8 +48,8 @@ int main(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         const std::string option = argv[i];
         long value = 0;
-        if (option == "--wait") {
-            wait = true;
+        if (option == "--wait" || option == "--freewheel") {
+            (option == "--wait" ? wait : options.freewheel) = true;
             continue;
         }
         if (i + 1 >= argc) {
@@ -70,13 +76,17 @@ int main(int argc, char** argv) {
         return waitForJackServer(options.server, static_cast<int>(timeout * 1000)) ? 0 : 1;
     }
 
-    // The signals that end the card are taken in this thread only; JACK's threads, made
-    // by open, inherit the blocked mask.
-    sigset_t ending;
-    sigemptyset(&ending);
-    sigaddset(&ending, SIGINT);
-    sigaddset(&ending, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &ending, nullptr);
+    // SIGINT and SIGTERM close the card; before it is open they end the program at once,
+    // so that a server that never answers cannot keep it.
+    struct sigaction ending {};
+    ending.sa_handler = [](int) {
+        if (!cardOpen) {
+            _exit(1);
+        }
+        stopRequested = 1;
+    };
+    sigaction(SIGINT, &ending, nullptr);
+    sigaction(SIGTERM, &ending, nullptr);
 
     JackCard card;
     std::string error;
@@ -84,14 +94,13 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "korvane-jack-card: %s\n", error.c_str());
         return 1;
     }
+    cardOpen = 1;
     std::printf("ready %s %s %u\n", card.capturePattern().c_str(), card.playbackPattern().c_str(),
                 card.delay());
     std::fflush(stdout);
-    const timespec tick = {0, 100 * 1000 * 1000};
-    while (!card.serverGone()) {
-        if (sigtimedwait(&ending, nullptr, &tick) > 0) {
-            break;
-        }
+    const timespec tick = {0, 20 * 1000 * 1000};
+    while (!stopRequested && !card.serverGone()) {
+        nanosleep(&tick, nullptr);
     }
     card.close();
     return 0;
