@@ -1,0 +1,33 @@
+// KORVANE_JACK's parser on any text: it stays inside the text and the config, ends its
+// message and every name, and on success every value is within its key's range.
+#include <cstring>
+#include <string>
+
+#include "fuzz_support.h"
+#include "jack_config.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    // An environment variable ends at its first zero byte.
+    const std::string text(reinterpret_cast<const char*>(data), size);
+    JackConfig c;
+    char message[kJackTextCapacity];
+    std::memset(message, 'x', sizeof message);
+    const bool ok = parseJackConfig(text.c_str(), &c, message, sizeof message);
+    FUZZ_CHECK(std::memchr(message, 0, sizeof message) != nullptr, 0, 0);
+    FUZZ_CHECK(std::memchr(c.trace, 0, sizeof c.trace) != nullptr, 0, 0);
+    if (!ok) {
+        FUZZ_CHECK(std::strncmp(message, "KORVANE_JACK: ", 14) == 0, 0, 0);
+        return 0;
+    }
+    FUZZ_CHECK(message[0] == '\0', 0, 0);
+    for (const char* name : {c.server, c.client, c.capture, c.playback}) {
+        const size_t capacity =
+            name == c.server || name == c.client ? kJackNameCapacity : kJackPatternCapacity;
+        FUZZ_CHECK(std::memchr(name, 0, capacity) != nullptr, capacity, 0);
+    }
+    FUZZ_CHECK(c.client[0] != '\0', 0, 0);
+    FUZZ_CHECK(c.inputs >= -1 && c.inputs <= kJackMaxChannels, c.inputs, 0);
+    FUZZ_CHECK(c.outputs >= -1 && c.outputs <= kJackMaxChannels, c.outputs, 0);
+    FUZZ_CHECK(c.type >= ASIOSTInt16LSB && c.type <= ASIOSTInt32LSB, c.type, 0);
+    return 0;
+}

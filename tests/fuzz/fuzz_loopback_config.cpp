@@ -1,0 +1,35 @@
+// KORVANE_LOOPBACK's parser on any text: it stays inside the text and the config, ends its
+// message, and on success every value is within its key's range.
+#include <cstring>
+#include <string>
+
+#include "fuzz_support.h"
+#include "loopback_config.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    // An environment variable ends at its first zero byte.
+    const std::string text(reinterpret_cast<const char*>(data), size);
+    LoopbackConfig c;
+    char message[kLoopbackTextCapacity];
+    std::memset(message, 'x', sizeof message);
+    const bool ok = parseLoopbackConfig(text.c_str(), &c, message, sizeof message);
+    FUZZ_CHECK(std::memchr(message, 0, sizeof message) != nullptr, 0, 0);
+    FUZZ_CHECK(std::memchr(c.trace, 0, sizeof c.trace) != nullptr, 0, 0);
+    if (!ok) {
+        FUZZ_CHECK(std::strncmp(message, "KORVANE_LOOPBACK: ", 18) == 0, 0, 0);
+        return 0;
+    }
+    FUZZ_CHECK(message[0] == '\0', 0, 0);
+    FUZZ_CHECK(std::memchr(c.errorText, 0, sizeof c.errorText) != nullptr, 0, 0);
+    FUZZ_CHECK(c.inputs >= 0 && c.inputs <= 4096, c.inputs, 0);
+    FUZZ_CHECK(c.outputs >= 0 && c.outputs <= 4096, c.outputs, 0);
+    FUZZ_CHECK(c.rateCount >= 1 && c.rateCount <= kLoopbackMaxRates, c.rateCount, 0);
+    for (int k = 0; k < c.rateCount; ++k) {
+        FUZZ_CHECK(c.rates[k] > 0 && c.rates[k] <= 1e7, k, 0);
+    }
+    FUZZ_CHECK(c.granularity >= -1 && c.minBuf >= 0 && c.maxBuf >= 0 && c.prefBuf >= 0,
+               c.granularity, c.minBuf);
+    FUZZ_CHECK(c.delay >= -1 && c.inExtra >= 0 && c.outExtra >= 0, c.delay, c.inExtra);
+    FUZZ_CHECK(c.switches >= -1 && c.drop >= 0 && c.failChannelInfo >= 0, c.switches, c.drop);
+    return 0;
+}
