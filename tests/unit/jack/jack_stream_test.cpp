@@ -108,7 +108,6 @@ std::atomic<int> messageCount{0};
 std::atomic<double> rateSeen{0};
 int32_t* inputHalves[2];
 int32_t* outputHalves[2];
-std::atomic<bool> stopFromSwitch{false};
 JackStream* current = nullptr;
 bool insideSwitchSeen = false;
 
