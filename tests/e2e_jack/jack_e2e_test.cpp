@@ -3,10 +3,6 @@
 // and on private servers of the tests' own where the server itself fails.
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -22,8 +18,6 @@
 #include "jack_card.h"
 #include "support/child_process.h"
 
-extern char** environ;
-
 namespace {
 
 constexpr const char* kJackName = "Korvane JACK";
@@ -38,39 +32,29 @@ std::string uniqueName(const char* what) {
 class PrivateServer {
 public:
     PrivateServer() : name(uniqueName("korvane-test-")) {
-        const std::vector<std::string> args = {"jackd", "--no-realtime", "-n", name, "-d", "dummy",
-                                               "-r",    "48000",         "-p", "256"};
-        std::vector<char*> argv;
-        for (const std::string& a : args) {
-            argv.push_back(const_cast<char*>(a.c_str()));
-        }
-        argv.push_back(nullptr);
-        setenv("JACK_NO_AUDIO_RESERVATION", "1", 1);
-        posix_spawn_file_actions_t quiet;
-        posix_spawn_file_actions_init(&quiet);
-        posix_spawn_file_actions_addopen(&quiet, 1, "/dev/null", O_WRONLY, 0);
-        posix_spawn_file_actions_addopen(&quiet, 2, "/dev/null", O_WRONLY, 0);
-        if (posix_spawnp(&pid, "jackd", &quiet, nullptr, argv.data(), environ) != 0) {
-            pid = -1;
-        }
-        posix_spawn_file_actions_destroy(&quiet);
+        ChildOptions options;
+        options.environment.push_back({"JACK_NO_AUDIO_RESERVATION", "1"});
+        started = jackd.start(
+            {"jackd", "--no-realtime", "-n", name, "-d", "dummy", "-r", "48000", "-p", "256"},
+            options);
     }
     ~PrivateServer() { end(); }
-    bool ready() const { return pid > 0 && waitForJackServer(name, 20000); }
-    // SIGTERM, as a user stopping the server; it unregisters and removes its files.
+    bool ready() const { return started && waitForJackServer(name, 20000); }
+    // SIGTERM, as a user stopping the server.
     void end() {
-        if (pid > 0) {
-            kill(pid, SIGTERM);
-            waitpid(pid, nullptr, 0);
+        if (started) {
+            jackd.terminate();
+            jackd.wait();
             removeJackLeftovers(name);
-            pid = -1;
+            started = false;
         }
     }
 
     const std::string name;
 
 private:
-    pid_t pid = -1;
+    ChildProcess jackd;
+    bool started = false;
 };
 
 std::vector<float> noise(size_t samples) {
