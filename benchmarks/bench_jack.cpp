@@ -49,14 +49,10 @@ void BM_JackCycle(benchmark::State& state) {
     duplexState.stopped.store(false);
     uint32_t frameTime = 0;
     stream.cycle(jack.buffers, kFrames, frameTime); // the arming cycle
-    uint32_t done = 0;
     for (auto _ : state) {
         frameTime += kFrames;
         stream.cycle(jack.buffers, kFrames, frameTime);
-        if (++done == rig.switches) {
-            rig.rewind();
-            done = 0;
-        }
+        rig.next();
     }
     stream.stop();
     rig.setBytes(state);
@@ -67,7 +63,6 @@ void BM_JackConvertAndCopy(benchmark::State& state) {
     SwitchRig rig(kFrames);
     JackBuffers jack;
     const size_t n = rig.blockBytes;
-    uint32_t done = 0;
     int32_t index = 0;
     for (auto _ : state) {
         for (int32_t i = 0; i < 2 * kSide; ++i) {
@@ -84,10 +79,7 @@ void BM_JackConvertAndCopy(benchmark::State& state) {
         }
         benchmark::ClobberMemory();
         index ^= 1;
-        if (++done == rig.switches) {
-            rig.rewind();
-            done = 0;
-        }
+        rig.next();
     }
     rig.setBytes(state);
 }

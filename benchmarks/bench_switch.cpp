@@ -15,16 +15,12 @@ void BM_BufferSwitch(benchmark::State& state) {
     std::memset(&time, 0, sizeof time);
     time.timeInfo.flags = kSystemTimeValid | kSamplePositionValid;
     duplexState.stopped.store(false);
-    uint32_t done = 0;
     int32_t index = 0;
     for (auto _ : state) {
         bufferSwitchTimeInfo(&time, index, ASIOTrue);
         time.timeInfo.samplePosition.lo += bufferFrames;
         index ^= 1;
-        if (++done == rig.switches) {
-            rig.rewind();
-            done = 0;
-        }
+        rig.next();
     }
     rig.setBytes(state);
 }
@@ -33,7 +29,6 @@ BENCHMARK(BM_BufferSwitch)->ArgName("frames")->Arg(32)->Arg(256)->Arg(2048);
 void BM_SwitchMemcpy(benchmark::State& state) {
     SwitchRig rig(uint32_t(state.range(0)));
     const size_t n = rig.blockBytes;
-    uint32_t done = 0;
     int32_t index = 0;
     for (auto _ : state) {
         for (int32_t i = 0; i < 2 * kSide; ++i) {
@@ -48,10 +43,7 @@ void BM_SwitchMemcpy(benchmark::State& state) {
         }
         benchmark::ClobberMemory();
         index ^= 1;
-        if (++done == rig.switches) {
-            rig.rewind();
-            done = 0;
-        }
+        rig.next();
     }
     rig.setBytes(state);
 }

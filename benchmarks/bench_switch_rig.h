@@ -25,6 +25,7 @@ struct SwitchRig {
     uint8_t* recordStarts[kSide] = {};
     uint8_t* play[kSide] = {};
     uint8_t* record[kSide] = {};
+    uint32_t done = 0;
 
     explicit SwitchRig(uint32_t frames) {
         blockBytes = size_t(frames) * kWidth;
@@ -68,6 +69,14 @@ struct SwitchRig {
             record[c] = recordStarts[c];
         }
         playFramesLeft = (switches + 1) * bufferFrames; // never reaches the stop
+    }
+
+    // After each switch: the stores start again once walked through.
+    void next() {
+        if (++done == switches) {
+            rewind();
+            done = 0;
+        }
     }
 
     void setBytes(benchmark::State& state) const {

@@ -53,3 +53,18 @@ ASIOError answerOneClockSource(ASIOClockSource* clocks, int32_t* numSources, con
     *numSources = 1;
     return ASE_OK;
 }
+
+void fillTimeRecord(ASIOTime* time, uint64_t nowNs, uint64_t position, bool positionValid,
+                    double rate) {
+    std::memset(time, 0, sizeof *time);
+    time->timeInfo.speed = 1.0;
+    time->timeInfo.systemTime.hi = static_cast<uint32_t>(nowNs >> 32);
+    time->timeInfo.systemTime.lo = static_cast<uint32_t>(nowNs);
+    time->timeInfo.samplePosition.hi = static_cast<uint32_t>(position >> 32);
+    time->timeInfo.samplePosition.lo = static_cast<uint32_t>(position);
+    time->timeInfo.sampleRate = rate;
+    time->timeInfo.flags = kSystemTimeValid | kSampleRateValid;
+    if (positionValid) {
+        time->timeInfo.flags |= kSamplePositionValid;
+    }
+}

@@ -23,5 +23,9 @@ inline size_t alignedBytes(size_t bytes) {
 // Nanoseconds of the monotonic clock: the system time of the time record.
 uint64_t driverTimeNs();
 
+// The time record of a switch: system time, sample position (marked valid or not), rate.
+void fillTimeRecord(ASIOTime* time, uint64_t nowNs, uint64_t position, bool positionValid,
+                    double rate);
+
 // One clock source of the given name, current: what getClockSources answers.
 ASIOError answerOneClockSource(ASIOClockSource* clocks, int32_t* numSources, const char* name);

@@ -169,14 +169,7 @@ void JackStream::runSwitch(int index) {
     switchThread_.store(std::this_thread::get_id(), std::memory_order_release);
     inSwitch_.store(true, std::memory_order_release);
     if (timeInfo_) {
-        std::memset(&time_, 0, sizeof time_);
-        time_.timeInfo.speed = 1.0;
-        time_.timeInfo.systemTime.hi = static_cast<uint32_t>(now >> 32);
-        time_.timeInfo.systemTime.lo = static_cast<uint32_t>(now);
-        time_.timeInfo.samplePosition.hi = static_cast<uint32_t>(position_ >> 32);
-        time_.timeInfo.samplePosition.lo = static_cast<uint32_t>(position_);
-        time_.timeInfo.sampleRate = rate_;
-        time_.timeInfo.flags = kSystemTimeValid | kSamplePositionValid | kSampleRateValid;
+        fillTimeRecord(&time_, now, position_, true, rate_);
         callbacks_->bufferSwitchTimeInfo(&time_, index, ASIOTrue);
     } else {
         callbacks_->bufferSwitch(index, ASIOTrue);

@@ -720,17 +720,8 @@ void LoopbackDriver::runSwitch() {
     switchThread_.store(std::this_thread::get_id(), std::memory_order_release);
     inSwitch_.store(true, std::memory_order_release);
     if (useTimeInfo_) {
-        std::memset(&time_, 0, sizeof time_);
-        time_.timeInfo.speed = 1.0;
-        time_.timeInfo.systemTime.hi = static_cast<uint32_t>(now >> 32);
-        time_.timeInfo.systemTime.lo = static_cast<uint32_t>(now);
-        time_.timeInfo.samplePosition.hi = static_cast<uint32_t>(deviceFrame_ >> 32);
-        time_.timeInfo.samplePosition.lo = static_cast<uint32_t>(deviceFrame_);
-        time_.timeInfo.sampleRate = config_.reportRate > 0 ? config_.reportRate : rate_.load();
-        time_.timeInfo.flags = kSystemTimeValid | kSampleRateValid;
-        if (config_.position) {
-            time_.timeInfo.flags |= kSamplePositionValid;
-        }
+        fillTimeRecord(&time_, now, deviceFrame_, config_.position,
+                       config_.reportRate > 0 ? config_.reportRate : rate_.load());
         callbacks_->bufferSwitchTimeInfo(&time_, index, ASIOTrue);
     } else {
         callbacks_->bufferSwitch(index, ASIOTrue);

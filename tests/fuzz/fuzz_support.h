@@ -14,6 +14,10 @@ bool fuzzWriteFile(const std::string& path, const uint8_t* data, size_t size);
 // Prints the message and aborts, so that libFuzzer keeps the input as a crash.
 [[noreturn]] void fuzzFail(const char* what, long long a = 0, long long b = 0);
 
+// A configuration parser's message: always ended; after a failure it starts with
+// "VARIABLE: ", after a success it is empty.
+void fuzzCheckConfigMessage(bool ok, const char* message, size_t capacity, const char* variable);
+
 #define FUZZ_CHECK(condition, a, b)                                                                \
     do {                                                                                           \
         if (!(condition)) {                                                                        \

@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <vector>
 
 namespace {
@@ -62,4 +63,12 @@ void fuzzFail(const char* what, long long a, long long b) {
     std::fprintf(stderr, "fuzz check failed: %s (%lld, %lld)\n", what, a, b);
     std::fflush(stderr);
     std::abort();
+}
+
+void fuzzCheckConfigMessage(bool ok, const char* message, size_t capacity, const char* variable) {
+    FUZZ_CHECK(std::memchr(message, 0, capacity) != nullptr, capacity, 0);
+    const std::string prefix = std::string(variable) + ": ";
+    FUZZ_CHECK(ok ? message[0] == '\0'
+                  : prefix.compare(0, prefix.size(), message, prefix.size()) == 0,
+               ok, 0);
 }
