@@ -63,12 +63,15 @@ wine_start_test_prefixes() {
 # Waits until a client can open on it (korvane-jack-card --wait polls, bounded).
 jack_server_pid=
 jack_server_name=
+jack_server_log=
 jack_start() {
     local build=$1 name=$2 rate=$3 period=$4
     shift 4
     local log=$build/jackd-$name.log
+    jack_server_log=$log
+    # Its first megabyte of output is kept: a server in trouble may repeat itself fast.
     JACK_NO_AUDIO_RESERVATION=1 jackd "$@" -n "$name" -d dummy -r "$rate" -p "$period" \
-        >"$log" 2>&1 &
+        > >(head -c 1048576 >"$log"; cat >/dev/null) 2>&1 &
     jack_server_pid=$!
     jack_server_name=$name
     if ! "$build/korvane-jack-card" --wait --server "$name" --timeout 30 2>/dev/null; then
@@ -84,7 +87,8 @@ jack_stop() {
     kill "$jack_server_pid" 2>/dev/null || true
     wait "$jack_server_pid" 2>/dev/null || true
     # A client's semaphores outlive a server stopped under it.
-    rm -f /dev/shm/jack_sem."$(id -u)"_"$jack_server_name"_* /dev/shm/jack_"$jack_server_name"_*
+    rm -f /dev/shm/jack_sem."$(id -u)"_"$jack_server_name"_* /dev/shm/jack_"$jack_server_name"_* \
+        "$jack_server_log"
     jack_server_pid=
     jack_server_name=
 }

@@ -622,10 +622,11 @@ void JackDriver::endStreaming() {
     jack_deactivate(client_);
     running_ = false;
     const JackStream::Stats stats = stream_.stats();
-    driverTracef(config_.trace, "stats switches=%lld clockSwitches=%lld skips=%lld xruns=%lld",
+    driverTracef(config_.trace,
+                 "stats switches=%lld clockSwitches=%lld skips=%lld firstSkip=%lld xruns=%lld",
                  static_cast<long long>(stats.switches),
                  static_cast<long long>(stats.clockSwitches), static_cast<long long>(stats.skips),
-                 static_cast<long long>(stats.xruns));
+                 static_cast<long long>(stats.firstSkip), static_cast<long long>(stats.xruns));
 }
 
 // ---- Real-time path: no allocation, no lock, no output ----

@@ -63,6 +63,7 @@ bool JackStream::start() {
     switches_.store(0);
     clockSwitches_.store(0);
     skips_.store(0);
+    firstSkip_.store(0);
     if (!semReady_) {
         return false;
     }
@@ -131,7 +132,10 @@ void JackStream::cycle(float* const* buffers, uint32_t frames, uint32_t frameTim
         }
         if (skip != 0) {
             position_ += skip;
-            skips_.fetch_add(1, std::memory_order_relaxed);
+            if (skips_.fetch_add(1, std::memory_order_relaxed) == 0) {
+                firstSkip_.store(switches_.load(std::memory_order_relaxed) + 1,
+                                 std::memory_order_relaxed);
+            }
         }
         for (size_t i = 0; i < channels_.size(); ++i) {
             if (channels_[i].isInput) {
@@ -301,6 +305,6 @@ void JackStream::position(uint64_t* samples, uint64_t* timeNs) const {
 }
 
 JackStream::Stats JackStream::stats() const {
-    return {switches_.load(), clockSwitches_.load(), skips_.load(),
+    return {switches_.load(), clockSwitches_.load(), skips_.load(), firstSkip_.load(),
             static_cast<int64_t>(xruns_.load())};
 }

@@ -64,6 +64,7 @@ public:
         int64_t switches;      // in JACK's cycles
         int64_t clockSwitches; // on the driver's own clock
         int64_t skips;         // switches whose position skipped ahead
+        int64_t firstSkip;     // the first of them, counted from 1; 0: none
         int64_t xruns;         // reported while switching
     };
     Stats stats() const;
@@ -116,4 +117,5 @@ private:
     std::atomic<int64_t> switches_{0};
     std::atomic<int64_t> clockSwitches_{0};
     std::atomic<int64_t> skips_{0};
+    std::atomic<int64_t> firstSkip_{0};
 };

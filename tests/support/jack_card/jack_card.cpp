@@ -87,19 +87,11 @@ bool JackCard::open(const JackCardOptions& options, std::string* error) {
     declareLatency(JackCaptureLatency, this);
     declareLatency(JackPlaybackLatency, this);
     jack_recompute_total_latencies(capture_);
-    if (options.freewheel && jack_set_freewheel(capture_, 1) != 0) {
-        *error = "the server does not freewheel";
-        close();
-        return false;
-    }
     return true;
 }
 
 void JackCard::close() {
     release();
-    if (options_.freewheel && capture_ != nullptr && !gone_.load()) {
-        jack_set_freewheel(capture_, 0);
-    }
     for (jack_client_t* client : {playback_, capture_}) {
         if (client != nullptr) {
             jack_client_close(client);

@@ -23,7 +23,6 @@ struct JackCardOptions {
     int channels = 8;
     uint32_t captureLatency = 300;
     uint32_t playbackLatency = 555;
-    bool freewheel = false; // the server runs cycles back to back while the card is open
 };
 
 class JackCard {

@@ -1,9 +1,8 @@
 // korvane-jack-card: the tests' stand-in sound card as a program, for scripts and by hand.
 //   korvane-jack-card [--server NAME] [--name NAME] [--channels N]
-//                     [--capture-latency FRAMES] [--playback-latency FRAMES] [--freewheel]
+//                     [--capture-latency FRAMES] [--playback-latency FRAMES]
 //       opens the card, prints "ready CAPTURE-PATTERN PLAYBACK-PATTERN DELAY" and runs until
-//       SIGINT or SIGTERM, or until the server is gone; with --freewheel the server runs
-//       its cycles back to back meanwhile
+//       SIGINT or SIGTERM, or until the server is gone
 //   korvane-jack-card --wait [--server NAME] [--timeout SECONDS]
 //       waits until a client can open on the server (never starting one)
 #include <csignal>
@@ -34,7 +33,7 @@ bool number(const char* text, long min, long max, long* out) {
 
 int usage() {
     std::fprintf(stderr, "usage: korvane-jack-card [--server NAME] [--name NAME] [--channels N] "
-                         "[--capture-latency FRAMES] [--playback-latency FRAMES] [--freewheel]\n"
+                         "[--capture-latency FRAMES] [--playback-latency FRAMES]\n"
                          "       korvane-jack-card --wait [--server NAME] [--timeout SECONDS]\n");
     return 2;
 }
@@ -48,8 +47,8 @@ int main(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         const std::string option = argv[i];
         long value = 0;
-        if (option == "--wait" || option == "--freewheel") {
-            (option == "--wait" ? wait : options.freewheel) = true;
+        if (option == "--wait") {
+            wait = true;
             continue;
         }
         if (i + 1 >= argc) {
