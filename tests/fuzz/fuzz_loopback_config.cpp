@@ -1,5 +1,6 @@
 // KORVANE_LOOPBACK's parser on any text: it stays inside the text and the config, ends its
 // message, and on success every value is within its key's range.
+#include <cmath>
 #include <cstring>
 #include <string>
 
@@ -29,5 +30,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                c.granularity, c.minBuf);
     FUZZ_CHECK(c.delay >= -1 && c.inExtra >= 0 && c.outExtra >= 0, c.delay, c.inExtra);
     FUZZ_CHECK(c.switches >= -1 && c.drop >= 0 && c.failChannelInfo >= 0, c.switches, c.drop);
+    // A device under test that is taken must filter with finite coefficients.
+    const LoopbackDut& d = c.dut;
+    FUZZ_CHECK(std::isfinite(d.a2) && std::isfinite(d.a3) && std::isfinite(d.frequency) &&
+                   std::isfinite(d.q) && std::isfinite(d.gainDb),
+               0, 0);
+    LoopbackDutFilter f;
+    if (d.kind == LoopbackDutKind::Peak && prepareLoopbackDut(d, 48000, &f)) {
+        FUZZ_CHECK(std::isfinite(f.b0) && std::isfinite(f.b1) && std::isfinite(f.b2) &&
+                       std::isfinite(f.a1) && std::isfinite(f.a2),
+                   0, 0);
+    }
     return 0;
 }
