@@ -165,18 +165,19 @@ struct Series {
           firstInput(std::to_string(3 + k % 4)) {}
 };
 
-// A busy machine may miss one of the server's periods: the server then reports an xrun,
-// and korvane must end with 16, which it does; such a run is done again. Every run that ends
-// with 0 must be exact, and 20 of them must come.
+// A busy machine may miss one of the server's periods: the server then reports an xrun and
+// korvane must end with 16, or the stand-in card loses a cycle of its own. Such a run is
+// done again. Every other run must end with 0 and be exact, and 20 of them must come.
 TEST_F(JackRuns, TheRecordingIsThePlaybackDelayedByTheReportedLatenciesOnEveryRun) {
     int disturbed = 0;
     for (int run = 0; run < 20; ++run) {
         SCOPED_TRACE("run " + std::to_string(run + 1));
         const Series s(run);
         const uint32_t xruns = card.xruns();
+        const uint32_t glitches = card.glitches();
         const ChildResult result =
             korvane("256", s.firstOutput, "3", s.firstInput, ",type=" + s.type);
-        if (result.exitCode == 16 && card.xruns() != xruns) {
+        if ((result.exitCode == 16 && card.xruns() != xruns) || card.glitches() != glitches) {
             ASSERT_LT(++disturbed, 60) << "the server reports xruns all the time";
             --run;
             continue;
@@ -186,7 +187,7 @@ TEST_F(JackRuns, TheRecordingIsThePlaybackDelayedByTheReportedLatenciesOnEveryRu
         EXPECT_TRUE(exact(std::stoi(s.type) - 14, static_cast<int>(card.delay()), s.firstOutput,
                           s.firstInput));
     }
-    std::printf("%d runs done again after xruns the server reported\n", disturbed);
+    std::printf("%d runs done again after xruns or a lost cycle of the card\n", disturbed);
 }
 
 TEST_F(JackRuns, RefusalsEndWithTheirCodesAndTheDriverSaysWhy) {

@@ -185,6 +185,10 @@ int JackCard::playbackCycle(jack_nframes_t frames, void* self) {
             }
         }
     }
+    if (heard && card->signal_.load() && at != card->lastPlayback_ + frames) {
+        card->glitches_.fetch_add(1);
+    }
+    card->lastPlayback_ = at;
     if (heard && !card->signal_.exchange(true)) {
         card->onSignal();
     }

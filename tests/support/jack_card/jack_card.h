@@ -54,8 +54,12 @@ public:
     // Whether the playback side is holding the graph now.
     bool holding() const { return holding_.load(); }
     bool serverGone() const { return gone_.load(); }
-    // Xruns the server has reported since the card opened.
+    // Xruns the server has reported since the card opened, and cycles the card itself lost
+    // while it heard signal: its playback side missed or repeated a cycle of the capture
+    // side's, so that a block never came back (a server may skip a late client's cycle
+    // and tell no one).
     uint32_t xruns() const { return xruns_.load(); }
+    uint32_t glitches() const { return glitches_.load(); }
 
 private:
     static int captureCycle(jack_nframes_t frames, void* self);
@@ -85,6 +89,8 @@ private:
     std::atomic<bool> released_{false};
     std::atomic<bool> gone_{false};
     std::atomic<uint32_t> xruns_{0};
+    std::atomic<uint32_t> glitches_{0};
+    uint64_t lastPlayback_ = 0; // the playback side's own: its last cycle's card frame
 };
 
 // Polls until a client can open on the server (never starting one); false after timeoutMs.
