@@ -22,7 +22,7 @@ extern "C" DRIVER_EXPORT HRESULT STDMETHODCALLTYPE DllCanUnloadNow() {
 #ifdef _WIN32
 
 #include <cstdio>
-#include <cstring>
+#include <cwchar>
 
 namespace {
 
@@ -40,15 +40,26 @@ struct Keys {
     }
 };
 
-LONG setString(HKEY root, const char* path, const char* name, const char* value) {
+// Registry texts are UTF-8 here and UTF-16 in the registry: the server's path then holds
+// names that the registering process's code page cannot spell.
+struct Wide {
+    wchar_t text[MAX_PATH];
+    explicit Wide(const char* utf8) {
+        if (MultiByteToWideChar(CP_UTF8, 0, utf8, -1, text, MAX_PATH) == 0) {
+            text[0] = L'\0';
+        }
+    }
+};
+
+LONG setString(HKEY root, const char* path, const wchar_t* name, const wchar_t* value) {
     HKEY key = nullptr;
     LONG result = RegCreateKeyExA(root, path, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_WRITE,
                                   nullptr, &key, nullptr);
     if (result != ERROR_SUCCESS) {
         return result;
     }
-    result = RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value),
-                            static_cast<DWORD>(std::strlen(value) + 1));
+    result = RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value),
+                            static_cast<DWORD>((std::wcslen(value) + 1) * sizeof(wchar_t)));
     RegCloseKey(key);
     return result;
 }
@@ -82,25 +93,25 @@ extern "C" HRESULT STDMETHODCALLTYPE DllRegisterServer() {
                             &kModuleAnchor, &module)) {
         return HRESULT_FROM_WIN32(GetLastError());
     }
-    char path[MAX_PATH];
-    const DWORD length = GetModuleFileNameA(module, path, sizeof path);
-    if (length == 0 || length >= sizeof path) {
+    wchar_t path[MAX_PATH];
+    const DWORD length = GetModuleFileNameW(module, path, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) {
         return E_FAIL;
     }
     const Keys keys;
     const DriverClass& driver = moduleDriverClass();
-    LONG result = setString(HKEY_CLASSES_ROOT, keys.classKey, nullptr, driver.name);
+    LONG result = setString(HKEY_CLASSES_ROOT, keys.classKey, nullptr, Wide(driver.name).text);
     if (result == ERROR_SUCCESS) {
         result = setString(HKEY_CLASSES_ROOT, keys.server, nullptr, path);
     }
     if (result == ERROR_SUCCESS) {
-        result = setString(HKEY_CLASSES_ROOT, keys.server, "ThreadingModel", "Apartment");
+        result = setString(HKEY_CLASSES_ROOT, keys.server, L"ThreadingModel", L"Apartment");
     }
     if (result == ERROR_SUCCESS) {
-        result = setString(HKEY_LOCAL_MACHINE, keys.asio, "CLSID", driver.clsidText);
+        result = setString(HKEY_LOCAL_MACHINE, keys.asio, L"CLSID", Wide(driver.clsidText).text);
     }
     if (result == ERROR_SUCCESS) {
-        result = setString(HKEY_LOCAL_MACHINE, keys.asio, "Description", driver.name);
+        result = setString(HKEY_LOCAL_MACHINE, keys.asio, L"Description", Wide(driver.name).text);
     }
     if (result != ERROR_SUCCESS) {
         DllUnregisterServer(); // leave no half registration behind

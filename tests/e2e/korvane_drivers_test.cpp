@@ -4,14 +4,18 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "e2e/e2e_support.h"
+#include "korvane_paths.h"
 #include "korvane_version.h"
 #include "support/child_process.h"
 #include "support/json_reader.h"
 #include "support/registry_fixture.h"
+
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -535,8 +539,11 @@ TEST_F(KorvaneDrivers, EmptyRegistryIsSaidSoAndIsNoFailure) {
     for (const Lines& args : {Lines{}, Lines{"--all"}}) {
         const ChildResult result = runDrivers(args);
         EXPECT_EQ(result.exitCode, 0);
-        EXPECT_EQ(result.out, "No ASIO driver is listed in the registry, so korvane cannot load "
-                              "any.\n");
+        const size_t lineEnd = result.out.find('\n');
+        ASSERT_NE(lineEnd, std::string::npos) << result.out;
+        EXPECT_TRUE(contains(result.out.substr(0, lineEnd), ", named by KORVANE_REGISTRY"));
+        EXPECT_EQ(result.out.substr(lineEnd + 1),
+                  "No ASIO driver is listed in the registry, so korvane cannot load any.\n");
     }
     const JsonValue doc = parsedOutput(runDrivers({"--all", "--json"}));
     EXPECT_EQ(doc["drivers"].size(), 0u);
@@ -544,4 +551,49 @@ TEST_F(KorvaneDrivers, EmptyRegistryIsSaidSoAndIsNoFailure) {
     const ChildResult named = runDrivers({kLoopbackName});
     EXPECT_EQ(named.exitCode, 2);
     EXPECT_TRUE(contains(named.out, "no driver is listed under this name"));
+}
+
+// The registry file is the first of: KORVANE_REGISTRY's, korvane.reg beside the program, the
+// installed system file. A user whose driver is missing must see which file was read.
+TEST_F(KorvaneDrivers, SaysWhichRegistryFileItRead) {
+    if (windowsBuild()) {
+        EXPECT_FALSE(contains(runDrivers({}).out, "Registry file")); // the system's registry
+        return;
+    }
+    ChildOptions options;
+    options.unset.push_back("KORVANE_REGISTRY");
+    ChildResult r = runChild({programPath("korvane-drivers")}, options);
+    EXPECT_EQ(r.out.rfind("Registry file: " + executableDirectory() +
+                              "/korvane.reg, beside the program\nASIO drivers listed",
+                          0),
+              0u)
+        << r.out;
+
+    const std::string missing = dir.file("none.reg");
+    options.unset.clear();
+    options.environment.push_back({"KORVANE_REGISTRY", missing});
+    r = runChild({programPath("korvane-drivers"), kLoopbackName}, options);
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_EQ(r.out.rfind("Registry file: " + missing +
+                              ", named by KORVANE_REGISTRY: it does not exist\n",
+                          0),
+              0u)
+        << r.out;
+    r = runChild({programPath("korvane-drivers"), "--json"}, options);
+    const JsonValue doc = parsedOutput(r);
+    EXPECT_EQ(doc["registry"]["file"].text, missing);
+    EXPECT_EQ(doc["registry"]["source"].text, "KORVANE_REGISTRY");
+    EXPECT_FALSE(doc["registry"]["exists"].boolean);
+
+    // A copy with nothing beside it is an installed program: it reads the system file.
+    const std::string copy = dir.file("korvane-drivers");
+    fs::copy_file(programPath("korvane-drivers"), copy);
+    options.environment.clear();
+    options.unset.push_back("KORVANE_REGISTRY");
+    r = runChild({copy, "--json"}, options);
+    const JsonValue installed = parsedOutput(r);
+    EXPECT_EQ(installed["registry"]["file"].text, KORVANE_SYSTEM_REGISTRY);
+    EXPECT_EQ(installed["registry"]["source"].text, "system");
+    EXPECT_EQ(installed["registry"]["exists"].boolean,
+              fs::is_regular_file(KORVANE_SYSTEM_REGISTRY));
 }

@@ -333,6 +333,36 @@ Json reportJson(const DriverReport& report) {
     return json;
 }
 
+void appendRegistryLine(std::string& out, const RegistryFile& registry) {
+    if (registry.source == RegistrySource::SystemRegistry) {
+        return;
+    }
+    out += "Registry file: " + shown(registry.path);
+    if (registry.source == RegistrySource::Variable) {
+        out += registry.exists ? ", named by KORVANE_REGISTRY\n"
+                               : ", named by KORVANE_REGISTRY: it does not exist\n";
+    } else if (registry.source == RegistrySource::BesideProgram) {
+        out += ", beside the program\n";
+    } else {
+        out += registry.exists ? ", the installed drivers' list\n"
+                               : ": it does not exist, nor does korvane.reg beside the program\n";
+    }
+}
+
+// A document that starts with the registry file, where there is one.
+Json registryJson(const RegistryFile& registry) {
+    Json document = Json::object();
+    if (registry.source != RegistrySource::SystemRegistry) {
+        document["registry"] = {
+            {"file", jsonString(registry.path)},
+            {"source", registry.source == RegistrySource::Variable        ? "KORVANE_REGISTRY"
+                       : registry.source == RegistrySource::BesideProgram ? "beside the program"
+                                                                          : "system"},
+            {"exists", registry.exists}};
+    }
+    return document;
+}
+
 } // namespace
 
 bool reportFailed(const DriverReport& report) {
@@ -357,8 +387,9 @@ const char* probeStatusName(ProbeStatus status) {
     return "unknown";
 }
 
-std::string listingText(const std::vector<ListedDriver>& drivers) {
+std::string listingText(const std::vector<ListedDriver>& drivers, const RegistryFile& registry) {
     std::string out;
+    appendRegistryLine(out, registry);
     if (drivers.empty()) {
         out += "No ASIO driver is listed in the registry, so korvane cannot load any.\n";
         return out;
@@ -373,18 +404,21 @@ std::string listingText(const std::vector<ListedDriver>& drivers) {
     return out;
 }
 
-std::string listingJson(const std::vector<ListedDriver>& drivers) {
+std::string listingJson(const std::vector<ListedDriver>& drivers, const RegistryFile& registry) {
     Json list = Json::array();
     for (const ListedDriver& driver : drivers) {
         Json entry = Json::object();
         setEntryFields(entry, driver);
         list.push_back(std::move(entry));
     }
-    return jsonDocument({{"drivers", list}});
+    Json document = registryJson(registry);
+    document["drivers"] = list;
+    return jsonDocument(document);
 }
 
-std::string reportsText(const std::vector<DriverReport>& reports) {
+std::string reportsText(const std::vector<DriverReport>& reports, const RegistryFile& registry) {
     std::string out;
+    appendRegistryLine(out, registry);
     int failed = 0;
     for (size_t k = 0; k < reports.size(); ++k) {
         if (k > 0) {
@@ -402,12 +436,15 @@ std::string reportsText(const std::vector<DriverReport>& reports) {
     return out;
 }
 
-std::string reportsJson(const std::vector<DriverReport>& reports) {
+std::string reportsJson(const std::vector<DriverReport>& reports, const RegistryFile& registry) {
     Json list = Json::array();
     int failed = 0;
     for (const DriverReport& report : reports) {
         list.push_back(reportJson(report));
         failed += reportFailed(report) ? 1 : 0;
     }
-    return jsonDocument({{"drivers", list}, {"failed", failed}});
+    Json document = registryJson(registry);
+    document["drivers"] = list;
+    document["failed"] = failed;
+    return jsonDocument(document);
 }

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "host/asio.h"
+#include "platform/registry_file.h"
 
 // The rates a WAV file commonly has; each is offered to ASIOCanSampleRate.
 constexpr int kProbeRateCount = 6;
@@ -85,7 +86,12 @@ struct DriverReport {
 bool reportFailed(const DriverReport& report);
 const char* probeStatusName(ProbeStatus status);
 
-std::string listingText(const std::vector<ListedDriver>& drivers);
-std::string listingJson(const std::vector<ListedDriver>& drivers);
-std::string reportsText(const std::vector<DriverReport>& reports);
-std::string reportsJson(const std::vector<DriverReport>& reports);
+// Each says first which registry file the list came from, where there is one.
+std::string listingText(const std::vector<ListedDriver>& drivers,
+                        const RegistryFile& registry = RegistryFile());
+std::string listingJson(const std::vector<ListedDriver>& drivers,
+                        const RegistryFile& registry = RegistryFile());
+std::string reportsText(const std::vector<DriverReport>& reports,
+                        const RegistryFile& registry = RegistryFile());
+std::string reportsJson(const std::vector<DriverReport>& reports,
+                        const RegistryFile& registry = RegistryFile());

@@ -97,9 +97,10 @@ int runDriverTool(int argc, char** argv) {
         print("korvane-drivers: out of memory\n");
         return kDriverToolDriverFailed;
     }
+    const RegistryFile registry = registryFileInUse();
     const std::vector<ListedDriver> drivers = listDrivers();
     if (!options.all && options.names.empty()) {
-        print(options.json ? listingJson(drivers) : listingText(drivers));
+        print(options.json ? listingJson(drivers, registry) : listingText(drivers, registry));
         return kDriverToolOk;
     }
 
@@ -114,7 +115,7 @@ int runDriverTool(int argc, char** argv) {
             reports.push_back(probeDriver(drivers, name));
         }
     }
-    print(options.json ? reportsJson(reports) : reportsText(reports));
+    print(options.json ? reportsJson(reports, registry) : reportsText(reports, registry));
     for (const DriverReport& report : reports) {
         if (reportFailed(report)) {
             return kDriverToolDriverFailed;

@@ -12,8 +12,10 @@
 #include <sstream>
 #include <string>
 
+#include "korvane_paths.h"
 #include "platform/posix/win32_api_posix.h"
 #include "platform/reg_text.h"
+#include "platform/registry_file.h"
 
 namespace {
 
@@ -41,24 +43,42 @@ RegistryState& state() {
     return *registry;
 }
 
-std::string registryPath() {
-    const char* fromEnvironment = std::getenv("KORVANE_REGISTRY");
-    if (fromEnvironment != nullptr) {
-        return fromEnvironment;
-    }
+bool isRegularFile(const std::string& path) {
+    struct stat info {};
+    return !path.empty() && stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+std::string executableDirectory() {
     char exe[4096];
     const ssize_t length = readlink("/proc/self/exe", exe, sizeof exe - 1);
     if (length <= 0) {
-        return "korvane.reg";
+        return ".";
     }
-    std::string path(exe, static_cast<size_t>(length));
+    const std::string path(exe, static_cast<size_t>(length));
     const size_t slash = path.rfind('/');
-    return (slash == std::string::npos ? std::string(".") : path.substr(0, slash)) + "/korvane.reg";
+    return slash == std::string::npos ? std::string(".") : path.substr(0, slash);
+}
+
+// A build folder's own file beside its programs wins over the installed one.
+RegistryFile chooseRegistryFile() {
+    RegistryFile file;
+    if (const char* fromEnvironment = std::getenv("KORVANE_REGISTRY")) {
+        file.source = RegistrySource::Variable;
+        file.path = fromEnvironment;
+    } else {
+        file.source = RegistrySource::BesideProgram;
+        file.path = executableDirectory() + "/korvane.reg";
+        if (!isRegularFile(file.path)) {
+            file.source = RegistrySource::SystemFile;
+            file.path = KORVANE_SYSTEM_REGISTRY;
+        }
+    }
+    file.exists = isRegularFile(file.path);
+    return file;
 }
 
 bool readFile(const std::string& path, std::string& bytes) {
-    struct stat info {};
-    if (path.empty() || stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
+    if (!isRegularFile(path)) {
         return false;
     }
     std::ifstream in(path, std::ios::binary);
@@ -86,7 +106,7 @@ void joinClassesRoot(RegTextKey& tree) {
 
 // Re-reads the file when its path or content changed since the last look.
 void refresh(RegistryState& registry) {
-    const std::string path = registryPath();
+    const std::string path = chooseRegistryFile().path;
     std::string bytes;
     const bool readable = readFile(path, bytes);
     if (registry.loaded && path == registry.path && bytes == registry.bytes) {
@@ -233,4 +253,8 @@ LONG RegCloseKey(HKEY key) {
     std::lock_guard<std::mutex> lock(registry.mutex);
     return registry.handles.erase(reinterpret_cast<uintptr_t>(key)) == 1 ? ERROR_SUCCESS
                                                                          : ERROR_INVALID_HANDLE;
+}
+
+RegistryFile registryFileInUse() {
+    return chooseRegistryFile();
 }
