@@ -29,14 +29,14 @@ function(korvane_header_string out header macro)
 endfunction()
 
 # A shipped driver: listed by the registry files, installed beside the others.
-#   korvane_add_driver(target NAME "Listed Name" CLSID "{...}" [RECOMMENDS "deb | alternatives"])
-# RECOMMENDS: the libraries the driver links but the rest of korvane does not need; the
-# Debian package recommends them instead of depending on them.
+#   korvane_add_driver(target NAME "Listed Name" CLSID "{...}" [OPTIONAL_LIBRARIES])
+# OPTIONAL_LIBRARIES: korvane works without the libraries this driver links beyond the
+# others' (the driver then fails to load); the Debian package recommends them.
 function(korvane_add_driver target)
-    cmake_parse_arguments(arg "" "NAME;CLSID;RECOMMENDS" "" ${ARGN})
+    cmake_parse_arguments(arg "OPTIONAL_LIBRARIES" "NAME;CLSID" "" ${ARGN})
     set_target_properties(${target} PROPERTIES
         KORVANE_DRIVER_NAME "${arg_NAME}" KORVANE_DRIVER_CLSID "${arg_CLSID}"
-        KORVANE_DRIVER_RECOMMENDS "${arg_RECOMMENDS}")
+        KORVANE_DRIVER_OPTIONAL_LIBRARIES ${arg_OPTIONAL_LIBRARIES})
     set_property(GLOBAL APPEND PROPERTY KORVANE_DRIVERS ${target})
     install(TARGETS ${target} LIBRARY DESTINATION ${KORVANE_INSTALL_DRIVERS})
 endfunction()
