@@ -44,7 +44,8 @@ TEST(FileNames, InAnyScriptArePlayedRecordedCheckedAndPrinted) {
         const std::string play = folder + separator + names.play;
         const std::string record = folder + separator + names.record;
 
-        ChildResult r = tool({"gen", "noise", play, "--channels", "2", "--seconds", "0.05"});
+        ChildResult r =
+            tool({"gen", "noise", play, "--channels", "2", "--seconds", "0.05", "--pad", "0.02"});
         ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
         EXPECT_NE(r.out.find(play), std::string::npos) << r.out;
         ASSERT_TRUE(fs::is_regular_file(fs::u8path(play)));
