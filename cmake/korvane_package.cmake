@@ -76,6 +76,8 @@ function(korvane_package)
         set(CPACK_DEBIAN_PACKAGE_SECTION sound)
         set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
         set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+        # korvane-wav ir makes PNG plots beside the SVG ones with rsvg-convert.
+        set(CPACK_DEBIAN_PACKAGE_SUGGESTS librsvg2-bin)
         string(JOIN "\n" CPACK_DEBIAN_PACKAGE_DESCRIPTION
             "korvane plays a 32-bit float WAV file on a run of output channels of a sound-card"
             "driver while, in the very same buffer cycles, it records a run of inputs, so that"
