@@ -16,17 +16,32 @@ configure_and_build() {
     cmake --build --preset "$1" -j "$jobs"
 }
 
-# A private prefix with its own persistent wineserver; wine_stop_all ends them.
+# A private prefix with its own persistent wineserver, started here in the foreground of a
+# background job so that its process id is ours; wine_stop_all ends them.
 wine_prefixes=()
+wine_server_pids=()
+wine_server_start() {
+    local prefix=$1
+    # A server of this prefix left over from an earlier run would not be persistent.
+    WINEPREFIX=$prefix wineserver -k 2>/dev/null || true
+    WINEPREFIX=$prefix WINEDEBUG=-all wineserver -f -p &
+    wine_prefixes+=("$prefix")
+    wine_server_pids+=($!)
+}
+# Asks the server of the prefix to end itself and the Windows processes it runs (services
+# and device hosts outlive a server that is only killed), then makes sure by its pid.
+wine_server_stop() {
+    local prefix=$1 pid=$2
+    WINEPREFIX=$prefix wineserver -k 2>/dev/null || true
+    kill "$pid" 2>/dev/null || true
+    wait "$pid" 2>/dev/null || true
+}
 wine_start() {
     local prefix=$1
     mkdir -p "$prefix"
-    wine_prefixes+=("$prefix")
     local try
     for try in 1 2; do
-        # A server left over from an earlier run would not be persistent: start afresh.
-        WINEPREFIX=$prefix wineserver -k 2>/dev/null || true
-        WINEPREFIX=$prefix WINEDEBUG=-all wineserver -p || true
+        wine_server_start "$prefix"
         if [ ! -f "$prefix/system.reg" ]; then
             WINEPREFIX=$prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" \
                 timeout 300 wineboot -i >/dev/null 2>&1 || true
@@ -38,17 +53,18 @@ wine_start() {
             return 0
         fi
         echo "wine: first start in $prefix did not finish; restarting its server"
-        WINEPREFIX=$prefix wineserver -k 2>/dev/null || true
-        sleep 2
+        wine_server_stop "$prefix" "${wine_server_pids[-1]}"
+        unset 'wine_prefixes[-1]' 'wine_server_pids[-1]'
     done
     return 1
 }
 wine_stop_all() {
-    local prefix
-    for prefix in "${wine_prefixes[@]}"; do
-        WINEPREFIX=$prefix wineserver -k 2>/dev/null || true
+    local i
+    for i in "${!wine_prefixes[@]}"; do
+        wine_server_stop "${wine_prefixes[$i]}" "${wine_server_pids[$i]}"
     done
     wine_prefixes=()
+    wine_server_pids=()
 }
 
 wine_start_test_prefixes() {

@@ -18,6 +18,8 @@ struct ChildProcess::State {
 };
 
 namespace {
+constexpr int kStartAttempts = 3;
+
 std::string tempPath(const char* tag) {
     char dir[MAX_PATH];
     char file[MAX_PATH];
@@ -109,8 +111,18 @@ bool ChildProcess::start(const std::vector<std::string>& argv, const ChildOption
     si.hStdError = err;
     PROCESS_INFORMATION pi{};
     std::fflush(nullptr);
-    const BOOL ok = CreateProcessA(argv[0].c_str(), &commandLine[0], nullptr, nullptr, TRUE,
-                                   CREATE_NEW_PROCESS_GROUP, &environment[0], nullptr, &si, &pi);
+    // Under a loaded Wine a start has now and then failed before the program ran at all:
+    // nothing of it was tested, so it is started again, and the failure is said.
+    BOOL ok = FALSE;
+    for (int attempt = 1; attempt <= kStartAttempts && !ok; ++attempt) {
+        ok = CreateProcessA(argv[0].c_str(), &commandLine[0], nullptr, nullptr, TRUE,
+                            CREATE_NEW_PROCESS_GROUP, &environment[0], nullptr, &si, &pi);
+        if (!ok) {
+            std::fprintf(stderr, "CreateProcess %s failed with error %lu (attempt %d of %d)\n",
+                         argv[0].c_str(), static_cast<unsigned long>(GetLastError()), attempt,
+                         kStartAttempts);
+        }
+    }
     CloseHandle(out);
     CloseHandle(err);
     if (in != INVALID_HANDLE_VALUE) {
