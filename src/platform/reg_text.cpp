@@ -7,14 +7,9 @@
 #include <utility>
 
 #include "host/text.h"
+#include "platform/win32.h"
 
 namespace {
-
-constexpr uint32_t kRegSz = 1;
-constexpr uint32_t kRegExpandSz = 2;
-constexpr uint32_t kRegBinary = 3;
-constexpr uint32_t kRegDword = 4;
-constexpr uint32_t kRegMultiSz = 7;
 
 char foldCase(char c) {
     return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
@@ -232,12 +227,19 @@ std::vector<std::string> splitPath(const std::string& path) {
     return parts;
 }
 
-std::vector<RegTextKey>::iterator lowerBound(std::vector<RegTextKey>& keys,
-                                             const std::string& name) {
+// Where a subkey of that name stands, or would stand, in a sorted list; for const and
+// mutable keys alike.
+template <typename Keys> auto lowerBound(Keys& keys, const std::string& name) {
     return std::lower_bound(keys.begin(), keys.end(), name,
                             [](const RegTextKey& key, const std::string& wanted) {
                                 return compareRegNames(key.name, wanted) < 0;
                             });
+}
+
+// The subkey of that name, or null.
+template <typename Key> Key* findSubkey(Key& key, const std::string& name) {
+    auto it = lowerBound(key.subkeys, name);
+    return it != key.subkeys.end() && sameName(it->name, name) ? &*it : nullptr;
 }
 
 // The key named by a section header, created on the way; nullptr for an unknown root.
@@ -262,12 +264,11 @@ void deleteSection(RegTextKey& tree, const std::string& path) {
     }
     parts[0] = root;
     RegTextKey* parent = &tree;
-    for (size_t i = 0; i + 1 < parts.size(); ++i) {
-        auto it = lowerBound(parent->subkeys, parts[i]);
-        if (it == parent->subkeys.end() || !sameName(it->name, parts[i])) {
-            return;
-        }
-        parent = &*it;
+    for (size_t i = 0; i + 1 < parts.size() && parent != nullptr; ++i) {
+        parent = findSubkey(*parent, parts[i]);
+    }
+    if (parent == nullptr) {
+        return;
     }
     auto it = lowerBound(parent->subkeys, parts.back());
     if (it != parent->subkeys.end() && sameName(it->name, parts.back())) {
@@ -284,6 +285,75 @@ void deleteValue(RegTextKey& key, const std::string& name) {
     }
 }
 
+// Readers of one kind of value data each, from `at`, where the data begins; false when
+// the data does not read as that kind, and the key is then left as it was.
+bool readStringValue(const std::string& line, size_t at, RegTextValue& value) {
+    std::string text;
+    if (!readQuoted(line, at, text) || !restIsBlank(line, at)) {
+        return false;
+    }
+    value.type = REG_SZ;
+    value.data.assign(text.begin(), text.end());
+    value.data.push_back(0);
+    return true;
+}
+
+bool readDwordValue(const std::string& line, size_t at, RegTextValue& value) {
+    uint32_t number = 0;
+    if (!readHex32(line, at, number) || !restIsBlank(line, at)) {
+        return false;
+    }
+    value.type = REG_DWORD;
+    value.data.clear();
+    for (int i = 0; i < 4; ++i) {
+        value.data.push_back(static_cast<uint8_t>(number >> (8 * i)));
+    }
+    return true;
+}
+
+bool readBinaryValue(const std::string& line, size_t at, RegTextValue& value) {
+    value.type = REG_BINARY;
+    return readHexList(line, at, value.data);
+}
+
+// hex(T): bytes of type T. String types are UTF-16 in a UTF-16 file, and where the bytes
+// can only be UTF-16 in a "Version 5.00" file.
+bool readTypedHexValue(const std::string& line, size_t at, bool utf16File, bool version5,
+                       RegTextValue& value) {
+    if (!readHex32(line, at, value.type) || line.compare(at, 2, "):") != 0 ||
+        !readHexList(line, at + 2, value.data)) {
+        return false;
+    }
+    const bool stringType =
+        value.type == REG_SZ || value.type == REG_EXPAND_SZ || value.type == REG_MULTI_SZ;
+    if (stringType && (utf16File || (version5 && looksLikeUtf16(value.data)))) {
+        const std::string text = utf16ToUtf8(value.data.data(), value.data.size());
+        value.data.assign(text.begin(), text.end());
+    }
+    return true;
+}
+
+// `"name"=` or `@=` at the start of a line; `at` ends where the data begins.
+bool readValueName(const std::string& line, std::string& name, size_t& at) {
+    at = 0;
+    if (line[0] == '@') {
+        at = 1;
+    } else if (!readQuoted(line, at, name)) {
+        return false;
+    }
+    while (at < line.size() && isBlank(line[at])) {
+        ++at;
+    }
+    if (at >= line.size() || line[at] != '=') {
+        return false;
+    }
+    ++at;
+    while (at < line.size() && isBlank(line[at])) {
+        ++at;
+    }
+    return true;
+}
+
 struct Parser {
     std::vector<std::string> lines;
     size_t next = 0;
@@ -291,83 +361,54 @@ struct Parser {
     bool version5 = false;
     RegTextKey* current = nullptr;
 
-    // Parses the value line; more lines are taken while a hex list ends with a backslash.
+    // A hex list goes on over the following lines while a line ends with a backslash.
+    void joinContinuations(std::string& line) {
+        while (!line.empty() && line.back() == '\\') {
+            line.pop_back();
+            if (next >= lines.size()) {
+                break;
+            }
+            line += trim(lines[next++]);
+        }
+    }
+
+    bool readValueData(const std::string& line, size_t at, RegTextValue& value) const {
+        if (at < line.size() && line[at] == '"') {
+            return readStringValue(line, at, value);
+        }
+        if (startsWithNoCase(line, at, "dword:")) {
+            return readDwordValue(line, at + 6, value);
+        }
+        if (startsWithNoCase(line, at, "hex:")) {
+            return readBinaryValue(line, at + 4, value);
+        }
+        if (startsWithNoCase(line, at, "hex(")) {
+            return readTypedHexValue(line, at + 4, utf16File, version5, value);
+        }
+        return false;
+    }
+
     void valueLine(std::string line) {
         std::string name;
         size_t at = 0;
-        if (line[0] == '@') {
-            at = 1;
-        } else if (!readQuoted(line, at, name)) {
+        if (!readValueName(line, name, at)) {
             return;
-        }
-        while (at < line.size() && isBlank(line[at])) {
-            ++at;
-        }
-        if (at >= line.size() || line[at] != '=') {
-            return;
-        }
-        ++at;
-        while (at < line.size() && isBlank(line[at])) {
-            ++at;
         }
         if (startsWithNoCase(line, at, "hex")) {
-            while (!line.empty() && line.back() == '\\') {
-                line.pop_back();
-                if (next >= lines.size()) {
-                    break;
-                }
-                line += trim(lines[next++]);
-            }
+            joinContinuations(line);
         }
         if (current == nullptr) {
             return;
         }
-
-        RegTextValue value;
-        value.name = name;
         if (line.compare(at, std::string::npos, "-") == 0) {
             deleteValue(*current, name);
             return;
         }
-        if (at < line.size() && line[at] == '"') {
-            std::string text;
-            if (!readQuoted(line, at, text) || !restIsBlank(line, at)) {
-                return;
-            }
-            value.type = kRegSz;
-            value.data.assign(text.begin(), text.end());
-            value.data.push_back(0);
-        } else if (startsWithNoCase(line, at, "dword:")) {
-            at += 6;
-            uint32_t number = 0;
-            if (!readHex32(line, at, number) || !restIsBlank(line, at)) {
-                return;
-            }
-            value.type = kRegDword;
-            for (int i = 0; i < 4; ++i) {
-                value.data.push_back(static_cast<uint8_t>(number >> (8 * i)));
-            }
-        } else if (startsWithNoCase(line, at, "hex:")) {
-            value.type = kRegBinary;
-            if (!readHexList(line, at + 4, value.data)) {
-                return;
-            }
-        } else if (startsWithNoCase(line, at, "hex(")) {
-            at += 4;
-            if (!readHex32(line, at, value.type) || line.compare(at, 2, "):") != 0 ||
-                !readHexList(line, at + 2, value.data)) {
-                return;
-            }
-            const bool stringType =
-                value.type == kRegSz || value.type == kRegExpandSz || value.type == kRegMultiSz;
-            if (stringType && (utf16File || (version5 && looksLikeUtf16(value.data)))) {
-                const std::string text = utf16ToUtf8(value.data.data(), value.data.size());
-                value.data.assign(text.begin(), text.end());
-            }
-        } else {
-            return;
+        RegTextValue value;
+        value.name = name;
+        if (readValueData(line, at, value)) {
+            setRegTextValue(*current, value);
         }
-        setRegTextValue(*current, value);
     }
 
     void sectionLine(const std::string& line, RegTextKey& tree) {
@@ -435,14 +476,10 @@ void mergeRegTextKey(RegTextKey& into, const RegTextKey& from) {
 const RegTextKey* findRegTextKey(const RegTextKey& from, const std::string& path) {
     const RegTextKey* key = &from;
     for (const std::string& part : splitPath(path)) {
-        auto it = std::lower_bound(key->subkeys.begin(), key->subkeys.end(), part,
-                                   [](const RegTextKey& k, const std::string& wanted) {
-                                       return compareRegNames(k.name, wanted) < 0;
-                                   });
-        if (it == key->subkeys.end() || !sameName(it->name, part)) {
+        key = findSubkey(*key, part);
+        if (key == nullptr) {
             return nullptr;
         }
-        key = &*it;
     }
     return key;
 }
