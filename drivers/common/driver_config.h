@@ -7,6 +7,11 @@
 #include <cstdint>
 #include <cstring>
 
+constexpr int kDriverTextCapacity = 124; // getErrorMessage's buffer
+// A fault in the configuration, before it is cut to the error text: long enough to name a
+// port pattern on standard error.
+constexpr int kDriverMessageCapacity = 512;
+
 // A piece of the configuration text, not zero-terminated.
 struct Span {
     const char* begin;

@@ -12,7 +12,7 @@
 
 extern "C" DRIVER_EXPORT HRESULT STDMETHODCALLTYPE DllGetClassObject(REFCLSID clsid, REFIID iid,
                                                                      void** object) {
-    return driverGetClassObject(moduleDriverClass(), clsid, iid, object);
+    return driverGetClassObject(kModuleDriverClass, clsid, iid, object);
 }
 
 extern "C" DRIVER_EXPORT HRESULT STDMETHODCALLTYPE DllCanUnloadNow() {
@@ -33,7 +33,7 @@ struct Keys {
     char server[96];
 
     Keys() {
-        const DriverClass& driver = moduleDriverClass();
+        const DriverClass& driver = kModuleDriverClass;
         std::snprintf(asio, sizeof asio, "SOFTWARE\\ASIO\\%s", driver.name);
         std::snprintf(classKey, sizeof classKey, "CLSID\\%s", driver.clsidText);
         std::snprintf(server, sizeof server, "CLSID\\%s\\InprocServer32", driver.clsidText);
@@ -99,7 +99,7 @@ extern "C" HRESULT STDMETHODCALLTYPE DllRegisterServer() {
         return E_FAIL;
     }
     const Keys keys;
-    const DriverClass& driver = moduleDriverClass();
+    const DriverClass& driver = kModuleDriverClass;
     LONG result = setString(HKEY_CLASSES_ROOT, keys.classKey, nullptr, Wide(driver.name).text);
     if (result == ERROR_SUCCESS) {
         result = setString(HKEY_CLASSES_ROOT, keys.server, nullptr, path);

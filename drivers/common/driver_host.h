@@ -20,6 +20,20 @@ inline size_t alignedBytes(size_t bytes) {
     return (bytes + 15) & ~static_cast<size_t>(15);
 }
 
+// Each value into its place, or ASE_InvalidParameter, and none, when the host gave no place
+// for one of them.
+template <typename T, size_t N> ASIOError answer(T* const (&places)[N], const T (&values)[N]) {
+    for (T* place : places) {
+        if (place == nullptr) {
+            return ASE_InvalidParameter;
+        }
+    }
+    for (size_t i = 0; i < N; ++i) {
+        *places[i] = values[i];
+    }
+    return ASE_OK;
+}
+
 // Nanoseconds of the monotonic clock: the system time of the time record.
 uint64_t driverTimeNs();
 

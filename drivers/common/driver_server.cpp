@@ -36,7 +36,7 @@ public:
         if (outer != nullptr) {
             return CLASS_E_NOAGGREGATION;
         }
-        IASIO* driver = driverClass_->create();
+        IASIO* driver = driverClass_->create(nullptr);
         if (driver == nullptr) {
             return E_OUTOFMEMORY;
         }

@@ -12,11 +12,13 @@ struct DriverClass {
     const GUID* clsid; // also the interface identifier hosts ask for
     const char* name;  // the listed name, also the registry's description
     const char* clsidText;
-    IASIO* (*create)(); // a new object holding one reference, or null when memory is short
+    // A new object holding one reference, or null when memory is short. `config`, when not
+    // null, is read at init instead of the driver's environment variable (for tests).
+    IASIO* (*create)(const char* config);
 };
 
 // The one class of this module, defined by the driver; the exported entry points serve it.
-const DriverClass& moduleDriverClass();
+extern const DriverClass kModuleDriverClass;
 
 // Byte for byte, so that no GUID helper of a COM library is needed.
 bool sameGuid(const GUID& a, const GUID& b);

@@ -39,13 +39,17 @@ void driverTrace(const char* path, const char* line) {
 }
 
 void driverTracef(const char* path, const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    driverTracev(path, format, args);
+    va_end(args);
+}
+
+void driverTracev(const char* path, const char* format, va_list args) {
     if (path == nullptr || path[0] == '\0') {
         return;
     }
     char line[512];
-    va_list args;
-    va_start(args, format);
     std::vsnprintf(line, sizeof line, format, args);
-    va_end(args);
     driverTrace(path, line);
 }

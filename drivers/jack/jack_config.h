@@ -5,9 +5,10 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "driver_config.h"
 #include "host/asio.h"
 
-constexpr int kJackTextCapacity = 124;    // getErrorMessage's buffer
+constexpr int kJackTextCapacity = kDriverTextCapacity;
 constexpr int kJackNameCapacity = 64;     // a JACK client or server name and its terminator
 constexpr int kJackPatternCapacity = 320; // a full JACK port name and its terminator
 constexpr int kJackPathCapacity = 1024;

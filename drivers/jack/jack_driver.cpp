@@ -11,9 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "driver_base.h"
 #include "driver_host.h"
-#include "driver_server.h"
-#include "driver_trace.h"
 #include "host/sample_types.h"
 #include "host/text.h"
 #include "jack_config.h"
@@ -23,8 +22,6 @@ const GUID kJackDriverClsid = {
     0x8470D717, 0xB887, 0x4063, {0xB2, 0x36, 0xDA, 0x6D, 0x5E, 0xB9, 0x89, 0x14}};
 
 namespace {
-
-constexpr int32_t kDriverVersion = 1;
 
 // The host's switch runs inside the very cycle whose capture buffers it reads and whose
 // playback buffers it fills, so the driver adds nothing to JACK's own latencies.
@@ -64,39 +61,20 @@ bool validPattern(const char* pattern) {
     return true;
 }
 
-class JackDriver final : public DriverObject {
+class JackDriver final : public DriverBase {
 public:
     explicit JackDriver(const char* config);
     ~JackDriver();
 
-    ASIOBool init(void* sysHandle) override;
-    void getDriverName(char* name) override;
-    int32_t getDriverVersion() override;
-    void getErrorMessage(char* string) override;
-    ASIOError start() override;
-    ASIOError stop() override;
-    ASIOError getChannels(int32_t* numInputChannels, int32_t* numOutputChannels) override;
-    ASIOError getLatencies(int32_t* inputLatency, int32_t* outputLatency) override;
-    ASIOError getBufferSize(int32_t* minSize, int32_t* maxSize, int32_t* preferredSize,
-                            int32_t* granularity) override;
-    ASIOError canSampleRate(ASIOSampleRate sampleRate) override;
-    ASIOError getSampleRate(ASIOSampleRate* sampleRate) override;
-    ASIOError setSampleRate(ASIOSampleRate sampleRate) override;
-    ASIOError getClockSources(ASIOClockSource* clocks, int32_t* numSources) override;
-    ASIOError setClockSource(int32_t reference) override;
-    ASIOError getSamplePosition(ASIOSamples* sPos, ASIOTimeStamp* tStamp) override;
-    ASIOError getChannelInfo(ASIOChannelInfo* info) override;
-    ASIOError createBuffers(ASIOBufferInfo* bufferInfos, int32_t numChannels, int32_t bufferSize,
-                            ASIOCallbacks* callbacks) override;
-    ASIOError disposeBuffers() override;
-    ASIOError controlPanel() override;
-    ASIOError future(int32_t selector, void* opt) override;
-    ASIOError outputReady() override;
+    DRIVER_DEVICE_OPERATIONS
 
 private:
-    void destroy() override;
-    void trace(const char* line) const { driverTrace(config_.trace, line); }
-    void fail(const char* message);
+    bool ready() const override { return client_ != nullptr; }
+    const char* tracePath() const override { return config_.trace; }
+    bool callingFromSwitch() const override { return stream_.hostSwitch().callingFromSwitch(); }
+    ASIOError startStreaming() override;
+    void endStreaming() override;
+    void freeBuffers() override;
     bool openClient();
     const char* serverName() const;
     int32_t channelCount(bool isInput) const;
@@ -104,52 +82,30 @@ private:
     const std::string* connectedPort(bool isInput, int32_t channel) const;
     int32_t latency(bool isInput) const;
     bool connectPorts();
-    void endStreaming();
-    void freeBuffers();
 
     // Real-time path.
     int process(jack_nframes_t frames);
 
-    bool hasOverride_;
-    std::string override_;
     JackConfig config_;
     jack_client_t* client_ = nullptr;
-    char errorMessage_[kJackTextCapacity] = "";
     std::vector<std::string> captures_; // the ports input k connects to, k from 0
     std::vector<std::string> playbacks_;
 
     // Set up by createBuffers, read-only while streaming.
-    bool created_ = false;
     std::vector<Entry> entries_;
     std::vector<float*> buffers_; // the process cycle's JACK buffers, one per entry
     uint8_t* memory_ = nullptr;
     JackStream stream_;
-    bool running_ = false;
 };
 
 JackDriver::JackDriver(const char* config)
-    : DriverObject(kJackDriverClsid), hasOverride_(config != nullptr),
-      override_(config != nullptr ? config : "") {}
+    : DriverBase(kModuleDriverClass, "KORVANE_JACK", "JACK server", config) {}
 
 JackDriver::~JackDriver() {
     freeBuffers();
     if (client_ != nullptr) {
         jack_client_close(client_);
     }
-}
-
-void JackDriver::destroy() {
-    trace("Release");
-    if (running_) {
-        endStreaming();
-    }
-    delete this;
-}
-
-void JackDriver::fail(const char* message) {
-    copyTruncated(errorMessage_, kJackTextCapacity, message);
-    // Hosts need not show a driver's message; the developer running them still sees it.
-    std::fprintf(stderr, "%s\n", message);
 }
 
 const char* JackDriver::serverName() const {
@@ -197,19 +153,10 @@ ASIOBool JackDriver::init(void* sysHandle) {
         trace("init");
         return ASIOTrue;
     }
-    JackConfig parsed;
     char message[kJackPatternCapacity + 128]; // cut to the interface's text by fail()
-    const char* text = hasOverride_ ? override_.c_str() : std::getenv("KORVANE_JACK");
-    const bool ok = parseJackConfig(text, &parsed, message, sizeof message);
-    if (!ok) {
-        // Only the trace survives a bad configuration, so that the failed init is seen.
-        std::memcpy(config_.trace, parsed.trace, sizeof config_.trace);
-        trace("init");
-        fail(message);
+    if (!readConfig(parseJackConfig, config_, sizeof message)) {
         return ASIOFalse;
     }
-    config_ = parsed;
-    trace("init");
     for (const char* key : {"capture", "playback"}) {
         const char* pattern = key[0] == 'c' ? config_.capture : config_.playback;
         if (!validPattern(pattern)) {
@@ -223,33 +170,16 @@ ASIOBool JackDriver::init(void* sysHandle) {
     if (!openClient()) {
         return ASIOFalse;
     }
-    const bool callbacks = jack_set_process_callback(
-                               client_,
-                               [](jack_nframes_t frames, void* self) {
-                                   return static_cast<JackDriver*>(self)->process(frames);
-                               },
-                               this) == 0 &&
-                           jack_set_xrun_callback(
-                               client_,
-                               [](void* self) {
-                                   static_cast<JackDriver*>(self)->stream_.noteXrun();
-                                   return 0;
-                               },
-                               this) == 0 &&
-                           jack_set_buffer_size_callback(
-                               client_,
-                               [](jack_nframes_t frames, void* self) {
-                                   static_cast<JackDriver*>(self)->stream_.notePeriod(frames);
-                                   return 0;
-                               },
-                               this) == 0 &&
-                           jack_set_sample_rate_callback(
-                               client_,
-                               [](jack_nframes_t rate, void* self) {
-                                   static_cast<JackDriver*>(self)->stream_.noteRate(rate);
-                                   return 0;
-                               },
-                               this) == 0;
+    const bool callbacks =
+        jack_set_process_callback(
+            client_,
+            [](jack_nframes_t frames, void* self) {
+                return static_cast<JackDriver*>(self)->process(frames);
+            },
+            this) == 0 &&
+        jack_set_xrun_callback(client_, JackStream::xrunCallback, &stream_) == 0 &&
+        jack_set_buffer_size_callback(client_, JackStream::periodCallback, &stream_) == 0 &&
+        jack_set_sample_rate_callback(client_, JackStream::rateCallback, &stream_) == 0;
     if (!callbacks) {
         fail("Korvane JACK: the JACK client takes no callbacks");
         jack_client_close(client_);
@@ -265,27 +195,8 @@ ASIOBool JackDriver::init(void* sysHandle) {
         this);
     captures_ = matchPorts(client_, config_.capture, true);
     playbacks_ = matchPorts(client_, config_.playback, false);
-    errorMessage_[0] = '\0';
+    setErrorText("");
     return ASIOTrue;
-}
-
-void JackDriver::getDriverName(char* name) {
-    trace("getDriverName");
-    if (name != nullptr) {
-        std::snprintf(name, 32, "%s", JACK_DRIVER_NAME);
-    }
-}
-
-int32_t JackDriver::getDriverVersion() {
-    trace("getDriverVersion");
-    return kDriverVersion;
-}
-
-void JackDriver::getErrorMessage(char* string) {
-    trace("getErrorMessage");
-    if (string != nullptr) {
-        copyTruncated(string, kJackTextCapacity, errorMessage_);
-    }
 }
 
 int32_t JackDriver::channelCount(bool isInput) const {
@@ -303,16 +214,10 @@ const std::string* JackDriver::connectedPort(bool isInput, int32_t channel) cons
 }
 
 ASIOError JackDriver::getChannels(int32_t* numInputChannels, int32_t* numOutputChannels) {
-    trace("getChannels");
-    if (client_ == nullptr) {
+    if (!readyFor("getChannels")) {
         return ASE_InvalidMode;
     }
-    if (numInputChannels == nullptr || numOutputChannels == nullptr) {
-        return ASE_InvalidParameter;
-    }
-    *numInputChannels = channelCount(true);
-    *numOutputChannels = channelCount(false);
-    return ASE_OK;
+    return answer({numInputChannels, numOutputChannels}, {channelCount(true), channelCount(false)});
 }
 
 // The largest latency JACK gives for the ports the channels connect to: the created ones
@@ -345,77 +250,40 @@ int32_t JackDriver::latency(bool isInput) const {
 }
 
 ASIOError JackDriver::getLatencies(int32_t* inputLatency, int32_t* outputLatency) {
-    trace("getLatencies");
-    if (client_ == nullptr) {
+    if (!readyFor("getLatencies")) {
         return ASE_InvalidMode;
     }
-    if (inputLatency == nullptr || outputLatency == nullptr) {
-        return ASE_InvalidParameter;
-    }
-    *inputLatency = latency(true);
-    *outputLatency = latency(false);
-    return ASE_OK;
+    return answer({inputLatency, outputLatency}, {latency(true), latency(false)});
 }
 
 ASIOError JackDriver::getBufferSize(int32_t* minSize, int32_t* maxSize, int32_t* preferredSize,
                                     int32_t* granularity) {
-    trace("getBufferSize");
-    if (client_ == nullptr) {
+    if (!readyFor("getBufferSize")) {
         return ASE_InvalidMode;
-    }
-    if (minSize == nullptr || maxSize == nullptr || preferredSize == nullptr ||
-        granularity == nullptr) {
-        return ASE_InvalidParameter;
     }
     // The server's period is the only length a cycle has.
     const int32_t period = static_cast<int32_t>(jack_get_buffer_size(client_));
-    *minSize = period;
-    *maxSize = period;
-    *preferredSize = period;
-    *granularity = 0;
-    return ASE_OK;
+    return answer({minSize, maxSize, preferredSize, granularity}, {period, period, period, 0});
 }
 
 ASIOError JackDriver::canSampleRate(ASIOSampleRate sampleRate) {
-    driverTracef(config_.trace, "canSampleRate %.15g", sampleRate);
-    if (client_ == nullptr) {
+    if (!readyFor("canSampleRate %.15g", sampleRate)) {
         return ASE_InvalidMode;
     }
     return sampleRate == static_cast<double>(jack_get_sample_rate(client_)) ? ASE_OK : ASE_NoClock;
 }
 
 ASIOError JackDriver::getSampleRate(ASIOSampleRate* sampleRate) {
-    trace("getSampleRate");
-    if (client_ == nullptr) {
+    if (!readyFor("getSampleRate")) {
         return ASE_InvalidMode;
     }
-    if (sampleRate == nullptr) {
-        return ASE_InvalidParameter;
-    }
-    *sampleRate = static_cast<double>(jack_get_sample_rate(client_));
-    return ASE_OK;
+    return answer({sampleRate}, {static_cast<double>(jack_get_sample_rate(client_))});
 }
 
 ASIOError JackDriver::setSampleRate(ASIOSampleRate sampleRate) {
-    driverTracef(config_.trace, "setSampleRate %.15g", sampleRate);
+    tracef("setSampleRate %.15g", sampleRate);
     // The server's rate is the one there is; setting it to itself is all a client can do.
     return canSampleRate(sampleRate);
-}
-
-ASIOError JackDriver::getClockSources(ASIOClockSource* clocks, int32_t* numSources) {
-    trace("getClockSources");
-    if (client_ == nullptr) {
-        return ASE_InvalidMode;
-    }
-    return answerOneClockSource(clocks, numSources, "JACK server");
-}
-
-ASIOError JackDriver::setClockSource(int32_t reference) {
-    driverTracef(config_.trace, "setClockSource %d", static_cast<int>(reference));
-    if (client_ == nullptr) {
-        return ASE_InvalidMode;
-    }
-    return reference == 0 ? ASE_OK : ASE_InvalidParameter;
 }
 
 ASIOError JackDriver::getSamplePosition(ASIOSamples* sPos, ASIOTimeStamp* tStamp) {
@@ -425,13 +293,7 @@ ASIOError JackDriver::getSamplePosition(ASIOSamples* sPos, ASIOTimeStamp* tStamp
     if (sPos == nullptr || tStamp == nullptr) {
         return ASE_InvalidParameter;
     }
-    uint64_t position = 0;
-    uint64_t time = 0;
-    stream_.position(&position, &time);
-    sPos->hi = static_cast<uint32_t>(position >> 32);
-    sPos->lo = static_cast<uint32_t>(position);
-    tStamp->hi = static_cast<uint32_t>(time >> 32);
-    tStamp->lo = static_cast<uint32_t>(time);
+    stream_.hostSwitch().latest(sPos, tStamp);
     return ASE_OK;
 }
 
@@ -444,9 +306,8 @@ ASIOError JackDriver::getChannelInfo(ASIOChannelInfo* info) {
         trace("getChannelInfo");
         return ASE_InvalidParameter;
     }
-    driverTracef(config_.trace, "getChannelInfo %s %d", info->isInput ? "in" : "out",
-                 static_cast<int>(info->channel));
-    if (client_ == nullptr) {
+    if (!readyFor("getChannelInfo %s %d", info->isInput ? "in" : "out",
+                  static_cast<int>(info->channel))) {
         return ASE_InvalidMode;
     }
     const bool isInput = info->isInput != ASIOFalse;
@@ -472,8 +333,7 @@ ASIOError JackDriver::getChannelInfo(ASIOChannelInfo* info) {
 
 ASIOError JackDriver::createBuffers(ASIOBufferInfo* bufferInfos, int32_t numChannels,
                                     int32_t bufferSize, ASIOCallbacks* callbacks) {
-    driverTracef(config_.trace, "createBuffers %d %d", static_cast<int>(numChannels),
-                 static_cast<int>(bufferSize));
+    tracef("createBuffers %d %d", static_cast<int>(numChannels), static_cast<int>(bufferSize));
     if (client_ == nullptr || created_) {
         return ASE_InvalidMode;
     }
@@ -534,29 +394,6 @@ void JackDriver::freeBuffers() {
     created_ = false;
 }
 
-ASIOError JackDriver::disposeBuffers() {
-    trace("disposeBuffers");
-    if (client_ == nullptr || !created_ || stream_.callingFromSwitch()) {
-        return ASE_InvalidMode;
-    }
-    if (running_) {
-        endStreaming();
-    }
-    freeBuffers();
-    return ASE_OK;
-}
-
-ASIOError JackDriver::controlPanel() {
-    trace("controlPanel");
-    return client_ != nullptr ? ASE_NotPresent : ASE_InvalidMode;
-}
-
-ASIOError JackDriver::future(int32_t selector, void* opt) {
-    (void)opt;
-    driverTracef(config_.trace, "future %d", static_cast<int>(selector));
-    return client_ != nullptr ? ASE_NotPresent : ASE_InvalidMode;
-}
-
 ASIOError JackDriver::outputReady() {
     // Outputs go to JACK when the switch returns, in the same cycle, whatever the host says.
     return client_ != nullptr ? ASE_NotPresent : ASE_InvalidMode;
@@ -575,18 +412,14 @@ bool JackDriver::connectPorts() {
         const int result = entry.isInput ? jack_connect(client_, theirs->c_str(), ours)
                                          : jack_connect(client_, ours, theirs->c_str());
         if (result != 0 && result != EEXIST) {
-            driverTracef(config_.trace, "connect %s failed", theirs->c_str());
+            tracef("connect %s failed", theirs->c_str());
             return false;
         }
     }
     return true;
 }
 
-ASIOError JackDriver::start() {
-    trace("start");
-    if (client_ == nullptr || !created_ || running_ || stream_.callingFromSwitch()) {
-        return ASE_InvalidMode;
-    }
+ASIOError JackDriver::startStreaming() {
     if (!stream_.start()) {
         return ASE_HWMalfunction;
     }
@@ -600,18 +433,6 @@ ASIOError JackDriver::start() {
         return ASE_HWMalfunction;
     }
     stream_.arm();
-    running_ = true;
-    return ASE_OK;
-}
-
-ASIOError JackDriver::stop() {
-    trace("stop");
-    if (client_ == nullptr || stream_.callingFromSwitch()) {
-        return ASE_InvalidMode; // from inside a switch it would wait for itself
-    }
-    if (running_) {
-        endStreaming();
-    }
     return ASE_OK;
 }
 
@@ -620,13 +441,11 @@ void JackDriver::endStreaming() {
     // Deactivating also disconnects the driver's ports. A server that is gone answers at
     // once.
     jack_deactivate(client_);
-    running_ = false;
     const JackStream::Stats stats = stream_.stats();
-    driverTracef(config_.trace,
-                 "stats switches=%lld clockSwitches=%lld skips=%lld firstSkip=%lld xruns=%lld",
-                 static_cast<long long>(stats.switches),
-                 static_cast<long long>(stats.clockSwitches), static_cast<long long>(stats.skips),
-                 static_cast<long long>(stats.firstSkip), static_cast<long long>(stats.xruns));
+    tracef("stats switches=%lld clockSwitches=%lld skips=%lld firstSkip=%lld xruns=%lld",
+           static_cast<long long>(stats.switches), static_cast<long long>(stats.clockSwitches),
+           static_cast<long long>(stats.skips), static_cast<long long>(stats.firstSkip),
+           static_cast<long long>(stats.xruns));
 }
 
 // ---- Real-time path: no allocation, no lock, no output ----
@@ -655,8 +474,5 @@ IASIO* createJackDriver(const char* config) {
     return new (std::nothrow) JackDriver(config);
 }
 
-const DriverClass& moduleDriverClass() {
-    static const DriverClass jack = {&kJackDriverClsid, JACK_DRIVER_NAME, JACK_DRIVER_CLSID_TEXT,
-                                     [] { return createJackDriver(); }};
-    return jack;
-}
+const DriverClass kModuleDriverClass = {&kJackDriverClsid, JACK_DRIVER_NAME, JACK_DRIVER_CLSID_TEXT,
+                                        createJackDriver};

@@ -1,6 +1,6 @@
 #include "jack_samples.h"
 
-#include <cstring>
+#include "host/sample_types.h"
 
 namespace {
 
@@ -17,61 +17,49 @@ inline int32_t scaled(float x, double fullScale) {
     return static_cast<int32_t>((v + kRounder) - kRounder);
 }
 
-} // namespace
+template <int Bytes> constexpr double kFullScale = static_cast<double>(1ull << (8 * Bytes - 1));
 
-void jackFromFloat(const float* from, uint8_t* to, ASIOSampleType type, size_t frames) {
-    switch (type) {
-    case ASIOSTInt16LSB:
-        for (size_t i = 0; i < frames; ++i) {
-            const int16_t v = static_cast<int16_t>(scaled(from[i], 32768.0));
-            std::memcpy(to + 2 * i, &v, 2);
+template <int Bytes> void fromFloat(const float* from, uint8_t* to, size_t frames) {
+    for (size_t i = 0; i < frames; ++i) {
+        const uint32_t v = static_cast<uint32_t>(scaled(from[i], kFullScale<Bytes>));
+        for (int b = 0; b < Bytes; ++b) {
+            to[Bytes * i + b] = static_cast<uint8_t>(v >> (8 * b));
         }
-        break;
-    case ASIOSTInt24LSB:
-        for (size_t i = 0; i < frames; ++i) {
-            const uint32_t v = static_cast<uint32_t>(scaled(from[i], 8388608.0));
-            to[3 * i] = static_cast<uint8_t>(v);
-            to[3 * i + 1] = static_cast<uint8_t>(v >> 8);
-            to[3 * i + 2] = static_cast<uint8_t>(v >> 16);
-        }
-        break;
-    case ASIOSTInt32LSB:
-        for (size_t i = 0; i < frames; ++i) {
-            const int32_t v = scaled(from[i], 2147483648.0);
-            std::memcpy(to + 4 * i, &v, 4);
-        }
-        break;
-    default:
-        break;
     }
 }
 
-void jackToFloat(const uint8_t* from, float* to, ASIOSampleType type, size_t frames) {
-    switch (type) {
-    case ASIOSTInt16LSB:
-        for (size_t i = 0; i < frames; ++i) {
-            int16_t v;
-            std::memcpy(&v, from + 2 * i, 2);
-            to[i] = static_cast<float>(v) * (1.0f / 32768.0f);
+template <int Bytes> void toFloat(const uint8_t* from, float* to, size_t frames) {
+    constexpr float kStep = static_cast<float>(1.0 / kFullScale<Bytes>);
+    constexpr int kPad = 8 * (4 - Bytes);
+    for (size_t i = 0; i < frames; ++i) {
+        // The sample at the top of 32 bits, its sign shifted down over the rest.
+        uint32_t raw = 0;
+        for (int b = 0; b < Bytes; ++b) {
+            raw |= static_cast<uint32_t>(from[Bytes * i + b]) << (8 * b + kPad);
         }
-        break;
-    case ASIOSTInt24LSB:
-        for (size_t i = 0; i < frames; ++i) {
-            // The top byte's sign, shifted down over the other two.
-            const uint32_t raw = static_cast<uint32_t>(from[3 * i]) << 8 |
-                                 static_cast<uint32_t>(from[3 * i + 1]) << 16 |
-                                 static_cast<uint32_t>(from[3 * i + 2]) << 24;
-            to[i] = static_cast<float>(static_cast<int32_t>(raw) >> 8) * (1.0f / 8388608.0f);
-        }
-        break;
-    case ASIOSTInt32LSB:
-        for (size_t i = 0; i < frames; ++i) {
-            int32_t v;
-            std::memcpy(&v, from + 4 * i, 4);
-            to[i] = static_cast<float>(v) * (1.0f / 2147483648.0f);
-        }
-        break;
-    default:
-        break;
+        to[i] = static_cast<float>(static_cast<int32_t>(raw) >> kPad) * kStep;
     }
+}
+
+void leaveFromFloat(const float*, uint8_t*, size_t) {}
+void leaveToFloat(const uint8_t*, float*, size_t) {}
+
+} // namespace
+
+JackSamples jackSamples(ASIOSampleType type) {
+    const SampleTypeInfo* row = findSampleType(type);
+    if (row != nullptr && row->kind == SampleKind::Integer && !row->msbFirst &&
+        row->bits == 8 * row->bytes) {
+        switch (row->bytes) {
+        case 2:
+            return {2, fromFloat<2>, toFloat<2>};
+        case 3:
+            return {3, fromFloat<3>, toFloat<3>};
+        case 4:
+            return {4, fromFloat<4>, toFloat<4>};
+        default:
+            break;
+        }
+    }
+    return {static_cast<size_t>(sampleTypeBytes(type)), leaveFromFloat, leaveToFloat};
 }

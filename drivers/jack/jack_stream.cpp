@@ -6,7 +6,6 @@
 #include <system_error>
 
 #include "driver_host.h"
-#include "host/sample_types.h"
 #include "jack_samples.h"
 
 namespace {
@@ -38,9 +37,9 @@ void JackStream::setUp(const StreamChannel* channels, int32_t count, uint32_t fr
     channels_.assign(channels, channels + count);
     frames_ = frames;
     rate_ = rate;
-    type_ = type;
+    samples_ = jackSamples(type);
     callbacks_ = callbacks;
-    timeInfo_ = timeInfo;
+    switch_.setUp(callbacks, timeInfo);
 }
 
 bool JackStream::start() {
@@ -55,11 +54,8 @@ bool JackStream::start() {
     newPeriod_.store(frames_);
     newRate_.store(rate_);
     xruns_.store(0);
-    index_ = 0;
-    position_ = 0;
     xrunsSeen_ = 0;
-    publishedPosition_.store(0);
-    publishedTime_.store(0);
+    switch_.reset();
     switches_.store(0);
     clockSwitches_.store(0);
     skips_.store(0);
@@ -131,7 +127,7 @@ void JackStream::cycle(float* const* buffers, uint32_t frames, uint32_t frameTim
             skip = skip != 0 ? skip : frames_;
         }
         if (skip != 0) {
-            position_ += skip;
+            switch_.advance(skip);
             if (skips_.fetch_add(1, std::memory_order_relaxed) == 0) {
                 firstSkip_.store(switches_.load(std::memory_order_relaxed) + 1,
                                  std::memory_order_relaxed);
@@ -139,14 +135,14 @@ void JackStream::cycle(float* const* buffers, uint32_t frames, uint32_t frameTim
         }
         for (size_t i = 0; i < channels_.size(); ++i) {
             if (channels_[i].isInput) {
-                jackFromFloat(buffers[i], channels_[i].halves[index_], type_, frames_);
+                samples_.fromFloat(buffers[i], channels_[i].halves[switch_.index()], frames_);
             }
         }
-        const int index = index_;
-        runSwitch(index);
+        const int index = switch_.index();
+        runSwitch();
         for (size_t i = 0; i < channels_.size(); ++i) {
             if (!channels_[i].isInput) {
-                jackToFloat(channels_[i].halves[index], buffers[i], type_, frames_);
+                samples_.toFloat(channels_[i].halves[index], buffers[i], frames_);
             }
         }
         switches_.fetch_add(1, std::memory_order_relaxed);
@@ -166,21 +162,9 @@ void JackStream::cycle(float* const* buffers, uint32_t frames, uint32_t frameTim
 }
 
 // One switch on the current halves, by whichever thread owns the switch state.
-void JackStream::runSwitch(int index) {
-    const uint64_t now = driverTimeNs();
-    publishedPosition_.store(position_, std::memory_order_release);
-    publishedTime_.store(now, std::memory_order_release);
-    switchThread_.store(std::this_thread::get_id(), std::memory_order_release);
-    inSwitch_.store(true, std::memory_order_release);
-    if (timeInfo_) {
-        fillTimeRecord(&time_, now, position_, true, rate_);
-        callbacks_->bufferSwitchTimeInfo(&time_, index, ASIOTrue);
-    } else {
-        callbacks_->bufferSwitch(index, ASIOTrue);
-    }
-    inSwitch_.store(false, std::memory_order_release);
-    position_ += frames_;
-    index_ = index ^ 1;
+void JackStream::runSwitch() {
+    switch_.run(true, rate_);
+    switch_.advance(frames_);
 }
 
 void JackStream::loseDevice(Loss loss) {
@@ -195,6 +179,21 @@ void JackStream::noteXrun() {
         xruns_.fetch_add(1);
         sem_post(&wake_);
     }
+}
+
+int JackStream::xrunCallback(void* stream) {
+    static_cast<JackStream*>(stream)->noteXrun();
+    return 0;
+}
+
+int JackStream::periodCallback(uint32_t frames, void* stream) {
+    static_cast<JackStream*>(stream)->notePeriod(frames);
+    return 0;
+}
+
+int JackStream::rateCallback(uint32_t rate, void* stream) {
+    static_cast<JackStream*>(stream)->noteRate(rate);
+    return 0;
 }
 
 void JackStream::notePeriod(uint32_t frames) {
@@ -282,26 +281,15 @@ void JackStream::takeOver() {
         if (stopRequested_.load()) {
             return;
         }
-        const int index = index_;
+        const int index = switch_.index();
         for (const StreamChannel& channel : channels_) {
             if (channel.isInput) {
-                std::memset(channel.halves[index], 0,
-                            frames_ * static_cast<size_t>(sampleTypeBytes(type_)));
+                std::memset(channel.halves[index], 0, frames_ * samples_.bytes);
             }
         }
-        runSwitch(index);
+        runSwitch();
         clockSwitches_.fetch_add(1, std::memory_order_relaxed);
     }
-}
-
-bool JackStream::callingFromSwitch() const {
-    return inSwitch_.load(std::memory_order_acquire) &&
-           switchThread_.load(std::memory_order_acquire) == std::this_thread::get_id();
-}
-
-void JackStream::position(uint64_t* samples, uint64_t* timeNs) const {
-    *samples = publishedPosition_.load(std::memory_order_acquire);
-    *timeNs = publishedTime_.load(std::memory_order_acquire);
 }
 
 JackStream::Stats JackStream::stats() const {

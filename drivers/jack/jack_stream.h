@@ -12,7 +12,9 @@
 #include <thread>
 #include <vector>
 
+#include "driver_switch.h"
 #include "host/asio.h"
+#include "jack_samples.h"
 
 // One created channel: its double buffer of integer samples.
 struct StreamChannel {
@@ -52,13 +54,13 @@ public:
     void notePeriod(uint32_t frames);
     void noteRate(double rate);
     void noteServerGone();
+    // The same as JACK's callbacks, whose argument is the stream.
+    static int xrunCallback(void* stream);
+    static int periodCallback(uint32_t frames, void* stream);
+    static int rateCallback(uint32_t rate, void* stream);
 
-    // Whether the caller is inside the host's switch, where waiting for the stream's end
-    // would wait for itself.
-    bool callingFromSwitch() const;
-
-    // The position and system time of the latest switch.
-    void position(uint64_t* samples, uint64_t* timeNs) const;
+    // Whether the caller is inside the host's switch, and the latest switch's position.
+    const DriverSwitch& hostSwitch() const { return switch_; }
 
     struct Stats {
         int64_t switches;      // in JACK's cycles
@@ -76,7 +78,7 @@ private:
     void clockThread();
     void takeOver();
     void loseDevice(Loss loss);
-    void runSwitch(int index);
+    void runSwitch();
     int32_t message(int32_t selector, int32_t value);
     void silence(float* const* buffers, uint32_t frames) const;
 
@@ -84,9 +86,8 @@ private:
     std::vector<StreamChannel> channels_;
     uint32_t frames_ = 0;
     double rate_ = 0;
-    ASIOSampleType type_ = ASIOSTInt32LSB;
+    JackSamples samples_{};
     ASIOCallbacks* callbacks_ = nullptr;
-    bool timeInfo_ = false;
 
     // Who switches: JACK's process thread until handedOver_, then the clock thread. The
     // process thread marks its cycles in inCycle_, so that the one taking over can wait
@@ -105,15 +106,9 @@ private:
     std::thread clock_;
 
     // The switch state, owned by whichever thread switches.
-    int index_ = 0;
-    uint64_t position_ = 0;
     uint32_t lastFrameTime_ = 0;
     uint32_t xrunsSeen_ = 0;
-    ASIOTime time_{};
-    std::atomic<bool> inSwitch_{false};
-    std::atomic<std::thread::id> switchThread_{};
-    std::atomic<uint64_t> publishedPosition_{0};
-    std::atomic<uint64_t> publishedTime_{0};
+    DriverSwitch switch_;
     std::atomic<int64_t> switches_{0};
     std::atomic<int64_t> clockSwitches_{0};
     std::atomic<int64_t> skips_{0};

@@ -5,11 +5,12 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "driver_config.h"
 #include "host/asio.h"
 #include "loopback_dut.h"
 
 constexpr int kLoopbackMaxRates = 32;
-constexpr int kLoopbackTextCapacity = 124; // getErrorMessage's buffer
+constexpr int kLoopbackTextCapacity = kDriverTextCapacity;
 constexpr int kLoopbackPathCapacity = 1024;
 
 enum LoopbackClock { kClockRealtime, kClockFast };

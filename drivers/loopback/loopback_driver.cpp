@@ -11,9 +11,9 @@
 #include <system_error>
 #include <thread>
 
+#include "driver_base.h"
 #include "driver_host.h"
-#include "driver_server.h"
-#include "driver_trace.h"
+#include "driver_switch.h"
 #include "host/text.h"
 #include "loopback_config.h"
 #include "loopback_samples.h"
@@ -24,7 +24,6 @@ const GUID kLoopbackClsid = {
 
 namespace {
 
-constexpr int32_t kDriverVersion = 1;
 constexpr ASIOError kSimulatedFault = ASE_HWMalfunction;
 
 using Clock = std::chrono::steady_clock;
@@ -54,40 +53,21 @@ struct Entry {
     LoopbackDutState dut; // an output's device under test
 };
 
-class LoopbackDriver final : public DriverObject {
+class LoopbackDriver final : public DriverBase {
 public:
     explicit LoopbackDriver(const char* config);
     ~LoopbackDriver();
 
-    ASIOBool init(void* sysHandle) override;
-    void getDriverName(char* name) override;
-    int32_t getDriverVersion() override;
-    void getErrorMessage(char* string) override;
-    ASIOError start() override;
-    ASIOError stop() override;
-    ASIOError getChannels(int32_t* numInputChannels, int32_t* numOutputChannels) override;
-    ASIOError getLatencies(int32_t* inputLatency, int32_t* outputLatency) override;
-    ASIOError getBufferSize(int32_t* minSize, int32_t* maxSize, int32_t* preferredSize,
-                            int32_t* granularity) override;
-    ASIOError canSampleRate(ASIOSampleRate sampleRate) override;
-    ASIOError getSampleRate(ASIOSampleRate* sampleRate) override;
-    ASIOError setSampleRate(ASIOSampleRate sampleRate) override;
-    ASIOError getClockSources(ASIOClockSource* clocks, int32_t* numSources) override;
-    ASIOError setClockSource(int32_t reference) override;
-    ASIOError getSamplePosition(ASIOSamples* sPos, ASIOTimeStamp* tStamp) override;
-    ASIOError getChannelInfo(ASIOChannelInfo* info) override;
-    ASIOError createBuffers(ASIOBufferInfo* bufferInfos, int32_t numChannels, int32_t bufferSize,
-                            ASIOCallbacks* callbacks) override;
-    ASIOError disposeBuffers() override;
-    ASIOError controlPanel() override;
-    ASIOError future(int32_t selector, void* opt) override;
-    ASIOError outputReady() override;
+    DRIVER_DEVICE_OPERATIONS
 
 private:
-    void destroy() override;
-    void trace(const char* line) const { driverTrace(config_.trace, line); }
-    void fail(const char* message);
-    bool rateListed(double rate) const;
+    bool ready() const override { return initialized_; }
+    const char* tracePath() const override { return config_.trace; }
+    bool callingFromSwitch() const override { return switch_.callingFromSwitch(); }
+    ASIOError startStreaming() override;
+    void endStreaming() override;
+    void freeBuffers() override;
+    ASIOError rateAnswer(uint32_t fault, double rate) const;
     uint64_t halfBytes(bool isInput, int32_t frames) const;
     static bool hasInput(const ASIOBufferInfo* infos, int32_t count, int32_t channel);
 
@@ -97,9 +77,9 @@ private:
     ASIOError layOut(const ASIOBufferInfo* infos, int32_t count, int32_t frames, size_t ringBytes,
                      Entry** entries, uint8_t** memory);
     static void wireDelayLines(Entry* entries, int32_t count);
-    bool callingFromSwitch() const;
-    void freeBuffers();
-    void endStreaming();
+    double reportedRate() const {
+        return config_.reportRate > 0 ? config_.reportRate : rate_.load();
+    }
 
     // Streaming path: no allocation, no lock, no output.
     void streamLoop(Clock::time_point epoch);
@@ -107,68 +87,40 @@ private:
     void fillInputs(int index);
     void storeOutputs(int index);
     void losePeriod();
-    bool dropsNext() const { return config_.drop == switchCount_ + 1; }
+    bool dropsNext() const { return config_.drop == switch_.count() + 1; }
 
-    bool hasOverride_;
-    std::string override_;
     LoopbackConfig config_;
     bool initialized_ = false;
-    char errorMessage_[kLoopbackTextCapacity] = "";
     int32_t channelInfoCalls_ = 0;
     std::atomic<double> rate_{0};
 
     // Set up by createBuffers, read-only while streaming.
-    bool created_ = false;
     int32_t bufferFrames_ = 0;
     int32_t delay_ = 0;
     uint64_t ringFrames_ = 0;
     size_t ringBytes_ = 0;
-    ASIOCallbacks* callbacks_ = nullptr;
-    bool useTimeInfo_ = false;
     Entry* entries_ = nullptr;
     int32_t entryCount_ = 0;
     LoopbackDutFilter dutFilter_; // set by start()
     uint8_t* memory_ = nullptr;
 
-    // Streaming state. The switch counter and device frame belong to whichever thread runs
-    // the switches: start()'s caller for the first one (startswitch=1), then the stream
-    // thread, which is created after it and joined before anyone else reads them.
+    // Streaming state. The switch state of switch_ belongs to whichever thread runs the
+    // switches: start()'s caller for the first one (startswitch=1), then the stream thread,
+    // which is created after it and joined before anyone else reads it.
     std::thread thread_;
-    bool running_ = false;
     bool fineTimer_ = false;
     std::atomic<bool> stopRequested_{false};
-    std::atomic<bool> inSwitch_{false};
-    std::atomic<std::thread::id> switchThread_{};
-    int64_t switchCount_ = 0;
-    uint64_t deviceFrame_ = 0; // device time at the start of the current switch
-    ASIOTime time_{};
-    std::atomic<uint64_t> position_{0};
-    std::atomic<uint64_t> systemTimeNs_{0};
+    DriverSwitch switch_;
     std::atomic<int64_t> positionCalls_{0};
     std::atomic<int64_t> outputReadyCalls_{0};
     std::atomic<int64_t> lateSwitches_{0};
 };
 
 LoopbackDriver::LoopbackDriver(const char* config)
-    : DriverObject(kLoopbackClsid), hasOverride_(config != nullptr),
-      override_(config != nullptr ? config : "") {}
+    : DriverBase(kModuleDriverClass, "KORVANE_LOOPBACK", "Internal", config) {}
 
 LoopbackDriver::~LoopbackDriver() {
     freeBuffers();
-}
-
-void LoopbackDriver::destroy() {
-    trace("Release");
-    if (running_) {
-        endStreaming();
-    }
-    delete this;
-}
-
-void LoopbackDriver::fail(const char* message) {
-    copyTruncated(errorMessage_, kLoopbackTextCapacity, message);
-    // Hosts need not show a driver's message; the developer running them still sees it.
-    std::fprintf(stderr, "%s\n", message);
 }
 
 ASIOBool LoopbackDriver::init(void* sysHandle) {
@@ -177,164 +129,88 @@ ASIOBool LoopbackDriver::init(void* sysHandle) {
         trace("init");
         return ASIOTrue;
     }
-    LoopbackConfig parsed;
-    char message[kLoopbackTextCapacity];
-    const char* text = hasOverride_ ? override_.c_str() : std::getenv("KORVANE_LOOPBACK");
-    const bool ok = parseLoopbackConfig(text, &parsed, message, sizeof message);
-    if (!ok) {
-        // Only the trace survives a bad configuration, so that the failed init is seen.
-        std::memcpy(config_.trace, parsed.trace, sizeof config_.trace);
-        initialized_ = false;
-        trace("init");
-        fail(message);
+    initialized_ = false;
+    if (!readConfig(parseLoopbackConfig, config_, kLoopbackTextCapacity)) {
         return ASIOFalse;
     }
-    config_ = parsed;
-    trace("init");
     if ((config_.fail & kFailInit) != 0) {
-        initialized_ = false;
-        copyTruncated(errorMessage_, kLoopbackTextCapacity, config_.errorText);
+        setErrorText(config_.errorText);
         return ASIOFalse;
     }
     initialized_ = true;
-    errorMessage_[0] = '\0';
+    setErrorText("");
     channelInfoCalls_ = 0;
     rate_.store(config_.rates[0]);
     return ASIOTrue;
 }
 
-void LoopbackDriver::getDriverName(char* name) {
-    trace("getDriverName");
-    if (name != nullptr) {
-        std::snprintf(name, 32, "%s", LOOPBACK_NAME);
-    }
-}
-
-int32_t LoopbackDriver::getDriverVersion() {
-    trace("getDriverVersion");
-    return kDriverVersion;
-}
-
-void LoopbackDriver::getErrorMessage(char* string) {
-    trace("getErrorMessage");
-    if (string != nullptr) {
-        copyTruncated(string, kLoopbackTextCapacity, errorMessage_);
-    }
-}
-
 ASIOError LoopbackDriver::getChannels(int32_t* numInputChannels, int32_t* numOutputChannels) {
-    trace("getChannels");
-    if (!initialized_) {
+    if (!readyFor("getChannels")) {
         return ASE_InvalidMode;
     }
     if ((config_.fail & kFailChannels) != 0) {
         return kSimulatedFault;
     }
-    if (numInputChannels == nullptr || numOutputChannels == nullptr) {
-        return ASE_InvalidParameter;
-    }
-    *numInputChannels = config_.inputs;
-    *numOutputChannels = config_.outputs;
-    return ASE_OK;
+    return answer({numInputChannels, numOutputChannels}, {config_.inputs, config_.outputs});
 }
 
 ASIOError LoopbackDriver::getLatencies(int32_t* inputLatency, int32_t* outputLatency) {
-    trace("getLatencies");
-    if (!initialized_) {
+    if (!readyFor("getLatencies")) {
         return ASE_InvalidMode;
     }
-    if (inputLatency == nullptr || outputLatency == nullptr) {
-        return ASE_InvalidParameter;
-    }
     const int32_t frames = created_ ? bufferFrames_ : config_.prefBuf;
-    *inputLatency = frames + config_.inExtra;
-    *outputLatency = frames + config_.outExtra;
-    return ASE_OK;
+    return answer({inputLatency, outputLatency},
+                  {frames + config_.inExtra, frames + config_.outExtra});
 }
 
 ASIOError LoopbackDriver::getBufferSize(int32_t* minSize, int32_t* maxSize, int32_t* preferredSize,
                                         int32_t* granularity) {
-    trace("getBufferSize");
-    if (!initialized_) {
+    if (!readyFor("getBufferSize")) {
         return ASE_InvalidMode;
     }
     if ((config_.fail & kFailBufferSize) != 0) {
         return kSimulatedFault;
     }
-    if (minSize == nullptr || maxSize == nullptr || preferredSize == nullptr ||
-        granularity == nullptr) {
-        return ASE_InvalidParameter;
-    }
-    *minSize = config_.minBuf;
-    *maxSize = config_.maxBuf;
-    *preferredSize = config_.prefBuf;
-    *granularity = config_.granularity;
-    return ASE_OK;
+    return answer({minSize, maxSize, preferredSize, granularity},
+                  {config_.minBuf, config_.maxBuf, config_.prefBuf, config_.granularity});
 }
 
-bool LoopbackDriver::rateListed(double rate) const {
+// ASE_NoClock for a rate not listed, or when `fault` is configured to fail.
+ASIOError LoopbackDriver::rateAnswer(uint32_t fault, double rate) const {
+    if ((config_.fail & fault) != 0) {
+        return ASE_NoClock;
+    }
     for (int i = 0; i < config_.rateCount; ++i) {
         if (config_.rates[i] == rate) {
-            return true;
+            return ASE_OK;
         }
     }
-    return false;
+    return ASE_NoClock;
 }
 
 ASIOError LoopbackDriver::canSampleRate(ASIOSampleRate sampleRate) {
-    driverTracef(config_.trace, "canSampleRate %.15g", sampleRate);
-    if (!initialized_) {
+    if (!readyFor("canSampleRate %.15g", sampleRate)) {
         return ASE_InvalidMode;
     }
-    if ((config_.fail & kFailCanSampleRate) != 0 || !rateListed(sampleRate)) {
-        return ASE_NoClock;
-    }
-    return ASE_OK;
+    return rateAnswer(kFailCanSampleRate, sampleRate);
 }
 
 ASIOError LoopbackDriver::getSampleRate(ASIOSampleRate* sampleRate) {
-    trace("getSampleRate");
-    if (!initialized_) {
+    if (!readyFor("getSampleRate")) {
         return ASE_InvalidMode;
     }
-    if (sampleRate == nullptr) {
-        return ASE_InvalidParameter;
-    }
-    *sampleRate = config_.reportRate > 0 ? config_.reportRate : rate_.load();
-    return ASE_OK;
+    return answer({sampleRate}, {reportedRate()});
 }
 
 ASIOError LoopbackDriver::setSampleRate(ASIOSampleRate sampleRate) {
-    driverTracef(config_.trace, "setSampleRate %.15g", sampleRate);
-    if (!initialized_) {
+    if (!readyFor("setSampleRate %.15g", sampleRate)) {
         return ASE_InvalidMode;
     }
-    if ((config_.fail & kFailSetSampleRate) != 0 || !rateListed(sampleRate)) {
-        return ASE_NoClock;
+    const ASIOError result = rateAnswer(kFailSetSampleRate, sampleRate);
+    if (result == ASE_OK) {
+        rate_.store(sampleRate);
     }
-    rate_.store(sampleRate);
-    return ASE_OK;
-}
-
-ASIOError LoopbackDriver::getClockSources(ASIOClockSource* clocks, int32_t* numSources) {
-    trace("getClockSources");
-    if (!initialized_) {
-        return ASE_InvalidMode;
-    }
-    return answerOneClockSource(clocks, numSources, "Internal");
-}
-
-ASIOError LoopbackDriver::setClockSource(int32_t reference) {
-    driverTracef(config_.trace, "setClockSource %d", static_cast<int>(reference));
-    if (!initialized_) {
-        return ASE_InvalidMode;
-    }
-    return reference == 0 ? ASE_OK : ASE_InvalidParameter;
-}
-
-bool LoopbackDriver::callingFromSwitch() const {
-    return inSwitch_.load(std::memory_order_acquire) &&
-           switchThread_.load(std::memory_order_acquire) == std::this_thread::get_id();
+    return result;
 }
 
 ASIOError LoopbackDriver::getSamplePosition(ASIOSamples* sPos, ASIOTimeStamp* tStamp) {
@@ -350,19 +226,14 @@ ASIOError LoopbackDriver::getSamplePosition(ASIOSamples* sPos, ASIOTimeStamp* tS
     if (!config_.position) {
         return ASE_SPNotAdvancing;
     }
-    const uint64_t position = position_.load(std::memory_order_acquire);
-    const uint64_t time = systemTimeNs_.load(std::memory_order_acquire);
-    sPos->hi = static_cast<uint32_t>(position >> 32);
-    sPos->lo = static_cast<uint32_t>(position);
-    tStamp->hi = static_cast<uint32_t>(time >> 32);
-    tStamp->lo = static_cast<uint32_t>(time);
+    switch_.latest(sPos, tStamp);
     return ASE_OK;
 }
 
 ASIOError LoopbackDriver::getChannelInfo(ASIOChannelInfo* info) {
     if (info != nullptr) {
-        driverTracef(config_.trace, "getChannelInfo %s %d", info->isInput ? "in" : "out",
-                     static_cast<int>(info->channel));
+        tracef("getChannelInfo %s %d", info->isInput ? "in" : "out",
+               static_cast<int>(info->channel));
     } else {
         trace("getChannelInfo");
     }
@@ -503,8 +374,7 @@ void LoopbackDriver::wireDelayLines(Entry* entries, int32_t count) {
 
 ASIOError LoopbackDriver::createBuffers(ASIOBufferInfo* bufferInfos, int32_t numChannels,
                                         int32_t bufferSize, ASIOCallbacks* callbacks) {
-    driverTracef(config_.trace, "createBuffers %d %d", static_cast<int>(numChannels),
-                 static_cast<int>(bufferSize));
+    tracef("createBuffers %d %d", static_cast<int>(numChannels), static_cast<int>(bufferSize));
     int64_t delay = 0;
     bool timeInfo = false;
     ASIOError result =
@@ -534,8 +404,7 @@ ASIOError LoopbackDriver::createBuffers(ASIOBufferInfo* bufferInfos, int32_t num
     delay_ = static_cast<int32_t>(delay);
     ringFrames_ = ringFrames;
     ringBytes_ = ringBytes;
-    callbacks_ = callbacks;
-    useTimeInfo_ = timeInfo;
+    switch_.setUp(callbacks, timeInfo);
     created_ = true;
     return ASE_OK;
 }
@@ -547,30 +416,7 @@ void LoopbackDriver::freeBuffers() {
     entries_ = nullptr;
     entryCount_ = 0;
     created_ = false;
-    callbacks_ = nullptr;
-}
-
-ASIOError LoopbackDriver::disposeBuffers() {
-    trace("disposeBuffers");
-    if (!initialized_ || !created_ || callingFromSwitch()) {
-        return ASE_InvalidMode;
-    }
-    if (running_) {
-        endStreaming();
-    }
-    freeBuffers();
-    return ASE_OK;
-}
-
-ASIOError LoopbackDriver::controlPanel() {
-    trace("controlPanel");
-    return initialized_ ? ASE_NotPresent : ASE_InvalidMode;
-}
-
-ASIOError LoopbackDriver::future(int32_t selector, void* opt) {
-    (void)opt;
-    driverTracef(config_.trace, "future %d", static_cast<int>(selector));
-    return initialized_ ? ASE_NotPresent : ASE_InvalidMode;
+    switch_.setUp(nullptr, false);
 }
 
 ASIOError LoopbackDriver::outputReady() {
@@ -583,11 +429,7 @@ ASIOError LoopbackDriver::outputReady() {
     return config_.outputReady ? ASE_OK : ASE_NotPresent;
 }
 
-ASIOError LoopbackDriver::start() {
-    trace("start");
-    if (!initialized_ || !created_ || running_ || callingFromSwitch()) {
-        return ASE_InvalidMode;
-    }
+ASIOError LoopbackDriver::startStreaming() {
     if ((config_.fail & kFailStart) != 0) {
         return kSimulatedFault;
     }
@@ -605,15 +447,11 @@ ASIOError LoopbackDriver::start() {
         }
         entries_[i].dut = LoopbackDutState();
     }
-    switchCount_ = 0;
-    deviceFrame_ = 0;
-    position_.store(0);
-    systemTimeNs_.store(0);
+    switch_.reset();
     positionCalls_.store(0);
     outputReadyCalls_.store(0);
     lateSwitches_.store(0);
     stopRequested_.store(false);
-    running_ = true;
 
     const Clock::time_point epoch = Clock::now();
     if (config_.startSwitch && config_.switches != 0) {
@@ -633,32 +471,19 @@ ASIOError LoopbackDriver::start() {
     return ASE_OK;
 }
 
-ASIOError LoopbackDriver::stop() {
-    trace("stop");
-    if (!initialized_ || callingFromSwitch()) {
-        return ASE_InvalidMode; // from inside a switch it would wait for itself
-    }
-    if (running_) {
-        endStreaming();
-    }
-    return ASE_OK;
-}
-
 void LoopbackDriver::endStreaming() {
     stopRequested_.store(true, std::memory_order_release);
     if (thread_.joinable()) {
         thread_.join();
     }
-    running_ = false;
     if (fineTimer_) {
         loopbackFineTimer(false);
         fineTimer_ = false;
     }
-    driverTracef(
-        config_.trace, "stats switches=%lld getSamplePosition=%lld outputReady=%lld late=%lld",
-        static_cast<long long>(switchCount_), static_cast<long long>(positionCalls_.load()),
-        static_cast<long long>(outputReadyCalls_.load()),
-        static_cast<long long>(lateSwitches_.load()));
+    tracef("stats switches=%lld getSamplePosition=%lld outputReady=%lld late=%lld",
+           static_cast<long long>(switch_.count()), static_cast<long long>(positionCalls_.load()),
+           static_cast<long long>(outputReadyCalls_.load()),
+           static_cast<long long>(lateSwitches_.load()));
 }
 
 // ---- Streaming path ----
@@ -670,11 +495,11 @@ void LoopbackDriver::streamLoop(Clock::time_point epoch) {
     double epochRate = rate_.load();
     const auto slice = std::chrono::milliseconds(5);
     while (!stopRequested_.load(std::memory_order_acquire)) {
-        if (config_.switches >= 0 && switchCount_ >= config_.switches) {
+        if (config_.switches >= 0 && switch_.count() >= config_.switches) {
             return;
         }
         if (config_.clock == kClockRealtime) {
-            const uint64_t frame = deviceFrame_ + (dropsNext() ? bufferFrames_ : 0);
+            const uint64_t frame = switch_.frame() + (dropsNext() ? bufferFrames_ : 0);
             const double rate = rate_.load();
             if (rate != epochRate) {
                 epoch += std::chrono::nanoseconds(static_cast<int64_t>(
@@ -710,26 +535,13 @@ void LoopbackDriver::runSwitch() {
     if (dropsNext()) {
         losePeriod();
     }
-    const int index = static_cast<int>(switchCount_ & 1);
-    ++switchCount_;
+    const int index = switch_.index();
     fillInputs(index);
 
-    position_.store(deviceFrame_, std::memory_order_release);
-    const uint64_t now = driverTimeNs();
-    systemTimeNs_.store(now, std::memory_order_release);
-    switchThread_.store(std::this_thread::get_id(), std::memory_order_release);
-    inSwitch_.store(true, std::memory_order_release);
-    if (useTimeInfo_) {
-        fillTimeRecord(&time_, now, deviceFrame_, config_.position,
-                       config_.reportRate > 0 ? config_.reportRate : rate_.load());
-        callbacks_->bufferSwitchTimeInfo(&time_, index, ASIOTrue);
-    } else {
-        callbacks_->bufferSwitch(index, ASIOTrue);
-    }
-    inSwitch_.store(false, std::memory_order_release);
+    switch_.run(config_.position, reportedRate());
 
     storeOutputs(index);
-    deviceFrame_ += static_cast<uint64_t>(bufferFrames_);
+    switch_.advance(static_cast<uint64_t>(bufferFrames_));
 }
 
 void LoopbackDriver::fillInputs(int index) {
@@ -739,7 +551,7 @@ void LoopbackDriver::fillInputs(int index) {
     // What plays at device time t is heard at t + delay; the ring holds delay + one buffer,
     // and a read before the start finds the silence the ring was cleared with.
     const uint64_t readStart =
-        deviceFrame_ % ringFrames_ + ringFrames_ - static_cast<uint64_t>(delay_);
+        switch_.frame() % ringFrames_ + ringFrames_ - static_cast<uint64_t>(delay_);
     for (int32_t i = 0; i < entryCount_; ++i) {
         const Entry& entry = entries_[i];
         if (!entry.isInput) {
@@ -765,12 +577,13 @@ void LoopbackDriver::storeOutputs(int index) {
         if (entry.isInput || entry.ring == nullptr) {
             continue;
         }
-        forRingRuns(deviceFrame_, frames, ringFrames_, [&](uint64_t at, uint64_t done, uint64_t n) {
-            std::memcpy(entry.ring + at * outBytes, entry.halves[index] + done * outBytes,
-                        static_cast<size_t>(n) * outBytes);
-            applyLoopbackDut(config_.dut, dutFilter_, &entry.dut, entry.ring + at * outBytes,
-                             config_.outType, static_cast<size_t>(n));
-        });
+        forRingRuns(
+            switch_.frame(), frames, ringFrames_, [&](uint64_t at, uint64_t done, uint64_t n) {
+                std::memcpy(entry.ring + at * outBytes, entry.halves[index] + done * outBytes,
+                            static_cast<size_t>(n) * outBytes);
+                applyLoopbackDut(config_.dut, dutFilter_, &entry.dut, entry.ring + at * outBytes,
+                                 config_.outType, static_cast<size_t>(n));
+            });
     }
 }
 
@@ -783,11 +596,11 @@ void LoopbackDriver::losePeriod() {
         if (entry.isInput || entry.ring == nullptr) {
             continue;
         }
-        forRingRuns(deviceFrame_, frames, ringFrames_, [&](uint64_t at, uint64_t, uint64_t n) {
+        forRingRuns(switch_.frame(), frames, ringFrames_, [&](uint64_t at, uint64_t, uint64_t n) {
             std::memset(entry.ring + at * outBytes, 0, static_cast<size_t>(n) * outBytes);
         });
     }
-    deviceFrame_ += frames;
+    switch_.advance(frames);
 }
 
 } // namespace
@@ -796,8 +609,5 @@ IASIO* createLoopbackDriver(const char* config) {
     return new (std::nothrow) LoopbackDriver(config);
 }
 
-const DriverClass& moduleDriverClass() {
-    static const DriverClass loopback = {&kLoopbackClsid, LOOPBACK_NAME, LOOPBACK_CLSID_TEXT,
-                                         [] { return createLoopbackDriver(); }};
-    return loopback;
-}
+const DriverClass kModuleDriverClass = {&kLoopbackClsid, LOOPBACK_NAME, LOOPBACK_CLSID_TEXT,
+                                        createLoopbackDriver};

@@ -157,33 +157,39 @@ struct ASIOCallbacks {
 
 #pragma pack(pop)
 
-// Slots 0 to 2 come from IUnknown (stdcall on 32-bit Windows); slots 3 to 23 are plain
-// member functions (thiscall there). No virtual destructor: it would add slots.
+// The driver operations, slots 3 to 23 in this order (thiscall on 32-bit Windows). IASIO
+// declares them pure; an implementation declares them all with IASIO_OPERATIONS(override),
+// so that no list of them can drift from the interface.
+#define IASIO_OPERATIONS(TAIL)                                                                     \
+    virtual ASIOBool init(void* sysHandle) TAIL;                                                   \
+    virtual void getDriverName(char* name) TAIL;                                                   \
+    virtual int32_t getDriverVersion() TAIL;                                                       \
+    virtual void getErrorMessage(char* string) TAIL;                                               \
+    virtual ASIOError start() TAIL;                                                                \
+    virtual ASIOError stop() TAIL;                                                                 \
+    virtual ASIOError getChannels(int32_t* numInputChannels, int32_t* numOutputChannels) TAIL;     \
+    virtual ASIOError getLatencies(int32_t* inputLatency, int32_t* outputLatency) TAIL;            \
+    virtual ASIOError getBufferSize(int32_t* minSize, int32_t* maxSize, int32_t* preferredSize,    \
+                                    int32_t* granularity) TAIL;                                    \
+    virtual ASIOError canSampleRate(ASIOSampleRate sampleRate) TAIL;                               \
+    virtual ASIOError getSampleRate(ASIOSampleRate* sampleRate) TAIL;                              \
+    virtual ASIOError setSampleRate(ASIOSampleRate sampleRate) TAIL;                               \
+    virtual ASIOError getClockSources(ASIOClockSource* clocks, int32_t* numSources) TAIL;          \
+    virtual ASIOError setClockSource(int32_t reference) TAIL;                                      \
+    virtual ASIOError getSamplePosition(ASIOSamples* sPos, ASIOTimeStamp* tStamp) TAIL;            \
+    virtual ASIOError getChannelInfo(ASIOChannelInfo* info) TAIL;                                  \
+    virtual ASIOError createBuffers(ASIOBufferInfo* bufferInfos, int32_t numChannels,              \
+                                    int32_t bufferSize, ASIOCallbacks* callbacks) TAIL;            \
+    virtual ASIOError disposeBuffers() TAIL;                                                       \
+    virtual ASIOError controlPanel() TAIL;                                                         \
+    virtual ASIOError future(int32_t selector, void* opt) TAIL;                                    \
+    virtual ASIOError outputReady() TAIL;
+
+// Slots 0 to 2 come from IUnknown (stdcall on 32-bit Windows), then the operations. No
+// virtual destructor: it would add slots.
 class IASIO : public IUnknown {
 public:
-    virtual ASIOBool init(void* sysHandle) = 0;
-    virtual void getDriverName(char* name) = 0;
-    virtual int32_t getDriverVersion() = 0;
-    virtual void getErrorMessage(char* string) = 0;
-    virtual ASIOError start() = 0;
-    virtual ASIOError stop() = 0;
-    virtual ASIOError getChannels(int32_t* numInputChannels, int32_t* numOutputChannels) = 0;
-    virtual ASIOError getLatencies(int32_t* inputLatency, int32_t* outputLatency) = 0;
-    virtual ASIOError getBufferSize(int32_t* minSize, int32_t* maxSize, int32_t* preferredSize,
-                                    int32_t* granularity) = 0;
-    virtual ASIOError canSampleRate(ASIOSampleRate sampleRate) = 0;
-    virtual ASIOError getSampleRate(ASIOSampleRate* sampleRate) = 0;
-    virtual ASIOError setSampleRate(ASIOSampleRate sampleRate) = 0;
-    virtual ASIOError getClockSources(ASIOClockSource* clocks, int32_t* numSources) = 0;
-    virtual ASIOError setClockSource(int32_t reference) = 0;
-    virtual ASIOError getSamplePosition(ASIOSamples* sPos, ASIOTimeStamp* tStamp) = 0;
-    virtual ASIOError getChannelInfo(ASIOChannelInfo* info) = 0;
-    virtual ASIOError createBuffers(ASIOBufferInfo* bufferInfos, int32_t numChannels,
-                                    int32_t bufferSize, ASIOCallbacks* callbacks) = 0;
-    virtual ASIOError disposeBuffers() = 0;
-    virtual ASIOError controlPanel() = 0;
-    virtual ASIOError future(int32_t selector, void* opt) = 0;
-    virtual ASIOError outputReady() = 0;
+    IASIO_OPERATIONS(= 0)
 };
 
 constexpr bool kPointers64 = sizeof(void*) == 8;

@@ -18,29 +18,7 @@ public:
     ULONG STDMETHODCALLTYPE AddRef() override;
     ULONG STDMETHODCALLTYPE Release() override;
 
-    ASIOBool init(void* sysHandle) override;
-    void getDriverName(char* name) override;
-    int32_t getDriverVersion() override;
-    void getErrorMessage(char* string) override;
-    ASIOError start() override;
-    ASIOError stop() override;
-    ASIOError getChannels(int32_t* numInputChannels, int32_t* numOutputChannels) override;
-    ASIOError getLatencies(int32_t* inputLatency, int32_t* outputLatency) override;
-    ASIOError getBufferSize(int32_t* minSize, int32_t* maxSize, int32_t* preferredSize,
-                            int32_t* granularity) override;
-    ASIOError canSampleRate(ASIOSampleRate sampleRate) override;
-    ASIOError getSampleRate(ASIOSampleRate* sampleRate) override;
-    ASIOError setSampleRate(ASIOSampleRate sampleRate) override;
-    ASIOError getClockSources(ASIOClockSource* clocks, int32_t* numSources) override;
-    ASIOError setClockSource(int32_t reference) override;
-    ASIOError getSamplePosition(ASIOSamples* sPos, ASIOTimeStamp* tStamp) override;
-    ASIOError getChannelInfo(ASIOChannelInfo* info) override;
-    ASIOError createBuffers(ASIOBufferInfo* bufferInfos, int32_t numChannels, int32_t bufferSize,
-                            ASIOCallbacks* callbacks) override;
-    ASIOError disposeBuffers() override;
-    ASIOError controlPanel() override;
-    ASIOError future(int32_t selector, void* opt) override;
-    ASIOError outputReady() override;
+    IASIO_OPERATIONS(override)
 
     // Answers.
     ASIOBool initResult = ASIOTrue;

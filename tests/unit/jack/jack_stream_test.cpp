@@ -65,8 +65,8 @@ TEST(JackSamples, DigitalLoopGivesEveryIntegerBackAndClips) {
             uint8_t in[4], back[4];
             std::memcpy(in, &v, 4);
             float x = 0;
-            jackToFloat(in, &x, type, 1);
-            jackFromFloat(&x, back, type, 1);
+            jackSamples(type).toFloat(in, &x, 1);
+            jackSamples(type).fromFloat(&x, back, 1);
             ASSERT_EQ(std::memcmp(in, back, bytes), 0) << v;
         }
     }
@@ -75,14 +75,14 @@ TEST(JackSamples, DigitalLoopGivesEveryIntegerBackAndClips) {
     for (int32_t v : values) {
         float x = 0;
         int32_t back = 0;
-        jackToFloat(reinterpret_cast<const uint8_t*>(&v), &x, ASIOSTInt32LSB, 1);
-        jackFromFloat(&x, reinterpret_cast<uint8_t*>(&back), ASIOSTInt32LSB, 1);
+        jackSamples(ASIOSTInt32LSB).toFloat(reinterpret_cast<const uint8_t*>(&v), &x, 1);
+        jackSamples(ASIOSTInt32LSB).fromFloat(&x, reinterpret_cast<uint8_t*>(&back), 1);
         EXPECT_EQ(back, v);
     }
     const float wild[] = {2.0f, -3.0f, std::numeric_limits<float>::quiet_NaN(),
                           std::numeric_limits<float>::infinity(), 0.5f / 32768};
     int16_t out[5];
-    jackFromFloat(wild, reinterpret_cast<uint8_t*>(out), ASIOSTInt16LSB, 5);
+    jackSamples(ASIOSTInt16LSB).fromFloat(wild, reinterpret_cast<uint8_t*>(out), 5);
     EXPECT_EQ(out[0], 32767);
     EXPECT_EQ(out[1], -32768);
     EXPECT_EQ(out[2], 0);
@@ -118,7 +118,7 @@ ASIOTime* onSwitch(ASIOTime* time, int32_t index, ASIOBool) {
     for (uint32_t i = 0; i < kFrames; ++i) {
         outputHalves[index][i] = int32_t(0x100000 * (switches.load() + 1));
     }
-    insideSwitchSeen = current->callingFromSwitch();
+    insideSwitchSeen = current->hostSwitch().callingFromSwitch();
     switches.fetch_add(1);
     return nullptr;
 }
@@ -194,7 +194,7 @@ TEST_F(Stream, EachCycleAfterTheArmingOneSwitchesOnJacksBuffers) {
     EXPECT_EQ(firstInputs, (std::vector<int32_t>{0x40000000, INT32_MIN}));
     EXPECT_EQ(playback[kFrames - 1], 2 * 0x100000 / 2147483648.0f); // the second switch's
     EXPECT_TRUE(insideSwitchSeen);
-    EXPECT_FALSE(stream.callingFromSwitch());
+    EXPECT_FALSE(stream.hostSwitch().callingFromSwitch());
     stream.stop();
     cycle(0.5f, 1012);
     EXPECT_EQ(switches, 2); // none after stop

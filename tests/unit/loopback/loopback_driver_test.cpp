@@ -310,12 +310,12 @@ TEST(LoopbackServer, FactoryCreatesDriversAndGovernsUnloading) {
     ASSERT_EQ(driverLiveObjects(), 0);
     EXPECT_EQ(driverCanUnloadNow(), S_OK);
     void* object = reinterpret_cast<void*>(1);
-    EXPECT_EQ(driverGetClassObject(moduleDriverClass(), kOtherGuid, kIidClassFactory, &object),
+    EXPECT_EQ(driverGetClassObject(kModuleDriverClass, kOtherGuid, kIidClassFactory, &object),
               CLASS_E_CLASSNOTAVAILABLE);
     EXPECT_EQ(object, nullptr);
-    EXPECT_EQ(driverGetClassObject(moduleDriverClass(), kLoopbackClsid, kOtherGuid, &object),
+    EXPECT_EQ(driverGetClassObject(kModuleDriverClass, kLoopbackClsid, kOtherGuid, &object),
               E_NOINTERFACE);
-    ASSERT_EQ(driverGetClassObject(moduleDriverClass(), kLoopbackClsid, kIidClassFactory, &object),
+    ASSERT_EQ(driverGetClassObject(kModuleDriverClass, kLoopbackClsid, kIidClassFactory, &object),
               S_OK);
     IClassFactory* factory = static_cast<IClassFactory*>(object);
 
