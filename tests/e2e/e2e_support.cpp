@@ -275,18 +275,6 @@ std::vector<float> expectedRecording(const LoopbackRun& run, const std::vector<f
     return out;
 }
 
-std::vector<std::string> readLines(const std::string& path) {
-    std::vector<std::string> lines;
-    std::ifstream in(path, std::ios::binary);
-    for (std::string line; std::getline(in, line);) {
-        if (!line.empty() && line.back() == '\r') {
-            line.pop_back();
-        }
-        lines.push_back(line);
-    }
-    return lines;
-}
-
 std::vector<std::string> channelInfoCalls(int inputs, int outputs, int firstInput,
                                           int firstOutput) {
     std::vector<std::string> calls;

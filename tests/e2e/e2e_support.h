@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "support/child_process.h"
+#include "support/text_lines.h"
 #include "support/wav_bytes.h"
 
 constexpr const char* kLoopbackName = "Korvane Loopback";
@@ -109,8 +110,6 @@ uint32_t paddedFrames(const LoopbackRun& run);
 // never heard, and the inputs of the switches after it hear device time one buffer on.
 std::vector<float> expectedRecording(const LoopbackRun& run, const std::vector<float>& play);
 
-// The driver's trace: one line per set-up and teardown call, in order.
-std::vector<std::string> readLines(const std::string& path);
 // The loopback's trace of getChannelInfo, inputs first; first channels counted from 1.
 std::vector<std::string> channelInfoCalls(int inputs, int outputs, int firstInput = 1,
                                           int firstOutput = 1);

@@ -134,6 +134,24 @@ protected:
         return false;
     }
 
+    // Plays the long file into `record` with the `loopback` keys and, once `samples` have
+    // played, interrupts korvane (or terminates it) and waits for its end.
+    testing::AssertionResult stopLongRun(const std::string& record, const std::string& loopback,
+                                         long long samples, bool terminate, ChildResult* result) {
+        ChildProcess child;
+        if (!start(child, longArgs(record), loopback, tracePath)) {
+            return testing::AssertionFailure() << "korvane did not start";
+        }
+        if (!waitForProgress(child, samples)) {
+            return testing::AssertionFailure() << child.outputSoFar();
+        }
+        if (!(terminate ? child.terminate() : child.interrupt())) {
+            return testing::AssertionFailure() << "korvane could not be stopped";
+        }
+        *result = child.wait();
+        return testing::AssertionSuccess();
+    }
+
     // The output with the progress lines between the start and the interrupt taken out,
     // or unchanged when anything else is among them.
     static std::string withoutProgressBeforeInterrupt(const std::string& out) {
@@ -221,11 +239,8 @@ protected:
 };
 
 TEST_F(Interrupts, InterruptWhileStreamingStopsTheDeviceAndKeepsWhatWasRecorded) {
-    ChildProcess child;
-    ASSERT_TRUE(start(child, longArgs(recordPath), "", tracePath));
-    ASSERT_TRUE(waitForProgress(child, 4 * kBuffer)) << child.outputSoFar();
-    ASSERT_TRUE(child.interrupt());
-    const ChildResult result = child.wait();
+    ChildResult result;
+    ASSERT_TRUE(stopLongRun(recordPath, "", 4 * kBuffer, false, &result));
 
     EXPECT_EQ(result.exitCode, 14);
     EXPECT_EQ(result.err, "");
@@ -242,12 +257,9 @@ TEST_F(Interrupts, InterruptWhileStreamingStopsTheDeviceAndKeepsWhatWasRecorded)
 
 TEST_F(Interrupts, TerminateAfterALostPeriodWarnsAndStillEndsAsInterrupted) {
     geometry.dropSwitch = 3;
-    ChildProcess child;
-    ASSERT_TRUE(start(child, longArgs(recordPath), "drop=3", tracePath));
+    ChildResult result;
     // The lost period shows as a position one buffer further on, after switch 3.
-    ASSERT_TRUE(waitForProgress(child, 6 * kBuffer)) << child.outputSoFar();
-    ASSERT_TRUE(child.terminate());
-    const ChildResult result = child.wait();
+    ASSERT_TRUE(stopLongRun(recordPath, "drop=3", 6 * kBuffer, true, &result));
 
     EXPECT_EQ(result.exitCode, 14);
     const uint32_t padded = paddedFrames(geometry);
@@ -262,11 +274,8 @@ TEST_F(Interrupts, TerminateAfterALostPeriodWarnsAndStillEndsAsInterrupted) {
 }
 
 TEST_F(Interrupts, DriverThatNeverSwitchesCanBeLeftWithAnEmptyRecording) {
-    ChildProcess child;
-    ASSERT_TRUE(start(child, longArgs(recordPath), "switches=0", tracePath));
-    ASSERT_TRUE(waitForProgress(child, 0)) << child.outputSoFar();
-    ASSERT_TRUE(child.interrupt());
-    const ChildResult result = child.wait();
+    ChildResult result;
+    ASSERT_TRUE(stopLongRun(recordPath, "switches=0", 0, false, &result));
 
     EXPECT_EQ(result.exitCode, 14);
     const uint32_t padded = paddedFrames(geometry);
@@ -290,11 +299,8 @@ TEST_F(Interrupts, RecordingThatCannotBeWrittenAfterAnInterruptFailsWithItsOwnCo
     if (windowsBuild()) {
         GTEST_SKIP() << "needs /dev/full";
     }
-    ChildProcess child;
-    ASSERT_TRUE(start(child, longArgs("/dev/full"), "", tracePath));
-    ASSERT_TRUE(waitForProgress(child, 4 * kBuffer)) << child.outputSoFar();
-    ASSERT_TRUE(child.interrupt());
-    const ChildResult result = child.wait();
+    ChildResult result;
+    ASSERT_TRUE(stopLongRun("/dev/full", "", 4 * kBuffer, false, &result));
 
     EXPECT_EQ(result.exitCode, 12);
     EXPECT_EQ(withoutProgressBeforeInterrupt(result.out),

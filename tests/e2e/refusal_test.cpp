@@ -79,6 +79,11 @@ protected:
         return path;
     }
 
+    // A playback file refused with `code` and `out` before any driver is created.
+    Refusal playbackRefusal(const char* what, const std::string& play, int code, std::string out) {
+        return {what, args("256", play, "1", recordPath, "1", "1"), "", code, std::move(out), {}};
+    }
+
     SetupReport report;
 };
 
@@ -114,45 +119,18 @@ TEST_F(Refusals, UnreadablePlaybackFileIsRefusedBeforeAnyDriver) {
     const std::string noChannels =
         playFile("nochannels.wav", canonicalHeader({3, 0, 44100, 32, 8}));
     const std::string noData = playFile("nodata.wav", canonicalHeader({3, 1, 44100, 32, 0}));
-    expectAll({
-        {"missing file",
-         args("256", missing, "1", recordPath, "1", "1"),
-         "",
-         2,
-         refused(missing),
-         {}},
-        {"empty file", args("256", empty, "1", recordPath, "1", "1"), "", 2, refused(empty), {}},
-        {"RIFF tag in lower case",
-         args("256", notRiff, "1", recordPath, "1", "1"),
-         "",
-         2,
-         refused(notRiff),
-         {}},
-        {"18-byte format chunk",
-         args("256", extended, "1", recordPath, "1", "1"),
-         "",
-         2,
-         refused(extended),
-         {}},
-        {"data without a whole frame",
-         args("256", noFrame, "1", recordPath, "1", "1"),
-         "",
-         2,
-         refused(noFrame),
-         {}},
-        {"no data at all",
-         args("256", noData, "1", recordPath, "1", "1"),
-         "",
-         2,
-         refused(noData),
-         {}},
-        {"no channels",
-         args("256", noChannels, "1", recordPath, "1", "1"),
-         "",
-         2,
-         refused(noChannels),
-         {}},
-    });
+    const std::pair<const char*, std::string> files[] = {
+        {"missing file", missing},
+        {"empty file", empty},
+        {"RIFF tag in lower case", notRiff},
+        {"18-byte format chunk", extended},
+        {"data without a whole frame", noFrame},
+        {"no data at all", noData},
+        {"no channels", noChannels},
+    };
+    for (const auto& file : files) {
+        expectRefusal(playbackRefusal(file.first, file.second, 2, refused(file.second)));
+    }
 }
 
 TEST_F(Refusals, AnythingButFloat32IsRefusedBeforeAnyDriver) {
@@ -166,10 +144,10 @@ TEST_F(Refusals, AnythingButFloat32IsRefusedBeforeAnyDriver) {
     const std::string extensible =
         playFile("extensible.wav", canonicalHeader({0xFFFE, 1, 44100, 32, 4000}));
     expectAll({
-        {"16-bit PCM", args("256", pcm16, "1", recordPath, "1", "1"), "", 3, refused, {}},
-        {"32-bit PCM", args("256", pcm32, "1", recordPath, "1", "1"), "", 3, refused, {}},
-        {"64-bit float", args("256", float64, "1", recordPath, "1", "1"), "", 3, refused, {}},
-        {"extensible tag", args("256", extensible, "1", recordPath, "1", "1"), "", 3, refused, {}},
+        playbackRefusal("16-bit PCM", pcm16, 3, refused),
+        playbackRefusal("32-bit PCM", pcm32, 3, refused),
+        playbackRefusal("64-bit float", float64, 3, refused),
+        playbackRefusal("extensible tag", extensible, 3, refused),
     });
 }
 

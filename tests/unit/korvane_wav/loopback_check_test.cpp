@@ -15,10 +15,7 @@
 namespace {
 
 std::vector<float> noise(size_t frames, uint64_t seed, double level = 0.5) {
-    SignalSpec spec;
-    spec.kind = kSignalNoise;
-    spec.sampleRate = 1000;
-    spec.seconds = double(frames) / 1000;
+    SignalSpec spec = signalSpec(kSignalNoise, 1, 1000, double(frames) / 1000);
     spec.seed = seed;
     spec.level = level;
     SignalPlan plan;
@@ -199,8 +196,8 @@ TEST(FirstMismatch, RequiresSilenceThenTheRoundTripThenSilence) {
     // Silence after the material may be cut off.
     std::vector<float> tailed = played;
     tailed.resize(150, 0.0f);
-    EXPECT_FALSE(firstMismatch(&tailed, loopback(played, 20, 120, 3), 20, 3, &frame, &expected,
-                               &got));
+    EXPECT_FALSE(
+        firstMismatch(&tailed, loopback(played, 20, 120, 3), 20, 3, &frame, &expected, &got));
     std::vector<float> recorded = loopback(played, 20, 256, 3);
     // The unconverted played value is not the round trip.
     recorded[70] = played[50];

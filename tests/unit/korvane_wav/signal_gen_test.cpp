@@ -48,11 +48,7 @@ int signChanges(const std::vector<float>& samples, size_t begin, size_t end) {
 } // namespace
 
 TEST(SignalGen, LengthsCountSignalStaggerAndPadInWholeFrames) {
-    SignalSpec spec;
-    spec.kind = kSignalSine;
-    spec.channels = 3;
-    spec.sampleRate = 8000;
-    spec.seconds = 0.25;
+    SignalSpec spec = signalSpec(kSignalSine, 3, 8000, 0.25);
     spec.stagger = 0.01;
     spec.padSeconds = 0.1;
     SignalPlan plan;
@@ -88,10 +84,7 @@ TEST(SignalGen, LengthsCountSignalStaggerAndPadInWholeFrames) {
 }
 
 TEST(SignalGen, SinesReachTheLevelAtTheirOwnFrequencyPerChannel) {
-    SignalSpec spec;
-    spec.kind = kSignalSine;
-    spec.channels = 2;
-    spec.sampleRate = 48000;
+    SignalSpec spec = signalSpec(kSignalSine, 2, 48000);
     spec.level = 0.25;
     const auto channels = render(spec);
     // 1000 Hz at 48000 Hz hits its crest exactly; 1100 Hz comes within 0.1 %.
@@ -103,10 +96,7 @@ TEST(SignalGen, SinesReachTheLevelAtTheirOwnFrequencyPerChannel) {
 }
 
 TEST(SignalGen, SweepRisesFromItsStartToItsEndFrequency) {
-    SignalSpec spec;
-    spec.kind = kSignalSweep;
-    spec.sampleRate = 48000;
-    spec.seconds = 2;
+    SignalSpec spec = signalSpec(kSignalSweep, 1, 48000, 2);
     spec.from = 100;
     spec.to = 10000;
     const auto channels = render(spec);
@@ -121,10 +111,7 @@ TEST(SignalGen, SweepRisesFromItsStartToItsEndFrequency) {
 }
 
 TEST(SignalGen, NoiseIsDeterministicPerSeedIndependentPerChannelAndWithinTheLevel) {
-    SignalSpec spec;
-    spec.kind = kSignalNoise;
-    spec.channels = 2;
-    spec.sampleRate = 8000;
+    SignalSpec spec = signalSpec(kSignalNoise, 2, 8000);
     spec.level = 0.5;
     const auto a = render(spec);
     const auto b = render(spec);
@@ -150,11 +137,7 @@ TEST(SignalGen, NoiseIsDeterministicPerSeedIndependentPerChannelAndWithinTheLeve
 }
 
 TEST(SignalGen, ImpulseIsOneSampleAtItsPositionAndSilenceIsZero) {
-    SignalSpec spec;
-    spec.kind = kSignalImpulse;
-    spec.channels = 2;
-    spec.sampleRate = 1000;
-    spec.seconds = 0.1;
+    SignalSpec spec = signalSpec(kSignalImpulse, 2, 1000, 0.1);
     spec.at = 0.005;
     spec.stagger = 0.02;
     const auto channels = render(spec);
@@ -174,39 +157,47 @@ TEST(SignalGen, RefusesCombinationsThatCannotBeMade) {
         EXPECT_FALSE(planSignal(spec, &plan, &error));
         return error;
     };
-    SignalSpec spec;
-    spec.sampleRate = 8000;
-    spec.frequency = 3900;
-    spec.channels = 2; // the second channel's 4000 Hz is at half the rate
-    EXPECT_NE(refused(spec).find("channel 2's frequency 4000 Hz"), std::string::npos);
-    spec = SignalSpec();
-    spec.channels = 65;
-    EXPECT_NE(refused(spec).find("1 to 64"), std::string::npos);
-    spec = SignalSpec();
-    spec.level = 1.01;
-    EXPECT_NE(refused(spec).find("at most 1"), std::string::npos);
-    spec = SignalSpec();
-    spec.seconds = 0.00001; // under half a frame at 48000 Hz
-    EXPECT_NE(refused(spec).find("at least one frame"), std::string::npos);
-    spec = SignalSpec();
-    spec.kind = kSignalImpulse;
-    spec.at = 1.0;
-    EXPECT_NE(refused(spec).find("inside the signal"), std::string::npos);
-    spec = SignalSpec();
-    spec.kind = kSignalSweep;
-    spec.sampleRate = 8000;
-    spec.to = 5000;
-    EXPECT_NE(refused(spec).find("sweep's limits 20 Hz and 5000 Hz"), std::string::npos);
+    const struct {
+        void (*set)(SignalSpec& spec);
+        const char* error;
+    } cases[] = {
+        // The second channel's 4000 Hz is at half the rate.
+        {[](SignalSpec& s) {
+             s = signalSpec(kSignalSine, 2, 8000);
+             s.frequency = 3900;
+         },
+         "channel 2's frequency 4000 Hz"},
+        {[](SignalSpec& s) { s.channels = 65; }, "1 to 64"},
+        {[](SignalSpec& s) { s.level = 1.01; }, "at most 1"},
+        // Under half a frame at 48000 Hz.
+        {[](SignalSpec& s) { s.seconds = 0.00001; }, "at least one frame"},
+        {[](SignalSpec& s) {
+             s.kind = kSignalImpulse;
+             s.at = 1.0;
+         },
+         "inside the signal"},
+        {[](SignalSpec& s) {
+             s = signalSpec(kSignalSweep, 1, 8000);
+             s.to = 5000;
+         },
+         "sweep's limits 20 Hz and 5000 Hz"},
+        {[](SignalSpec& s) {
+             s.seconds = 30000;
+             s.channels = 64;
+         },
+         "4 GiB"},
+    };
+    for (const auto& c : cases) {
+        SignalSpec spec;
+        c.set(spec);
+        EXPECT_NE(refused(spec).find(c.error), std::string::npos) << c.error;
+    }
     // Without --to, a sweep at a low rate ends at 0.45 of it.
-    spec.to = -1;
+    SignalSpec spec = signalSpec(kSignalSweep, 1, 8000);
     SignalPlan plan;
     std::string error;
     EXPECT_TRUE(planSignal(spec, &plan, &error));
     EXPECT_EQ(plan.to, 3600);
-    spec = SignalSpec();
-    spec.seconds = 30000;
-    spec.channels = 64;
-    EXPECT_NE(refused(spec).find("4 GiB"), std::string::npos);
     // Too long says the limit it passed, whether the length alone passes it or the whole.
     spec = SignalSpec();
     spec.seconds = 1e6;

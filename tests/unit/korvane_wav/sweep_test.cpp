@@ -44,12 +44,8 @@ TEST(SyncSweep, LastsAboutTheSecondsAskedWithAWholeNumberOfTurnsAtTheStart) {
 }
 
 TEST(SyncSweep, GenWritesItAndItsSidecarWhichReadsBackExactly) {
-    SignalSpec spec;
-    spec.kind = kSignalSweep;
+    SignalSpec spec = signalSpec(kSignalSweep, 2, 48000, 2);
     spec.synchronized = true;
-    spec.channels = 2;
-    spec.sampleRate = 48000;
-    spec.seconds = 2;
     spec.from = 50;
     spec.to = 15000;
     spec.stagger = 0.01;

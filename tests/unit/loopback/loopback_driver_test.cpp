@@ -3,12 +3,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <string>
 #include <vector>
 
 #include "driver_server.h"
 #include "loopback_driver.h"
+#include "support/text_lines.h"
 
 namespace {
 
@@ -56,16 +56,6 @@ std::vector<ASIOBufferInfo> buffers(std::initializer_list<std::pair<bool, int32_
 ASIOError create(Driver& driver, std::vector<ASIOBufferInfo>& infos, int32_t frames) {
     return driver->createBuffers(infos.data(), static_cast<int32_t>(infos.size()), frames,
                                  &idleCallbacks);
-}
-
-std::vector<std::string> readLines(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    std::vector<std::string> lines;
-    std::string line;
-    while (std::getline(file, line)) {
-        lines.push_back(line);
-    }
-    return lines;
 }
 
 } // namespace

@@ -5,13 +5,13 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
-#include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "driver_server.h"
 #include "loopback_driver.h"
+#include "support/text_lines.h"
 
 namespace {
 
@@ -212,16 +212,6 @@ void expectLoopback(const FakeHost& h, int64_t delay) {
         }
         ++inputNumber;
     }
-}
-
-std::vector<std::string> readLines(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    std::vector<std::string> lines;
-    std::string line;
-    while (std::getline(file, line)) {
-        lines.push_back(line);
-    }
-    return lines;
 }
 
 } // namespace
