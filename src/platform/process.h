@@ -1,5 +1,5 @@
 // Runs another program and waits for it, for the helpers that a tool uses when they are
-// installed (an SVG renderer, say).
+// installed (an SVG renderer, say); and where the running program lies.
 #pragma once
 
 #include <string>
@@ -11,3 +11,7 @@ constexpr int kProgramAbnormalEnd = -2;
 // argv[0] is looked up on the PATH; standard input, output and error are the caller's.
 // Returns the program's exit code, or one of the codes above.
 int runProgram(const std::vector<std::string>& argv);
+
+// The folder of the running program's executable, with no separator at its end; "." when it
+// cannot be found.
+std::string executableDirectory();

@@ -1,15 +1,13 @@
 #include "support/registry_fixture.h"
 
+#include <gtest/gtest.h>
+
+#include "platform/reg_text.h"
 #include "support/registry_fixture_platform.h"
 
-namespace {
-
-const char kPlaceholder[] = "@TEST_SERVER@";
-
-// The path as the inside of a quoted .reg string.
-std::string escapedForRegString(const std::string& path) {
+std::string regEscape(const std::string& text) {
     std::string out;
-    for (char c : path) {
+    for (char c : text) {
         if (c == '\\' || c == '"') {
             out += '\\';
         }
@@ -17,6 +15,10 @@ std::string escapedForRegString(const std::string& path) {
     }
     return out;
 }
+
+namespace {
+
+const char kPlaceholder[] = "@TEST_SERVER@";
 
 void replaceAll(std::string& text, const std::string& from, const std::string& to) {
     for (size_t at = text.find(from); at != std::string::npos;
@@ -39,7 +41,7 @@ std::string widened(const std::string& text) {
 
 std::string withTestServerPath(const std::string& regText) {
     std::string text = regText;
-    const std::string path = escapedForRegString(testServerPath());
+    const std::string path = regEscape(testServerPath());
     if (text.size() >= 2 && static_cast<unsigned char>(text[0]) == 0xFF &&
         static_cast<unsigned char>(text[1]) == 0xFE) {
         // Search only at even offsets, so the match cannot straddle two characters.
@@ -64,7 +66,13 @@ std::string withTestServerPath(const std::string& regText) {
 
 bool RegistryFixture::install(const std::string& regText) {
     removeRegistryText(*state);
-    return installRegistryText(*state, withTestServerPath(regText));
+    const std::string text = withTestServerPath(regText);
+    RegTextKey tree;
+    if (!parseRegText(text, tree)) {
+        ADD_FAILURE() << "registry text does not begin with a .reg header";
+        return false;
+    }
+    return installRegistryText(*state, text, tree);
 }
 
 void RegistryFixture::remove() {

@@ -7,6 +7,10 @@
 #include <memory>
 #include <string>
 
+// executableDirectory(): the running test binary's folder, where the programs and libraries
+// are built.
+#include "platform/process.h"
+
 class RegistryFixture {
 public:
     RegistryFixture();
@@ -26,8 +30,8 @@ private:
     std::unique_ptr<State> state;
 };
 
-// Directory of the running test binary, where the programs and libraries are built.
-std::string executableDirectory();
+// The text as the inside of a quoted .reg string: backslashes and quotes escaped.
+std::string regEscape(const std::string& text);
 // Full path of the in-process test server (korvane_test_server.so / .dll).
 std::string testServerPath();
 // regText with every "@TEST_SERVER@" replaced by testServerPath(), escaped for a .reg string

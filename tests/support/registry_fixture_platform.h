@@ -4,9 +4,12 @@
 
 #include <string>
 
+#include "platform/reg_text.h"
 #include "support/registry_fixture.h"
 
-// Installs text that has its test server path filled in already; reports failures itself.
-bool installRegistryText(RegistryFixture::State& state, const std::string& regText);
+// Installs text that has its test server path filled in already, and that parses as `tree`;
+// reports failures itself.
+bool installRegistryText(RegistryFixture::State& state, const std::string& regText,
+                         const RegTextKey& tree);
 // Takes away everything installRegistryText put in place; safe to call again.
 void removeRegistryText(RegistryFixture::State& state);

@@ -2,6 +2,7 @@
 
 #include <spawn.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cerrno>
 
@@ -31,4 +32,15 @@ int runProgram(const std::vector<std::string>& argv) {
         return WEXITSTATUS(status) == 127 ? kProgramNotStarted : WEXITSTATUS(status);
     }
     return kProgramAbnormalEnd;
+}
+
+std::string executableDirectory() {
+    char exe[4096];
+    const ssize_t length = readlink("/proc/self/exe", exe, sizeof exe - 1);
+    if (length <= 0) {
+        return ".";
+    }
+    const std::string path(exe, static_cast<size_t>(length));
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos ? std::string(".") : path.substr(0, slash);
 }

@@ -14,6 +14,7 @@
 
 #include "korvane_paths.h"
 #include "platform/posix/win32_api_posix.h"
+#include "platform/process.h"
 #include "platform/reg_text.h"
 #include "platform/registry_file.h"
 
@@ -46,17 +47,6 @@ RegistryState& state() {
 bool isRegularFile(const std::string& path) {
     struct stat info {};
     return !path.empty() && stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
-}
-
-std::string executableDirectory() {
-    char exe[4096];
-    const ssize_t length = readlink("/proc/self/exe", exe, sizeof exe - 1);
-    if (length <= 0) {
-        return ".";
-    }
-    const std::string path(exe, static_cast<size_t>(length));
-    const size_t slash = path.rfind('/');
-    return slash == std::string::npos ? std::string(".") : path.substr(0, slash);
 }
 
 // A build folder's own file beside its programs wins over the installed one.

@@ -22,3 +22,14 @@ int runProgram(const std::vector<std::string>& argv) {
     CloseHandle(process.hProcess);
     return ended ? int(code) : kProgramAbnormalEnd;
 }
+
+std::string executableDirectory() {
+    char path[MAX_PATH * 4];
+    const DWORD length = GetModuleFileNameA(nullptr, path, sizeof path);
+    if (length == 0 || length >= sizeof path) {
+        return ".";
+    }
+    const std::string full(path, length);
+    const size_t slash = full.find_last_of("\\/");
+    return slash == std::string::npos ? std::string(".") : full.substr(0, slash);
+}

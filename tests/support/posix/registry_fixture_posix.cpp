@@ -7,7 +7,6 @@
 #include <cstdlib>
 #include <string>
 
-#include "platform/reg_text.h"
 #include "support/registry_fixture.h"
 #include "support/registry_fixture_platform.h"
 
@@ -24,12 +23,8 @@ RegistryFixture::~RegistryFixture() {
     remove();
 }
 
-bool installRegistryText(RegistryFixture::State& state, const std::string& regText) {
-    RegTextKey tree;
-    if (!parseRegText(regText, tree)) {
-        ADD_FAILURE() << "registry text does not begin with a .reg header";
-        return false;
-    }
+bool installRegistryText(RegistryFixture::State& state, const std::string& regText,
+                         const RegTextKey&) {
     const char* tmp = std::getenv("TMPDIR");
     std::string path = std::string(tmp != nullptr && tmp[0] != '\0' ? tmp : "/tmp") +
                        "/korvane-registry-XXXXXX.reg";
@@ -73,17 +68,6 @@ void removeRegistryText(RegistryFixture::State& state) {
     }
     unlink(state.path.c_str());
     state.installed = false;
-}
-
-std::string executableDirectory() {
-    char exe[4096];
-    const ssize_t length = readlink("/proc/self/exe", exe, sizeof exe - 1);
-    if (length <= 0) {
-        return ".";
-    }
-    const std::string path(exe, static_cast<size_t>(length));
-    const size_t slash = path.rfind('/');
-    return slash == std::string::npos ? std::string(".") : path.substr(0, slash);
 }
 
 std::string testServerPath() {

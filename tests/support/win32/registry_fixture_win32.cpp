@@ -122,12 +122,8 @@ RegistryFixture::~RegistryFixture() {
     remove();
 }
 
-bool installRegistryText(RegistryFixture::State& state, const std::string& regText) {
-    RegTextKey tree;
-    if (!parseRegText(regText, tree)) {
-        ADD_FAILURE() << "registry text does not begin with a .reg header";
-        return false;
-    }
+bool installRegistryText(RegistryFixture::State& state, const std::string&,
+                         const RegTextKey& tree) {
     for (const RegTextKey& rootKey : tree.subkeys) {
         const HKEY root = rootHandle(rootKey.name);
         if (root == nullptr) {
@@ -161,17 +157,6 @@ void removeRegistryText(RegistryFixture::State& state) {
         RegDeleteTreeA(it->root, it->path.c_str());
     }
     state.created.clear();
-}
-
-std::string executableDirectory() {
-    char path[MAX_PATH * 4];
-    const DWORD length = GetModuleFileNameA(nullptr, path, sizeof path);
-    if (length == 0 || length >= sizeof path) {
-        return ".";
-    }
-    const std::string full(path, length);
-    const size_t slash = full.find_last_of("\\/");
-    return slash == std::string::npos ? std::string(".") : full.substr(0, slash);
 }
 
 std::string testServerPath() {

@@ -1,4 +1,5 @@
 #include <cstring>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -30,6 +31,26 @@ protected:
         return n;
     }
 
+    // What ASIOGetChannels, ASIOGetLatencies and ASIOGetBufferSize leave, each checked to
+    // answer `code`: inputs, outputs, input and output latency, minimum, maximum and
+    // preferred length, granularity. Each starts from -1, so that what is left shows.
+    static std::vector<int32_t> sizeAnswers(ASIOError code) {
+        std::vector<int32_t> v(8, -1);
+        EXPECT_EQ(ASIOGetChannels(&v[0], &v[1]), code);
+        EXPECT_EQ(ASIOGetLatencies(&v[2], &v[3]), code);
+        EXPECT_EQ(ASIOGetBufferSize(&v[4], &v[5], &v[6], &v[7]), code);
+        return v;
+    }
+
+    // What ASIOGetSamplePosition leaves, checked to answer `code`: the position's and the
+    // time stamp's high and low halves, from 7, 8, 9 and 10.
+    static std::vector<uint32_t> positionAnswer(ASIOError code) {
+        ASIOSamples position{7, 8};
+        ASIOTimeStamp stamp{9, 10};
+        EXPECT_EQ(ASIOGetSamplePosition(&position, &stamp), code);
+        return {position.hi, position.lo, stamp.hi, stamp.lo};
+    }
+
     DriverManager* savedManager = nullptr;
 };
 
@@ -55,20 +76,8 @@ TEST_F(HostCalls, ForwardArgumentsAndResultsUnchanged) {
     EXPECT_EQ(ASIOStart(), ASE_HWMalfunction);
     EXPECT_EQ(ASIOStop(), ASE_InvalidMode);
 
-    int32_t in = -1, out = -1;
-    EXPECT_EQ(ASIOGetChannels(&in, &out), ASE_InvalidMode);
-    EXPECT_EQ(in, 6);
-    EXPECT_EQ(out, 10);
-    EXPECT_EQ(ASIOGetLatencies(&in, &out), ASE_InvalidMode);
-    EXPECT_EQ(in, 111);
-    EXPECT_EQ(out, 222);
-
-    int32_t minimum = 0, maximum = 0, preferred = 0, step = 0;
-    EXPECT_EQ(ASIOGetBufferSize(&minimum, &maximum, &preferred, &step), ASE_InvalidMode);
-    EXPECT_EQ(minimum, 32);
-    EXPECT_EQ(maximum, 4096);
-    EXPECT_EQ(preferred, 512);
-    EXPECT_EQ(step, 2);
+    EXPECT_EQ(sizeAnswers(ASE_InvalidMode),
+              (std::vector<int32_t>{6, 10, 111, 222, 32, 4096, 512, 2}));
 
     EXPECT_EQ(ASIOCanSampleRate(44100.0), 1234);
     EXPECT_EQ(ASIOSetSampleRate(88200.0), ASE_NoClock);
@@ -79,13 +88,7 @@ TEST_F(HostCalls, ForwardArgumentsAndResultsUnchanged) {
     fake.samplePositionResult = ASE_OK;
     fake.samplePosition = ASIOSamples{1, 2};
     fake.timeStamp = ASIOTimeStamp{3, 4};
-    ASIOSamples position{0, 0};
-    ASIOTimeStamp stamp{0, 0};
-    EXPECT_EQ(ASIOGetSamplePosition(&position, &stamp), ASE_OK);
-    EXPECT_EQ(position.hi, 1u);
-    EXPECT_EQ(position.lo, 2u);
-    EXPECT_EQ(stamp.hi, 3u);
-    EXPECT_EQ(stamp.lo, 4u);
+    EXPECT_EQ(positionAnswer(ASE_OK), (std::vector<uint32_t>{1, 2, 3, 4}));
     EXPECT_EQ(fake.samplePositionCalls.load(), 1);
 
     ASIOChannelInfo channel{};
@@ -124,34 +127,13 @@ TEST_F(HostCalls, FallbacksWithoutDriver) {
     EXPECT_EQ(ASIOCanSampleRate(48000.0), ASE_NotPresent);
     EXPECT_EQ(ASIOSetSampleRate(48000.0), ASE_NotPresent);
 
-    int32_t in = 5, out = 6;
-    EXPECT_EQ(ASIOGetChannels(&in, &out), ASE_NotPresent);
-    EXPECT_EQ(in, 0);
-    EXPECT_EQ(out, 0);
-    in = 5;
-    out = 6;
-    EXPECT_EQ(ASIOGetLatencies(&in, &out), ASE_NotPresent);
-    EXPECT_EQ(in, 0);
-    EXPECT_EQ(out, 0);
-
-    int32_t minimum = 1, maximum = 2, preferred = 3, step = 4;
-    EXPECT_EQ(ASIOGetBufferSize(&minimum, &maximum, &preferred, &step), ASE_NotPresent);
-    EXPECT_EQ(minimum, 0);
-    EXPECT_EQ(maximum, 0);
-    EXPECT_EQ(preferred, 0);
-    EXPECT_EQ(step, 0);
+    EXPECT_EQ(sizeAnswers(ASE_NotPresent), std::vector<int32_t>(8, 0));
 
     ASIOSampleRate rate = 12345.0;
     EXPECT_EQ(ASIOGetSampleRate(&rate), ASE_NotPresent);
     EXPECT_EQ(rate, 12345.0);
 
-    ASIOSamples position{7, 8};
-    ASIOTimeStamp stamp{9, 10};
-    EXPECT_EQ(ASIOGetSamplePosition(&position, &stamp), ASE_NotPresent);
-    EXPECT_EQ(position.hi, 7u);
-    EXPECT_EQ(position.lo, 8u);
-    EXPECT_EQ(stamp.hi, 9u);
-    EXPECT_EQ(stamp.lo, 10u);
+    EXPECT_EQ(positionAnswer(ASE_NotPresent), (std::vector<uint32_t>{7, 8, 9, 10}));
 
     ASIOChannelInfo channel;
     std::memset(&channel, 0x55, sizeof channel);

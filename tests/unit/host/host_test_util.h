@@ -9,22 +9,12 @@
 #include "host/driver_list.h"
 #include "host/driver_manager.h"
 #include "support/fake_driver.h"
+#include "support/registry_fixture.h"
 
 // Order-dependent key names hold letters, digits and blanks only: the systems fold
 // punctuation differently when they sort.
 inline std::string regHeader() {
     return "Windows Registry Editor Version 5.00\n\n";
-}
-
-inline std::string regEscape(const std::string& text) {
-    std::string out;
-    for (char c : text) {
-        if (c == '\\' || c == '"') {
-            out += '\\';
-        }
-        out += c;
-    }
-    return out;
 }
 
 // A driver key; clsidLine and descriptionLine are whole value lines or empty.

@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "loopback_config.h"
 #include "loopback_samples.h"
@@ -22,39 +23,79 @@ Parsed parse(const char* text) {
     return result;
 }
 
+// Every setting a parse leaves, in the order of LoopbackConfig.
+struct Settings {
+    int32_t inputs, outputs;
+    ASIOSampleType inType, outType;
+    std::vector<double> rates;
+    double reportRate;
+    int32_t minBuf, maxBuf, prefBuf, granularity, inExtra, outExtra, delay;
+    LoopbackClock clock;
+    bool timeInfo, position, outputReady, startSwitch;
+    int64_t switches, drop;
+    uint32_t fail;
+    int32_t failChannelInfo;
+    const char* errorText;
+    const char* trace;
+};
+
+void expectSettings(const LoopbackConfig& c, const Settings& want) {
+    EXPECT_EQ(c.inputs, want.inputs);
+    EXPECT_EQ(c.outputs, want.outputs);
+    EXPECT_EQ(c.inType, want.inType);
+    EXPECT_EQ(c.outType, want.outType);
+    EXPECT_EQ(std::vector<double>(c.rates, c.rates + c.rateCount), want.rates);
+    EXPECT_EQ(c.reportRate, want.reportRate);
+    EXPECT_EQ(c.minBuf, want.minBuf);
+    EXPECT_EQ(c.maxBuf, want.maxBuf);
+    EXPECT_EQ(c.prefBuf, want.prefBuf);
+    EXPECT_EQ(c.granularity, want.granularity);
+    EXPECT_EQ(c.inExtra, want.inExtra);
+    EXPECT_EQ(c.outExtra, want.outExtra);
+    EXPECT_EQ(c.delay, want.delay);
+    EXPECT_EQ(c.clock, want.clock);
+    EXPECT_EQ(c.timeInfo, want.timeInfo);
+    EXPECT_EQ(c.position, want.position);
+    EXPECT_EQ(c.outputReady, want.outputReady);
+    EXPECT_EQ(c.startSwitch, want.startSwitch);
+    EXPECT_EQ(c.switches, want.switches);
+    EXPECT_EQ(c.drop, want.drop);
+    EXPECT_EQ(c.fail, want.fail);
+    EXPECT_EQ(c.failChannelInfo, want.failChannelInfo);
+    EXPECT_STREQ(c.errorText, want.errorText);
+    EXPECT_STREQ(c.trace, want.trace);
+}
+
 } // namespace
 
 TEST(LoopbackConfig, DefaultsWhenUnsetOrEmpty) {
     for (const char* text : {static_cast<const char*>(nullptr), "", " , ,"}) {
         const Parsed p = parse(text);
         ASSERT_TRUE(p.ok) << p.message;
-        const LoopbackConfig& c = p.config;
-        EXPECT_EQ(c.inputs, 8);
-        EXPECT_EQ(c.outputs, 8);
-        EXPECT_EQ(c.inType, ASIOSTInt32LSB);
-        EXPECT_EQ(c.outType, ASIOSTInt32LSB);
-        ASSERT_EQ(c.rateCount, 6);
-        EXPECT_EQ(c.rates[0], 44100.0);
-        EXPECT_EQ(c.rates[5], 192000.0);
-        EXPECT_EQ(c.reportRate, 0.0);
-        EXPECT_EQ(c.minBuf, 16);
-        EXPECT_EQ(c.maxBuf, 8192);
-        EXPECT_EQ(c.prefBuf, 256);
-        EXPECT_EQ(c.granularity, -1);
-        EXPECT_EQ(c.inExtra, 0);
-        EXPECT_EQ(c.outExtra, 0);
-        EXPECT_EQ(c.delay, -1);
-        EXPECT_EQ(c.clock, kClockRealtime);
-        EXPECT_TRUE(c.timeInfo);
-        EXPECT_TRUE(c.position);
-        EXPECT_TRUE(c.outputReady);
-        EXPECT_FALSE(c.startSwitch);
-        EXPECT_EQ(c.switches, -1);
-        EXPECT_EQ(c.drop, 0);
-        EXPECT_EQ(c.fail, 0u);
-        EXPECT_EQ(c.failChannelInfo, 0);
-        EXPECT_STREQ(c.errorText, "Loopback init failed");
-        EXPECT_STREQ(c.trace, "");
+        expectSettings(p.config, {8,
+                                  8,
+                                  ASIOSTInt32LSB,
+                                  ASIOSTInt32LSB,
+                                  {44100, 48000, 88200, 96000, 176400, 192000},
+                                  0.0,
+                                  16,
+                                  8192,
+                                  256,
+                                  -1,
+                                  0,
+                                  0,
+                                  -1,
+                                  kClockRealtime,
+                                  true,
+                                  true,
+                                  true,
+                                  false,
+                                  -1,
+                                  0,
+                                  0u,
+                                  0,
+                                  "Loopback init failed",
+                                  ""});
     }
 }
 
@@ -65,33 +106,30 @@ TEST(LoopbackConfig, EveryKeyTakesItsValue) {
                            "outputready=0,startswitch=1,switches=12,drop=4,fail=start,"
                            "errortext=Box is off,trace=/tmp/x.trace");
     ASSERT_TRUE(p.ok) << p.message;
-    const LoopbackConfig& c = p.config;
-    EXPECT_EQ(c.inputs, 2);
-    EXPECT_EQ(c.outputs, 3);
-    EXPECT_EQ(c.inType, ASIOSTInt16LSB);
-    EXPECT_EQ(c.outType, ASIOSTInt24LSB);
-    ASSERT_EQ(c.rateCount, 3);
-    EXPECT_EQ(c.rates[0], 48000.0);
-    EXPECT_EQ(c.rates[1], 96000.0);
-    EXPECT_EQ(c.rates[2], 22050.5);
-    EXPECT_EQ(c.reportRate, 44100.0);
-    EXPECT_EQ(c.minBuf, 32);
-    EXPECT_EQ(c.maxBuf, 1024);
-    EXPECT_EQ(c.prefBuf, 128);
-    EXPECT_EQ(c.granularity, 0);
-    EXPECT_EQ(c.inExtra, 5);
-    EXPECT_EQ(c.outExtra, 7);
-    EXPECT_EQ(c.delay, 300);
-    EXPECT_EQ(c.clock, kClockFast);
-    EXPECT_FALSE(c.timeInfo);
-    EXPECT_FALSE(c.position);
-    EXPECT_FALSE(c.outputReady);
-    EXPECT_TRUE(c.startSwitch);
-    EXPECT_EQ(c.switches, 12);
-    EXPECT_EQ(c.drop, 4);
-    EXPECT_EQ(c.fail, kFailStart);
-    EXPECT_STREQ(c.errorText, "Box is off");
-    EXPECT_STREQ(c.trace, "/tmp/x.trace");
+    expectSettings(p.config, {2,
+                              3,
+                              ASIOSTInt16LSB,
+                              ASIOSTInt24LSB,
+                              {48000, 96000, 22050.5},
+                              44100.0,
+                              32,
+                              1024,
+                              128,
+                              0,
+                              5,
+                              7,
+                              300,
+                              kClockFast,
+                              false,
+                              false,
+                              false,
+                              true,
+                              12,
+                              4,
+                              kFailStart,
+                              0,
+                              "Box is off",
+                              "/tmp/x.trace"});
 
     const Parsed q = parse("intype=17,type=18,intype=16,switches=0,clock=realtime");
     ASSERT_TRUE(q.ok) << q.message;

@@ -38,19 +38,32 @@ std::vector<std::string> subkeyNames(HKEY key) {
     return names;
 }
 
+// Installs `text` and opens the key `path` of `root`.
+testing::AssertionResult installAndOpen(RegistryFixture& fixture, const std::string& text,
+                                        HKEY root, const char* path, HKEY* key) {
+    if (!fixture.install(text)) {
+        return testing::AssertionFailure() << "not installed";
+    }
+    const LONG result = RegOpenKeyA(root, path, key);
+    if (result != ERROR_SUCCESS) {
+        return testing::AssertionFailure() << "RegOpenKeyA(" << path << ") answered " << result;
+    }
+    return testing::AssertionSuccess();
+}
+
 TEST(RegistryLookup, OpensKeysAndReadsValuesOfEveryKindWhateverTheCase) {
     RegistryFixture fixture;
-    ASSERT_TRUE(fixture.install("Windows Registry Editor Version 5.00\r\n"
-                                "\r\n"
-                                "[HKEY_CURRENT_USER\\Software\\KorvanePlatformTests\\Lookup]\r\n"
-                                "@=\"the default\"\r\n"
-                                "\"Text\"=\"hello\"\r\n"
-                                "\"Number\"=dword:12345678\r\n"
-                                "\"Bytes\"=hex:01,02,fe\r\n"
-                                "\"Escaped\"=\"C:\\\\Drivers\\\\\\\"x\\\".dll\"\r\n"));
     HKEY key = nullptr;
-    ASSERT_EQ(RegOpenKeyA(HKEY_CURRENT_USER, "SOFTWARE\\korvaneplatformtests\\LOOKUP", &key),
-              ERROR_SUCCESS);
+    ASSERT_TRUE(installAndOpen(fixture,
+                               "Windows Registry Editor Version 5.00\r\n"
+                               "\r\n"
+                               "[HKEY_CURRENT_USER\\Software\\KorvanePlatformTests\\Lookup]\r\n"
+                               "@=\"the default\"\r\n"
+                               "\"Text\"=\"hello\"\r\n"
+                               "\"Number\"=dword:12345678\r\n"
+                               "\"Bytes\"=hex:01,02,fe\r\n"
+                               "\"Escaped\"=\"C:\\\\Drivers\\\\\\\"x\\\".dll\"\r\n",
+                               HKEY_CURRENT_USER, "SOFTWARE\\korvaneplatformtests\\LOOKUP", &key));
 
     ValueRead text = readValue(key, "tExT");
     EXPECT_EQ(text.result, ERROR_SUCCESS);
@@ -102,15 +115,15 @@ TEST(RegistryLookup, OpensKeysAndReadsValuesOfEveryKindWhateverTheCase) {
 
 TEST(RegistryLookup, BuffersThatDoNotFitGiveMoreDataAndTheSizeNeeded) {
     RegistryFixture fixture;
-    ASSERT_TRUE(fixture.install("Windows Registry Editor Version 5.00\n"
-                                "[HKEY_CURRENT_USER\\Software\\KorvanePlatformTests\\Sizes]\n"
-                                "\"Text\"=\"hello\"\n"
-                                "\"Number\"=dword:00000001\n"
-                                "[HKEY_CURRENT_USER\\Software\\KorvanePlatformTests\\Sizes\\"
-                                "Alpha]\n"));
     HKEY key = nullptr;
-    ASSERT_EQ(RegOpenKeyA(HKEY_CURRENT_USER, "Software\\KorvanePlatformTests\\Sizes", &key),
-              ERROR_SUCCESS);
+    ASSERT_TRUE(installAndOpen(fixture,
+                               "Windows Registry Editor Version 5.00\n"
+                               "[HKEY_CURRENT_USER\\Software\\KorvanePlatformTests\\Sizes]\n"
+                               "\"Text\"=\"hello\"\n"
+                               "\"Number\"=dword:00000001\n"
+                               "[HKEY_CURRENT_USER\\Software\\KorvanePlatformTests\\Sizes\\"
+                               "Alpha]\n",
+                               HKEY_CURRENT_USER, "Software\\KorvanePlatformTests\\Sizes", &key));
 
     ValueRead small = readValue(key, "Text", 5);
     EXPECT_EQ(small.result, ERROR_MORE_DATA);
@@ -136,11 +149,9 @@ TEST(RegistryEnumeration, ListsSubkeysInCaseInsensitiveOrderThenNoMoreItems) {
                 "]\r\n";
     }
     text += "[HKEY_CURRENT_USER\\Software\\KorvanePlatformTests\\Empty]\r\n";
-    ASSERT_TRUE(fixture.install(text));
-
     HKEY key = nullptr;
-    ASSERT_EQ(RegOpenKeyA(HKEY_CURRENT_USER, "Software\\KorvanePlatformTests\\Order", &key),
-              ERROR_SUCCESS);
+    ASSERT_TRUE(installAndOpen(fixture, text, HKEY_CURRENT_USER,
+                               "Software\\KorvanePlatformTests\\Order", &key));
     const std::vector<std::string> expected = {"10",   "7",        "Alpha",   "alpha two", "b",
                                                "beta", "Gamma 10", "gamma 9", "Zulu"};
     EXPECT_EQ(subkeyNames(key), expected);
@@ -157,14 +168,15 @@ TEST(RegistryEnumeration, ListsSubkeysInCaseInsensitiveOrderThenNoMoreItems) {
 
 TEST(RegistryClassesRoot, ShowsTheClassesOfTheLocalMachine) {
     RegistryFixture fixture;
-    ASSERT_TRUE(
-        fixture.install("Windows Registry Editor Version 5.00\n"
-                        "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\KorvanePlatformTests\\Machine]\n"
-                        "@=\"from the machine\"\n"
-                        "[HKEY_CLASSES_ROOT\\KorvanePlatformTests\\Root]\n"
-                        "@=\"from the root\"\n"));
     HKEY key = nullptr;
-    ASSERT_EQ(RegOpenKeyA(HKEY_CLASSES_ROOT, "korvaneplatformtests\\machine", &key), ERROR_SUCCESS);
+    ASSERT_TRUE(
+        installAndOpen(fixture,
+                       "Windows Registry Editor Version 5.00\n"
+                       "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\KorvanePlatformTests\\Machine]\n"
+                       "@=\"from the machine\"\n"
+                       "[HKEY_CLASSES_ROOT\\KorvanePlatformTests\\Root]\n"
+                       "@=\"from the root\"\n",
+                       HKEY_CLASSES_ROOT, "korvaneplatformtests\\machine", &key));
     EXPECT_EQ(asText(readValue(key, nullptr)), "from the machine");
     RegCloseKey(key);
 
@@ -219,12 +231,12 @@ TEST(RegistryFixture, ReplacesAndRemovesOnlyWhatItInstalled) {
 
 TEST(RegistryFixture, FillsInTheTestServerPathEscaped) {
     RegistryFixture fixture;
-    ASSERT_TRUE(fixture.install("REGEDIT4\n"
-                                "[HKEY_CURRENT_USER\\Software\\KorvanePlatformTests\\Server]\n"
-                                "@=\"@TEST_SERVER@\"\n"));
     HKEY key = nullptr;
-    ASSERT_EQ(RegOpenKeyA(HKEY_CURRENT_USER, "Software\\KorvanePlatformTests\\Server", &key),
-              ERROR_SUCCESS);
+    ASSERT_TRUE(installAndOpen(fixture,
+                               "REGEDIT4\n"
+                               "[HKEY_CURRENT_USER\\Software\\KorvanePlatformTests\\Server]\n"
+                               "@=\"@TEST_SERVER@\"\n",
+                               HKEY_CURRENT_USER, "Software\\KorvanePlatformTests\\Server", &key));
     EXPECT_EQ(asText(readValue(key, nullptr, 1024)), testServerPath());
     RegCloseKey(key);
     EXPECT_NE(testServerPath().find("korvane_test_server"), std::string::npos);

@@ -70,38 +70,28 @@ const char kSample[] = "Windows Registry Editor Version 5.00\r\n"
 void expectSample(const RegTextKey& tree, const char* encoding) {
     SCOPED_TRACE(encoding);
     const char* key = "HKEY_LOCAL_MACHINE\\SOFTWARE\\ASIO\\Test";
-    const RegTextValue* clsid = value(tree, key, "clsid");
-    ASSERT_NE(clsid, nullptr);
-    EXPECT_EQ(clsid->type, static_cast<uint32_t>(REG_SZ));
-    EXPECT_EQ(clsid->data, withZero("{1B2C3D4E-0001-4A00-8000-00000000000A}"));
-
-    const RegTextValue* byDefault = value(tree, key, "");
-    ASSERT_NE(byDefault, nullptr);
-    EXPECT_EQ(byDefault->data, withZero("default \"quoted\" C:\\dir"));
-
-    const RegTextValue* count = value(tree, key, "COUNT");
-    ASSERT_NE(count, nullptr);
-    EXPECT_EQ(count->type, static_cast<uint32_t>(REG_DWORD));
-    EXPECT_EQ(count->data, (std::vector<uint8_t>{0x2a, 0, 0, 0}));
-
-    const RegTextValue* blob = value(tree, key, "Blob");
-    ASSERT_NE(blob, nullptr);
-    EXPECT_EQ(blob->type, static_cast<uint32_t>(REG_BINARY));
-    EXPECT_EQ(blob->data, (std::vector<uint8_t>{0x00, 0x01, 0xff, 0x7f}));
-
-    // Read through the A-API, so UTF-16 string data comes out as 8-bit text.
-    const RegTextValue* path = value(tree, key, "Path");
-    ASSERT_NE(path, nullptr);
-    EXPECT_EQ(path->type, static_cast<uint32_t>(REG_EXPAND_SZ));
-    EXPECT_EQ(path->data, withZero("C:\\\xC3\xA9"));
-
-    const RegTextValue* word = value(tree, key, "Word");
-    ASSERT_NE(word, nullptr);
-    EXPECT_EQ(word->data, withZero("caf\xC3\xA9"));
-
-    const RegTextValue* server = value(tree, "HKEY_CLASSES_ROOT\\clsid\\{X}\\inprocserver32", "");
-    ASSERT_NE(server, nullptr);
-    EXPECT_EQ(server->data, withZero("server.dll"));
+    const struct {
+        const char* key;
+        const char* name;
+        uint32_t type;
+        std::vector<uint8_t> data;
+    } values[] = {
+        {key, "clsid", REG_SZ, withZero("{1B2C3D4E-0001-4A00-8000-00000000000A}")},
+        {key, "", REG_SZ, withZero("default \"quoted\" C:\\dir")},
+        {key, "COUNT", REG_DWORD, {0x2a, 0, 0, 0}},
+        {key, "Blob", REG_BINARY, {0x00, 0x01, 0xff, 0x7f}},
+        // Read through the A-API, so UTF-16 string data comes out as 8-bit text.
+        {key, "Path", REG_EXPAND_SZ, withZero("C:\\\xC3\xA9")},
+        {key, "Word", REG_SZ, withZero("caf\xC3\xA9")},
+        {"HKEY_CLASSES_ROOT\\clsid\\{X}\\inprocserver32", "", REG_SZ, withZero("server.dll")},
+    };
+    for (const auto& v : values) {
+        SCOPED_TRACE(v.name);
+        const RegTextValue* found = value(tree, v.key, v.name);
+        ASSERT_NE(found, nullptr);
+        EXPECT_EQ(found->type, v.type);
+        EXPECT_EQ(found->data, v.data);
+    }
 }
 
 TEST(RegText, ReadsUtf16AndEightBitFilesAlike) {
