@@ -63,21 +63,12 @@ void BM_JackConvertAndCopy(benchmark::State& state) {
     SwitchRig rig(kFrames);
     JackBuffers jack;
     const JackSamples samples = jackSamples(ASIOSTInt32LSB);
-    const size_t n = rig.blockBytes;
     int32_t index = 0;
     for (auto _ : state) {
-        for (int32_t i = 0; i < 2 * kSide; ++i) {
-            uint8_t* half = static_cast<uint8_t*>(duplexState.bufferInfos[i].buffers[index]);
-            if (i < kSide) {
-                samples.fromFloat(jack.buffers[i], half, kFrames);
-                std::memcpy(rig.record[i], half, n);
-                rig.record[i] += n;
-            } else {
-                std::memcpy(half, rig.play[i - kSide], n);
-                rig.play[i - kSide] += n;
-                samples.toFloat(half, jack.buffers[i], kFrames);
-            }
-        }
+        rig.copyBlocks(
+            index,
+            [&](int32_t i, uint8_t* half) { samples.fromFloat(jack.buffers[i], half, kFrames); },
+            [&](int32_t i, uint8_t* half) { samples.toFloat(half, jack.buffers[i], kFrames); });
         benchmark::ClobberMemory();
         index ^= 1;
         rig.next();

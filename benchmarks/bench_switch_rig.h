@@ -71,6 +71,25 @@ struct SwitchRig {
         playFramesLeft = (switches + 1) * bufferFrames; // never reaches the stop
     }
 
+    // The bare copies of a switch on half `index`: each input half to its store, each store
+    // to its output half; `input(i, half)` runs before input i's copy, `output(i, half)`
+    // after output i's.
+    template <typename Input, typename Output>
+    void copyBlocks(int32_t index, Input input, Output output) {
+        for (int32_t i = 0; i < 2 * kSide; ++i) {
+            uint8_t* half = static_cast<uint8_t*>(duplexState.bufferInfos[i].buffers[index]);
+            if (i < kSide) {
+                input(i, half);
+                std::memcpy(record[i], half, blockBytes);
+                record[i] += blockBytes;
+            } else {
+                std::memcpy(half, play[i - kSide], blockBytes);
+                play[i - kSide] += blockBytes;
+                output(i, half);
+            }
+        }
+    }
+
     // After each switch: the stores start again once walked through.
     void next() {
         if (++done == switches) {

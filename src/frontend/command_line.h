@@ -6,6 +6,9 @@
 
 constexpr int kArgumentCount = 8; // program name and seven arguments
 
+// The text printed after the banner when the arguments are not seven.
+extern const char kUsageText[];
+
 void printBanner(FILE* out);
 void printUsage(FILE* out);
 

@@ -10,6 +10,8 @@
 #include <sstream>
 #include <thread>
 
+#include "frontend/command_line.h"
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -77,23 +79,7 @@ std::string bannerText() {
 }
 
 std::string usageText() {
-    return "This command-line application play a WAV file on outputs channels\n"
-           "of an ASIO enabled device  while records inputs channels.\n\n"
-           "The application is built directly from the ASIO SDK to avoid intermediate layer\n"
-           "on hardware access ensuring accurate and repetible syncronization between\n"
-           "input and output buffer permit avoiding any packet loss.\n"
-           "The application support only 32bit float WAV file\n"
-           "and sound card with 26,24,32 bit LSB integer ASIO format (the majority I hope)\n\n"
-           "Usage  : >korvane <ASIODriverName> <ASIOBuffer> <wavPlayFileName> "
-           "<PlayStartChannel> <wavRecFileName> <RecNumChannel> <RecStartChannel>\n\n"
-           "<ASIODriverName>   - Name of ASIO driver (Use \" \" to input name with space!)\n"
-           "<ASIOBuffer>       - Length of buffer used to exchange audio data with sound card\n"
-           "<wavPlayfileName>  - Name of 32bit float WAV input file\n"
-           "<PlayStartChannel> - Index of the first output channel to use (Starting from 1)\n"
-           "<wavRecfileName>   - Name of 32bit float WAV output file\n"
-           "<RecNumChannel>    - Numbert of input channel to records\n"
-           "<RecStartChannel>  - Index of the first input channel to record (Starting from 1)\n\n"
-           "Example: >korvane \"ASIO4ALL v2\" 1024  testPlay.wav 1 testRec.wav 2 1\n\n";
+    return kUsageText;
 }
 
 std::string initText(const SetupReport& r) {

@@ -45,6 +45,7 @@ ChildResult runKorvane(const std::vector<std::string>& args, const std::string& 
 
 // The three banner lines every invocation starts with.
 std::string bannerText();
+// What korvane prints after the banner when the arguments are not seven.
 std::string usageText();
 
 // What the run prints from the driver's initialisation to the native format line, for a

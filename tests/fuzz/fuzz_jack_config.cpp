@@ -1,21 +1,13 @@
 // KORVANE_JACK's parser on any text: it stays inside the text and the config, ends its
 // message and every name, and on success every value is within its key's range.
 #include <cstring>
-#include <string>
 
-#include "fuzz_support.h"
+#include "fuzz_config.h"
 #include "jack_config.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    // An environment variable ends at its first zero byte.
-    const std::string text(reinterpret_cast<const char*>(data), size);
     JackConfig c;
-    char message[kJackTextCapacity];
-    std::memset(message, 'x', sizeof message);
-    const bool ok = parseJackConfig(text.c_str(), &c, message, sizeof message);
-    fuzzCheckConfigMessage(ok, message, sizeof message, "KORVANE_JACK");
-    FUZZ_CHECK(std::memchr(c.trace, 0, sizeof c.trace) != nullptr, 0, 0);
-    if (!ok) {
+    if (!fuzzParseConfig(data, size, parseJackConfig, "KORVANE_JACK", c)) {
         return 0;
     }
     for (const char* name : {c.server, c.client, c.capture, c.playback}) {

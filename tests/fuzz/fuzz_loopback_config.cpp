@@ -2,21 +2,13 @@
 // message, and on success every value is within its key's range.
 #include <cmath>
 #include <cstring>
-#include <string>
 
-#include "fuzz_support.h"
+#include "fuzz_config.h"
 #include "loopback_config.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    // An environment variable ends at its first zero byte.
-    const std::string text(reinterpret_cast<const char*>(data), size);
     LoopbackConfig c;
-    char message[kLoopbackTextCapacity];
-    std::memset(message, 'x', sizeof message);
-    const bool ok = parseLoopbackConfig(text.c_str(), &c, message, sizeof message);
-    fuzzCheckConfigMessage(ok, message, sizeof message, "KORVANE_LOOPBACK");
-    FUZZ_CHECK(std::memchr(c.trace, 0, sizeof c.trace) != nullptr, 0, 0);
-    if (!ok) {
+    if (!fuzzParseConfig(data, size, parseLoopbackConfig, "KORVANE_LOOPBACK", c)) {
         return 0;
     }
     FUZZ_CHECK(std::memchr(c.errorText, 0, sizeof c.errorText) != nullptr, 0, 0);

@@ -12,32 +12,43 @@ std::string jsonQuoted(const std::string& text) {
     return jsonString(text).dump();
 }
 
+// Each text and the JSON string it must become.
+void expectQuoted(std::initializer_list<std::pair<std::string, std::string>> cases) {
+    for (const auto& c : cases) {
+        EXPECT_EQ(jsonQuoted(c.first), c.second) << c.first;
+    }
+}
+
 } // namespace
 
 TEST(JsonString, EscapesQuotesBackslashesAndControlCharacters) {
-    EXPECT_EQ(jsonQuoted(""), "\"\"");
-    EXPECT_EQ(jsonQuoted("Korvane Loopback"), "\"Korvane Loopback\"");
-    EXPECT_EQ(jsonQuoted("say \"hi\""), "\"say \\\"hi\\\"\"");
-    EXPECT_EQ(jsonQuoted("C:\\drivers\\x.dll"), "\"C:\\\\drivers\\\\x.dll\"");
-    EXPECT_EQ(jsonQuoted("a\nb\rc\td\be\ff"), "\"a\\nb\\rc\\td\\be\\ff\"");
-    // DEL is no control character to JSON: it stays as it is.
-    EXPECT_EQ(jsonQuoted(std::string("\x01\x1f\x7f", 3)), "\"\\u0001\\u001f\x7f\"");
-    // Embedded zero bytes are kept, not cut at.
-    EXPECT_EQ(jsonQuoted(std::string("a\0b", 3)), "\"a\\u0000b\"");
+    expectQuoted({
+        {"", "\"\""},
+        {"Korvane Loopback", "\"Korvane Loopback\""},
+        {"say \"hi\"", "\"say \\\"hi\\\"\""},
+        {"C:\\drivers\\x.dll", "\"C:\\\\drivers\\\\x.dll\""},
+        {"a\nb\rc\td\be\ff", "\"a\\nb\\rc\\td\\be\\ff\""},
+        // DEL is no control character to JSON: it stays as it is.
+        {std::string("\x01\x1f\x7f", 3), "\"\\u0001\\u001f\x7f\""},
+        // Embedded zero bytes are kept, not cut at.
+        {std::string("a\0b", 3), "\"a\\u0000b\""},
+    });
 }
 
 TEST(JsonString, KeepsValidUtf8AndTakesOtherBytesAsLatin1) {
-    EXPECT_EQ(jsonQuoted("Caf\xC3\xA9"), "\"Caf\xC3\xA9\"");
-    EXPECT_EQ(jsonQuoted("\xE2\x82\xAC \xF0\x9F\x8E\xB5"), "\"\xE2\x82\xAC \xF0\x9F\x8E\xB5\"");
-    // Code page 1252 text: 0xE9 alone is e acute.
-    EXPECT_EQ(jsonQuoted("Caf\xE9"), "\"Caf\xC3\xA9\"");
-    // A lead byte without its continuation, at the end and in the middle.
-    EXPECT_EQ(jsonQuoted("x\xC3"), "\"x\xC3\x83\"");
-    EXPECT_EQ(jsonQuoted("\xC3x"), "\"\xC3\x83x\"");
-    // Overlong form of '/', an encoded surrogate, a value above U+10FFFF.
-    EXPECT_EQ(jsonQuoted("\xC0\xAF"), "\"\xC3\x80\xC2\xAF\"");
-    EXPECT_EQ(jsonQuoted("\xED\xA0\x80"), "\"\xC3\xAD\xC2\xA0\xC2\x80\"");
-    EXPECT_EQ(jsonQuoted("\xF4\x90\x80\x80"), "\"\xC3\xB4\xC2\x90\xC2\x80\xC2\x80\"");
+    expectQuoted({
+        {"Caf\xC3\xA9", "\"Caf\xC3\xA9\""},
+        {"\xE2\x82\xAC \xF0\x9F\x8E\xB5", "\"\xE2\x82\xAC \xF0\x9F\x8E\xB5\""},
+        // Code page 1252 text: 0xE9 alone is e acute.
+        {"Caf\xE9", "\"Caf\xC3\xA9\""},
+        // A lead byte without its continuation, at the end and in the middle.
+        {"x\xC3", "\"x\xC3\x83\""},
+        {"\xC3x", "\"\xC3\x83x\""},
+        // Overlong form of '/', an encoded surrogate, a value above U+10FFFF.
+        {"\xC0\xAF", "\"\xC3\x80\xC2\xAF\""},
+        {"\xED\xA0\x80", "\"\xC3\xAD\xC2\xA0\xC2\x80\""},
+        {"\xF4\x90\x80\x80", "\"\xC3\xB4\xC2\x90\xC2\x80\xC2\x80\""},
+    });
 
     // Whatever the bytes, the result reads back as one valid string.
     std::string every;

@@ -93,10 +93,7 @@ TEST(Convert, FilesOfTheUsualToolsConvertExactlyAndKorvaneProbesThemAsFloat) {
 }
 
 TEST(Convert, RefusedFilesOfTheUsualToolsNameTheProblemAndLeaveNoOutput) {
-    const struct {
-        const char* file;
-        const char* message;
-    } cases[] = {
+    const Refusal cases[] = {
         {"refused-ffmpeg-adpcm.wav", "format tag 0x0002 (MS ADPCM) is not supported"},
         {"refused-ffmpeg-alaw.wav", "format tag 0x0006 (A-law) is not supported"},
         {"refused-ffmpeg-rf64.wav", "RF64"},
@@ -106,9 +103,9 @@ TEST(Convert, RefusedFilesOfTheUsualToolsNameTheProblemAndLeaveNoOutput) {
     for (const auto& c : cases) {
         ConvertReport report;
         std::string error;
-        EXPECT_EQ(convertToCanonical(fixture(c.file).c_str(), out.c_str(), 0, &report, &error),
+        EXPECT_EQ(convertToCanonical(fixture(c.input).c_str(), out.c_str(), 0, &report, &error),
                   kToolInput);
-        EXPECT_EQ(error.find(fixture(c.file) + ": "), 0u) << error;
+        EXPECT_EQ(error.find(fixture(c.input) + ": "), 0u) << error;
         EXPECT_NE(error.find(c.message), std::string::npos) << error;
         EXPECT_FALSE(fileExists(out));
         EXPECT_FALSE(fileExists(out + ".part"));

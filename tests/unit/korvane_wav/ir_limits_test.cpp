@@ -4,6 +4,7 @@
 #include <limits>
 
 #include "ir_limits.h"
+#include "tool_test_files.h"
 
 namespace {
 
@@ -56,10 +57,7 @@ TEST(IrLimits, RowsJoinInLogFrequencyAndARepeatedFrequencyIsAStepWhereBothBind) 
 }
 
 TEST(IrLimits, BadRowsAreNamedByTheirLine) {
-    const struct {
-        const char* text;
-        const char* error;
-    } cases[] = {
+    const Refusal cases[] = {
         {"", "no limit rows"},
         {"100 -1 0\n", "line 1: a response row is FREQUENCY MIN IDEAL MAX"},
         {"100 1 0 -1\n", "line 1: the minimum lies above the maximum"},
@@ -75,8 +73,8 @@ TEST(IrLimits, BadRowsAreNamedByTheirLine) {
     for (const auto& c : cases) {
         Limits limits;
         std::string error;
-        EXPECT_FALSE(parseLimits(c.text, &limits, &error)) << c.text;
-        EXPECT_EQ(error.rfind(c.error, 0), 0u) << error;
+        EXPECT_FALSE(parseLimits(c.input, &limits, &error)) << c.input;
+        EXPECT_EQ(error.rfind(c.message, 0), 0u) << error;
     }
 }
 

@@ -85,10 +85,7 @@ TEST(SyncSweep, GenWritesItAndItsSidecarWhichReadsBackExactly) {
 
 TEST(SyncSweep, ASidecarWithoutItsKeysOrWithBadValuesIsRefusedByLine) {
     const std::string path = tempPath("bad.sweep");
-    const struct {
-        const char* text;
-        const char* error;
-    } cases[] = {
+    const Refusal cases[] = {
         {"rate 48000\nfrom 20\nto 20000\n", "no \"L\" line"},
         {"rate 48000\nfrom 20\n# note\nto x\nL 1\n", "line 4: bad \"to\""},
         {"rate 48000\nfrom 20\nto 20000\nL 1.01\n", "do not make a synchronized sweep"},
@@ -97,11 +94,11 @@ TEST(SyncSweep, ASidecarWithoutItsKeysOrWithBadValuesIsRefusedByLine) {
         {"rate 48000\nfrom 20\nto 20000\nL 1\nframes -3\n", "line 5: bad \"frames\""},
     };
     for (const auto& c : cases) {
-        ASSERT_TRUE(writeBytes(path, Bytes(c.text, c.text + std::strlen(c.text))));
+        ASSERT_TRUE(writeBytes(path, Bytes(c.input, c.input + std::strlen(c.input))));
         SyncSweep sweep;
         std::string error;
-        EXPECT_FALSE(readSweepSidecar(path, &sweep, &error)) << c.text;
-        EXPECT_NE(error.find(c.error), std::string::npos) << error;
+        EXPECT_FALSE(readSweepSidecar(path, &sweep, &error)) << c.input;
+        EXPECT_NE(error.find(c.message), std::string::npos) << error;
     }
     const char good[] = "rate 48000\nfrom 20\nto 20000\nL 1\nlater_key 7\n";
     ASSERT_TRUE(writeBytes(path, Bytes(good, good + sizeof good - 1)));

@@ -9,18 +9,19 @@
 #include "signal_gen.h"
 #include "support/wav_bytes.h"
 
+// An input a reader refuses, and what its message says.
+struct Refusal {
+    const char* input;
+    const char* message;
+};
+
 inline std::string tempPath(const std::string& name) {
     return testing::TempDir() + "korvane-wav-" + name;
 }
 
-// A signal of `kind`, `seconds` long on `channels` channels at `rate`; the rest as
-// SignalSpec has it.
+// A signal of `kind`, `seconds` long on `channels` channels at `rate` (SignalSpec's first
+// four fields); the rest as SignalSpec has it.
 inline SignalSpec signalSpec(SignalKind kind, uint32_t channels, uint32_t rate,
                              double seconds = 1.0) {
-    SignalSpec spec;
-    spec.kind = kind;
-    spec.channels = channels;
-    spec.sampleRate = rate;
-    spec.seconds = seconds;
-    return spec;
+    return {kind, channels, rate, seconds};
 }

@@ -17,13 +17,23 @@ protected:
         clearNothrowArrayNewFault();
         resetRunState();
     }
+
+    // What allocateRecordStore lays out.
+    static void recordShape(int32_t bytes, uint32_t channels, uint32_t frames) {
+        bytesPerSample = bytes;
+        recordChannels = channels;
+        recordFrames = frames;
+    }
+
+    static void expectNoRecordStore() {
+        EXPECT_EQ(recordBuffers, nullptr);
+        EXPECT_EQ(recordCursors, nullptr);
+    }
 };
 
 TEST_F(StoreTest, RecordStoreHasOneBlockPerChannelWithCursorsAtTheStarts) {
     SKIP_WITHOUT_ALLOCATION_FAULTS();
-    bytesPerSample = 3;
-    recordChannels = 4;
-    recordFrames = 256;
+    recordShape(3, 4, 256);
     clearNothrowArrayNewFault();
     ASSERT_TRUE(allocateRecordStore());
     EXPECT_EQ(largestNothrowArrayNewRequest(), 3u * 256);
@@ -36,48 +46,40 @@ TEST_F(StoreTest, RecordStoreHasOneBlockPerChannelWithCursorsAtTheStarts) {
         EXPECT_NE(recordBuffers[c], recordBuffers[c - 1]);
     }
     releaseRecordStore();
-    EXPECT_EQ(recordBuffers, nullptr);
-    EXPECT_EQ(recordCursors, nullptr);
+    expectNoRecordStore();
 }
 
 TEST_F(StoreTest, NoChannelsGiveTwoEmptyArrays) {
     SKIP_WITHOUT_ALLOCATION_FAULTS();
-    recordChannels = 0;
-    recordFrames = 1024;
+    recordShape(4, 0, 1024);
     clearNothrowArrayNewFault();
     ASSERT_TRUE(allocateRecordStore());
     EXPECT_NE(recordBuffers, nullptr);
     EXPECT_NE(recordCursors, nullptr);
     EXPECT_EQ(nothrowArrayNewCalls(), 2);
     releaseRecordStore();
-    EXPECT_EQ(recordBuffers, nullptr);
-    EXPECT_EQ(recordCursors, nullptr);
+    expectNoRecordStore();
 }
 
 TEST_F(StoreTest, FailedAllocationLeavesNoRecordStore) {
     SKIP_WITHOUT_ALLOCATION_FAULTS();
-    bytesPerSample = 2;
-    recordChannels = 3;
-    recordFrames = 64;
+    recordShape(2, 3, 64);
     for (long failing = 0; failing < 2 + 3; ++failing) {
+        SCOPED_TRACE(failing);
         failNthNothrowArrayNew(failing);
-        EXPECT_FALSE(allocateRecordStore()) << failing;
-        EXPECT_EQ(recordBuffers, nullptr) << failing;
-        EXPECT_EQ(recordCursors, nullptr) << failing;
+        EXPECT_FALSE(allocateRecordStore());
+        expectNoRecordStore();
     }
     failNthNothrowArrayNew(5);
     EXPECT_TRUE(allocateRecordStore());
     releaseRecordStore();
 
     // 2^30 frames of 4 bytes: the block is asked for in full, not as a wrapped 32-bit size.
-    bytesPerSample = 4;
-    recordChannels = 1;
-    recordFrames = 1u << 30;
+    recordShape(4, 1, 1u << 30);
     failNothrowArrayNewAbove(size_t(1) << 20);
     EXPECT_FALSE(allocateRecordStore());
     EXPECT_EQ(largestNothrowArrayNewRequest(), uint64_t(1) << 32);
-    EXPECT_EQ(recordBuffers, nullptr);
-    EXPECT_EQ(recordCursors, nullptr);
+    expectNoRecordStore();
 }
 
 TEST_F(StoreTest, ReleasingThePlayStoreFreesEveryBlockAndIsSafeWhenAbsent) {
