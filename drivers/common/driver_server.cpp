@@ -4,6 +4,8 @@
 
 #include <cstring>
 
+#include "host/com_query.h"
+
 namespace {
 
 const GUID kIidUnknown = {0x00000000, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
@@ -15,15 +17,8 @@ std::atomic<int32_t> serverLocks{0};
 class DriverFactory final : public IClassFactory {
 public:
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override {
-        if (object == nullptr) {
-            return E_POINTER;
-        }
-        if (sameGuid(riid, kIidUnknown) || sameGuid(riid, kIidClassFactory)) {
-            *object = static_cast<IClassFactory*>(this);
-            return S_OK;
-        }
-        *object = nullptr;
-        return E_NOINTERFACE;
+        return answerQuery(static_cast<IClassFactory*>(this),
+                           sameGuid(riid, kIidUnknown) || sameGuid(riid, kIidClassFactory), object);
     }
     ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
     ULONG STDMETHODCALLTYPE Release() override { return 1; }
@@ -93,16 +88,8 @@ DriverObject::~DriverObject() {
 }
 
 HRESULT STDMETHODCALLTYPE DriverObject::QueryInterface(REFIID riid, void** object) {
-    if (object == nullptr) {
-        return E_POINTER;
-    }
-    if (sameGuid(riid, kIidUnknown) || sameGuid(riid, clsid_)) {
-        *object = static_cast<IASIO*>(this);
-        AddRef();
-        return S_OK;
-    }
-    *object = nullptr;
-    return E_NOINTERFACE;
+    return answerQuery(static_cast<IASIO*>(this),
+                       sameGuid(riid, kIidUnknown) || sameGuid(riid, clsid_), object);
 }
 
 ULONG STDMETHODCALLTYPE DriverObject::AddRef() {

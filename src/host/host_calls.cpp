@@ -6,7 +6,15 @@
 #include "host/driver_manager.h"
 #include "host/text.h"
 
-namespace {} // namespace
+namespace {
+
+// The operation on the loaded driver, or ASE_NotPresent when none is loaded.
+template <typename... Params, typename... Args>
+ASIOError forward(ASIOError (IASIO::*operation)(Params...), Args... args) {
+    return currentDriver != nullptr ? (currentDriver->*operation)(args...) : ASE_NotPresent;
+}
+
+} // namespace
 
 ASIOError ASIOInit(ASIODriverInfo* info) {
     info->driverVersion = 0;
@@ -39,17 +47,11 @@ ASIOError ASIOExit() {
 }
 
 ASIOError ASIOStart() {
-    if (currentDriver == nullptr) {
-        return ASE_NotPresent;
-    }
-    return currentDriver->start();
+    return forward(&IASIO::start);
 }
 
 ASIOError ASIOStop() {
-    if (currentDriver == nullptr) {
-        return ASE_NotPresent;
-    }
-    return currentDriver->stop();
+    return forward(&IASIO::stop);
 }
 
 ASIOError ASIOGetChannels(int32_t* numInputChannels, int32_t* numOutputChannels) {
@@ -83,32 +85,20 @@ ASIOError ASIOGetBufferSize(int32_t* minSize, int32_t* maxSize, int32_t* preferr
 }
 
 ASIOError ASIOCanSampleRate(ASIOSampleRate sampleRate) {
-    if (currentDriver == nullptr) {
-        return ASE_NotPresent;
-    }
-    return currentDriver->canSampleRate(sampleRate);
+    return forward(&IASIO::canSampleRate, sampleRate);
 }
 
 ASIOError ASIOGetSampleRate(ASIOSampleRate* currentRate) {
-    if (currentDriver == nullptr) {
-        return ASE_NotPresent;
-    }
-    return currentDriver->getSampleRate(currentRate);
+    return forward(&IASIO::getSampleRate, currentRate);
 }
 
 ASIOError ASIOSetSampleRate(ASIOSampleRate sampleRate) {
-    if (currentDriver == nullptr) {
-        return ASE_NotPresent;
-    }
-    return currentDriver->setSampleRate(sampleRate);
+    return forward(&IASIO::setSampleRate, sampleRate);
 }
 
 // Called from the buffer switch: one test and one forwarded call, nothing else.
 ASIOError ASIOGetSamplePosition(ASIOSamples* sPos, ASIOTimeStamp* tStamp) {
-    if (currentDriver == nullptr) {
-        return ASE_NotPresent;
-    }
-    return currentDriver->getSamplePosition(sPos, tStamp);
+    return forward(&IASIO::getSamplePosition, sPos, tStamp);
 }
 
 ASIOError ASIOGetChannelInfo(ASIOChannelInfo* info) {
@@ -134,16 +124,10 @@ ASIOError ASIOCreateBuffers(ASIOBufferInfo* bufferInfos, int32_t numChannels, in
 }
 
 ASIOError ASIODisposeBuffers() {
-    if (currentDriver == nullptr) {
-        return ASE_NotPresent;
-    }
-    return currentDriver->disposeBuffers();
+    return forward(&IASIO::disposeBuffers);
 }
 
 // Called from the buffer switch: one test and one forwarded call, nothing else.
 ASIOError ASIOOutputReady() {
-    if (currentDriver == nullptr) {
-        return ASE_NotPresent;
-    }
-    return currentDriver->outputReady();
+    return forward(&IASIO::outputReady);
 }

@@ -6,6 +6,7 @@
 
 #include "host/sample_types.h"
 #include "json_text.h"
+#include "name_table.h"
 
 namespace {
 
@@ -39,29 +40,18 @@ std::string shown(const std::string& text) {
     return out;
 }
 
+const NamedValue<ASIOError> kAsioErrorNames[] = {{ASE_OK, "ASE_OK"},
+                                                 {ASE_SUCCESS, "ASE_SUCCESS"},
+                                                 {ASE_NotPresent, "ASE_NotPresent"},
+                                                 {ASE_HWMalfunction, "ASE_HWMalfunction"},
+                                                 {ASE_InvalidParameter, "ASE_InvalidParameter"},
+                                                 {ASE_InvalidMode, "ASE_InvalidMode"},
+                                                 {ASE_SPNotAdvancing, "ASE_SPNotAdvancing"},
+                                                 {ASE_NoClock, "ASE_NoClock"},
+                                                 {ASE_NoMemory, "ASE_NoMemory"}};
+
 const char* asioErrorName(ASIOError result) {
-    switch (result) {
-    case ASE_OK:
-        return "ASE_OK";
-    case ASE_SUCCESS:
-        return "ASE_SUCCESS";
-    case ASE_NotPresent:
-        return "ASE_NotPresent";
-    case ASE_HWMalfunction:
-        return "ASE_HWMalfunction";
-    case ASE_InvalidParameter:
-        return "ASE_InvalidParameter";
-    case ASE_InvalidMode:
-        return "ASE_InvalidMode";
-    case ASE_SPNotAdvancing:
-        return "ASE_SPNotAdvancing";
-    case ASE_NoClock:
-        return "ASE_NoClock";
-    case ASE_NoMemory:
-        return "ASE_NoMemory";
-    default:
-        return nullptr;
-    }
+    return nameOf(kAsioErrorNames, result, nullptr);
 }
 
 std::string resultText(ASIOError result) {
@@ -369,22 +359,15 @@ bool reportFailed(const DriverReport& report) {
     return report.status != ProbeStatus::Ok && report.status != ProbeStatus::Shadowed;
 }
 
+const NamedValue<ProbeStatus> kProbeStatusNames[] = {{ProbeStatus::Ok, "ok"},
+                                                     {ProbeStatus::NotListed, "not-listed"},
+                                                     {ProbeStatus::Shadowed, "shadowed"},
+                                                     {ProbeStatus::LoadFailed, "load-failed"},
+                                                     {ProbeStatus::InitFailed, "init-failed"},
+                                                     {ProbeStatus::QueryFailed, "query-failed"}};
+
 const char* probeStatusName(ProbeStatus status) {
-    switch (status) {
-    case ProbeStatus::Ok:
-        return "ok";
-    case ProbeStatus::NotListed:
-        return "not-listed";
-    case ProbeStatus::Shadowed:
-        return "shadowed";
-    case ProbeStatus::LoadFailed:
-        return "load-failed";
-    case ProbeStatus::InitFailed:
-        return "init-failed";
-    case ProbeStatus::QueryFailed:
-        return "query-failed";
-    }
-    return "unknown";
+    return nameOf(kProbeStatusNames, status, "unknown");
 }
 
 std::string listingText(const std::vector<ListedDriver>& drivers, const RegistryFile& registry) {

@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "fft.h"
+#include "name_table.h"
 #include "wav/wav_io.h"
 
 namespace {
@@ -333,18 +334,13 @@ bool recordingTrusted(const std::vector<ChannelCheck>& checks) {
     return true;
 }
 
+const NamedValue<TrustProblem> kTrustProblemNames[] = {{kTrustNoClearPeak, "no-clear-peak"},
+                                                       {kTrustAmbiguousPeak, "ambiguous-peak"},
+                                                       {kTrustUnplayedSignal, "unplayed-signal"},
+                                                       {kTrustCutShort, "cut-short"}};
+
 const char* trustProblemName(TrustProblem problem) {
-    switch (problem) {
-    case kTrustNoClearPeak:
-        return "no-clear-peak";
-    case kTrustAmbiguousPeak:
-        return "ambiguous-peak";
-    case kTrustUnplayedSignal:
-        return "unplayed-signal";
-    case kTrustCutShort:
-        return "cut-short";
-    }
-    return "unknown";
+    return nameOf(kTrustProblemNames, problem, "unknown");
 }
 
 std::string trustProblemText(const ChannelCheck& check, TrustProblem problem,

@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "canonical_writer.h"
+#include "name_table.h"
 #include "tool_exit.h"
 #include "wav/wav_io.h"
 
@@ -73,29 +74,18 @@ double sample(const SignalGenerator& generator, uint32_t channel, uint64_t frame
 
 } // namespace
 
+const NamedValue<SignalKind> kSignalKindNames[] = {{kSignalSine, "sine"},
+                                                   {kSignalSweep, "sweep"},
+                                                   {kSignalNoise, "noise"},
+                                                   {kSignalImpulse, "impulse"},
+                                                   {kSignalSilence, "silence"}};
+
 bool signalKindFromName(const std::string& name, SignalKind* kind) {
-    for (int k = kSignalSine; k <= kSignalSilence; ++k) {
-        if (name == signalKindName(SignalKind(k))) {
-            *kind = SignalKind(k);
-            return true;
-        }
-    }
-    return false;
+    return valueNamed(kSignalKindNames, name.c_str(), kind);
 }
 
 const char* signalKindName(SignalKind kind) {
-    switch (kind) {
-    case kSignalSine:
-        return "sine";
-    case kSignalSweep:
-        return "sweep";
-    case kSignalNoise:
-        return "noise";
-    case kSignalImpulse:
-        return "impulse";
-    default:
-        return "silence";
-    }
+    return nameOf(kSignalKindNames, kind, "silence");
 }
 
 double defaultSignalLevel(SignalKind kind) {

@@ -143,6 +143,18 @@ bool resolve(RegistryState& registry, HKEY handle, OpenKey& out) {
     return true;
 }
 
+// `use(registry, key)` with the registry locked and the handle resolved; a handle that is no
+// root and not open is ERROR_INVALID_HANDLE.
+template <typename Use> LONG withKey(HKEY handle, Use use) {
+    RegistryState& registry = state();
+    std::lock_guard<std::mutex> lock(registry.mutex);
+    OpenKey open;
+    if (!resolve(registry, handle, open)) {
+        return ERROR_INVALID_HANDLE;
+    }
+    return use(registry, open);
+}
+
 } // namespace
 
 LONG RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD options, REGSAM desired, PHKEY result) {
@@ -152,25 +164,21 @@ LONG RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD options, REGSAM desired, PHKEY
         return ERROR_INVALID_PARAMETER;
     }
     *result = nullptr;
-    RegistryState& registry = state();
-    std::lock_guard<std::mutex> lock(registry.mutex);
-    OpenKey parent;
-    if (!resolve(registry, key, parent)) {
-        return ERROR_INVALID_HANDLE;
-    }
-    if ((subKey == nullptr || subKey[0] == '\0') && rootName(key) != nullptr) {
-        *result = key;
+    return withKey(key, [&](RegistryState& registry, const OpenKey& parent) -> LONG {
+        if ((subKey == nullptr || subKey[0] == '\0') && rootName(key) != nullptr) {
+            *result = key;
+            return ERROR_SUCCESS;
+        }
+        const RegTextKey* found = findRegTextKey(*parent.key, subKey != nullptr ? subKey : "");
+        if (found == nullptr) {
+            return ERROR_FILE_NOT_FOUND;
+        }
+        const uintptr_t handle = registry.nextHandle;
+        registry.nextHandle += 4;
+        registry.handles[handle] = OpenKey{parent.snapshot, found};
+        *result = reinterpret_cast<HKEY>(handle);
         return ERROR_SUCCESS;
-    }
-    const RegTextKey* found = findRegTextKey(*parent.key, subKey != nullptr ? subKey : "");
-    if (found == nullptr) {
-        return ERROR_FILE_NOT_FOUND;
-    }
-    const uintptr_t handle = registry.nextHandle;
-    registry.nextHandle += 4;
-    registry.handles[handle] = OpenKey{parent.snapshot, found};
-    *result = reinterpret_cast<HKEY>(handle);
-    return ERROR_SUCCESS;
+    });
 }
 
 LONG RegOpenKeyA(HKEY key, LPCSTR subKey, PHKEY result) {
@@ -178,24 +186,20 @@ LONG RegOpenKeyA(HKEY key, LPCSTR subKey, PHKEY result) {
 }
 
 LONG RegEnumKeyA(HKEY key, DWORD index, LPSTR name, DWORD nameCapacity) {
-    RegistryState& registry = state();
-    std::lock_guard<std::mutex> lock(registry.mutex);
-    OpenKey open;
-    if (!resolve(registry, key, open)) {
-        return ERROR_INVALID_HANDLE;
-    }
-    if (index >= open.key->subkeys.size()) {
-        return ERROR_NO_MORE_ITEMS;
-    }
-    const std::string& subName = open.key->subkeys[index].name;
-    if (name == nullptr) {
-        return ERROR_INVALID_PARAMETER;
-    }
-    if (subName.size() + 1 > nameCapacity) {
-        return ERROR_MORE_DATA;
-    }
-    std::memcpy(name, subName.c_str(), subName.size() + 1);
-    return ERROR_SUCCESS;
+    return withKey(key, [&](RegistryState&, const OpenKey& open) -> LONG {
+        if (index >= open.key->subkeys.size()) {
+            return ERROR_NO_MORE_ITEMS;
+        }
+        const std::string& subName = open.key->subkeys[index].name;
+        if (name == nullptr) {
+            return ERROR_INVALID_PARAMETER;
+        }
+        if (subName.size() + 1 > nameCapacity) {
+            return ERROR_MORE_DATA;
+        }
+        std::memcpy(name, subName.c_str(), subName.size() + 1);
+        return ERROR_SUCCESS;
+    });
 }
 
 LONG RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD reserved, LPDWORD type, LPBYTE data,
@@ -204,35 +208,32 @@ LONG RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD reserved, LPDWORD type
     if (data != nullptr && dataSize == nullptr) {
         return ERROR_INVALID_PARAMETER;
     }
-    RegistryState& registry = state();
-    std::lock_guard<std::mutex> lock(registry.mutex);
-    OpenKey open;
-    if (!resolve(registry, key, open)) {
-        return ERROR_INVALID_HANDLE;
-    }
-    const RegTextValue* value = findRegTextValue(*open.key, valueName != nullptr ? valueName : "");
-    if (value == nullptr) {
-        return ERROR_FILE_NOT_FOUND;
-    }
-    const DWORD size = static_cast<DWORD>(value->data.size());
-    if (type != nullptr) {
-        *type = value->type;
-    }
-    if (data == nullptr) {
-        if (dataSize != nullptr) {
-            *dataSize = size;
+    return withKey(key, [&](RegistryState&, const OpenKey& open) -> LONG {
+        const RegTextValue* value =
+            findRegTextValue(*open.key, valueName != nullptr ? valueName : "");
+        if (value == nullptr) {
+            return ERROR_FILE_NOT_FOUND;
+        }
+        const DWORD size = static_cast<DWORD>(value->data.size());
+        if (type != nullptr) {
+            *type = value->type;
+        }
+        if (data == nullptr) {
+            if (dataSize != nullptr) {
+                *dataSize = size;
+            }
+            return ERROR_SUCCESS;
+        }
+        const DWORD capacity = *dataSize;
+        *dataSize = size;
+        if (size > capacity) {
+            return ERROR_MORE_DATA;
+        }
+        if (size > 0) {
+            std::memcpy(data, value->data.data(), size);
         }
         return ERROR_SUCCESS;
-    }
-    const DWORD capacity = *dataSize;
-    *dataSize = size;
-    if (size > capacity) {
-        return ERROR_MORE_DATA;
-    }
-    if (size > 0) {
-        std::memcpy(data, value->data.data(), size);
-    }
-    return ERROR_SUCCESS;
+    });
 }
 
 LONG RegCloseKey(HKEY key) {

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "host/asio.h"
+#include "host/com_query.h"
 #include "host/text.h"
 #include "support/test_server.h"
 
@@ -81,17 +82,8 @@ public:
     explicit TestDriver(const TestClass& cls) : cls(cls) { ++liveObjects; }
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
-        if (object == nullptr) {
-            return E_POINTER;
-        }
         // The class identifier serves as the interface identifier of a driver.
-        if (sameGuid(iid, *cls.clsid) || sameGuid(iid, kUnknown)) {
-            *object = this;
-            AddRef();
-            return S_OK;
-        }
-        *object = nullptr;
-        return E_NOINTERFACE;
+        return answerQuery(this, sameGuid(iid, *cls.clsid) || sameGuid(iid, kUnknown), object);
     }
     ULONG STDMETHODCALLTYPE AddRef() override { return ++references; }
     ULONG STDMETHODCALLTYPE Release() override {
@@ -220,16 +212,7 @@ public:
     explicit Factory(const TestClass& cls) : cls(cls) {}
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
-        if (object == nullptr) {
-            return E_POINTER;
-        }
-        if (sameGuid(iid, kClassFactory) || sameGuid(iid, kUnknown)) {
-            *object = this;
-            AddRef();
-            return S_OK;
-        }
-        *object = nullptr;
-        return E_NOINTERFACE;
+        return answerQuery(this, sameGuid(iid, kClassFactory) || sameGuid(iid, kUnknown), object);
     }
     // The factories are static: their references only keep the server loaded.
     ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(++serverReferences); }

@@ -120,64 +120,31 @@ template <typename F> F next(std::atomic<F>& slot, const char* name) {
     return f;
 }
 
-using MutexCall = int (*)(pthread_mutex_t*);
-using MutexTimedCall = int (*)(pthread_mutex_t*, const timespec*);
-using RwCall = int (*)(pthread_rwlock_t*);
-using SpinCall = int (*)(pthread_spinlock_t*);
-using WaitCall = int (*)(pthread_cond_t*, pthread_mutex_t*);
-using TimedWaitCall = int (*)(pthread_cond_t*, pthread_mutex_t*, const timespec*);
-using SemCall = int (*)(sem_t*);
-
-std::atomic<MutexCall> realMutexLock{nullptr};
-std::atomic<MutexCall> realMutexTryLock{nullptr};
-std::atomic<MutexTimedCall> realMutexTimedLock{nullptr};
-std::atomic<RwCall> realReadLock{nullptr};
-std::atomic<RwCall> realWriteLock{nullptr};
-std::atomic<SpinCall> realSpinLock{nullptr};
-std::atomic<WaitCall> realCondWait{nullptr};
-std::atomic<TimedWaitCall> realCondTimedWait{nullptr};
-std::atomic<SemCall> realSemWait{nullptr};
-
 } // namespace
 
+// A blocking call that counts as a lock before the real one runs; the real one is found at
+// the first call. Its slot is constant-initialized, so it is there before any call.
+#define COUNTED_LOCK(function, params, args)                                                       \
+    int function params {                                                                          \
+        static std::atomic<int(*) params> real{nullptr};                                           \
+        noteLock();                                                                                \
+        return next(real, #function) args;                                                         \
+    }
+
 extern "C" {
-int pthread_mutex_lock(pthread_mutex_t* mutex) {
-    noteLock();
-    return next(realMutexLock, "pthread_mutex_lock")(mutex);
-}
-int pthread_mutex_trylock(pthread_mutex_t* mutex) {
-    noteLock();
-    return next(realMutexTryLock, "pthread_mutex_trylock")(mutex);
-}
-int pthread_mutex_timedlock(pthread_mutex_t* mutex, const timespec* until) {
-    noteLock();
-    return next(realMutexTimedLock, "pthread_mutex_timedlock")(mutex, until);
-}
-int pthread_rwlock_rdlock(pthread_rwlock_t* lock) {
-    noteLock();
-    return next(realReadLock, "pthread_rwlock_rdlock")(lock);
-}
-int pthread_rwlock_wrlock(pthread_rwlock_t* lock) {
-    noteLock();
-    return next(realWriteLock, "pthread_rwlock_wrlock")(lock);
-}
-int pthread_spin_lock(pthread_spinlock_t* lock) {
-    noteLock();
-    return next(realSpinLock, "pthread_spin_lock")(lock);
-}
-int pthread_cond_wait(pthread_cond_t* condition, pthread_mutex_t* mutex) {
-    noteLock();
-    return next(realCondWait, "pthread_cond_wait")(condition, mutex);
-}
-int pthread_cond_timedwait(pthread_cond_t* condition, pthread_mutex_t* mutex,
-                           const timespec* until) {
-    noteLock();
-    return next(realCondTimedWait, "pthread_cond_timedwait")(condition, mutex, until);
-}
-int sem_wait(sem_t* semaphore) {
-    noteLock();
-    return next(realSemWait, "sem_wait")(semaphore);
-}
+COUNTED_LOCK(pthread_mutex_lock, (pthread_mutex_t * mutex), (mutex))
+COUNTED_LOCK(pthread_mutex_trylock, (pthread_mutex_t * mutex), (mutex))
+COUNTED_LOCK(pthread_mutex_timedlock, (pthread_mutex_t * mutex, const timespec* until),
+             (mutex, until))
+COUNTED_LOCK(pthread_rwlock_rdlock, (pthread_rwlock_t * lock), (lock))
+COUNTED_LOCK(pthread_rwlock_wrlock, (pthread_rwlock_t * lock), (lock))
+COUNTED_LOCK(pthread_spin_lock, (pthread_spinlock_t * lock), (lock))
+COUNTED_LOCK(pthread_cond_wait, (pthread_cond_t * condition, pthread_mutex_t* mutex),
+             (condition, mutex))
+COUNTED_LOCK(pthread_cond_timedwait,
+             (pthread_cond_t * condition, pthread_mutex_t* mutex, const timespec* until),
+             (condition, mutex, until))
+COUNTED_LOCK(sem_wait, (sem_t * semaphore), (semaphore))
 }
 
 #endif
