@@ -10,7 +10,6 @@
 #include <sstream>
 #include <thread>
 
-#include "frontend/command_line.h"
 
 namespace fs = std::filesystem;
 
@@ -78,8 +77,31 @@ std::string bannerText() {
     return stars + "\n" + title + "\n" + stars + "\n\n";
 }
 
+// The usage text as the user reads it, written out here apart from the program's own copy
+// so that a change of wording or spacing there is caught.
 std::string usageText() {
-    return kUsageText;
+    return R"(This command-line application play a WAV file on outputs channels
+of an ASIO enabled device  while records inputs channels.
+
+The application is built directly from the ASIO SDK to avoid intermediate layer
+on hardware access ensuring accurate and repetible syncronization between
+input and output buffer permit avoiding any packet loss.
+The application support only 32bit float WAV file
+and sound card with 26,24,32 bit LSB integer ASIO format (the majority I hope)
+
+Usage  : >korvane <ASIODriverName> <ASIOBuffer> <wavPlayFileName> <PlayStartChannel> <wavRecFileName> <RecNumChannel> <RecStartChannel>
+
+<ASIODriverName>   - Name of ASIO driver (Use " " to input name with space!)
+<ASIOBuffer>       - Length of buffer used to exchange audio data with sound card
+<wavPlayfileName>  - Name of 32bit float WAV input file
+<PlayStartChannel> - Index of the first output channel to use (Starting from 1)
+<wavRecfileName>   - Name of 32bit float WAV output file
+<RecNumChannel>    - Numbert of input channel to records
+<RecStartChannel>  - Index of the first input channel to record (Starting from 1)
+
+Example: >korvane "ASIO4ALL v2" 1024  testPlay.wav 1 testRec.wav 2 1
+
+)";
 }
 
 std::string initText(const SetupReport& r) {
