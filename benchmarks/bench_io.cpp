@@ -10,7 +10,8 @@
 //                            the files' samples (the sweep from PLAYED's sidecar)
 //   run [--quiet] PROGRAM ARGS...
 //                            a whole child process (its output discarded with --quiet):
-//                            wall and CPU time, peak resident KiB, exit status
+//                            wall and CPU time, peak resident KiB, exit status, system time,
+//                            minor page faults
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -118,7 +119,7 @@ int timeReadFill(const char* path, int width) {
     const Timer timer;
     for (uint8_t*& b : store) {
         b = new uint8_t[frames * size_t(width)];
-        adviseLargeBlock(b, frames * size_t(width));
+        adviseStoreBlock(b, frames * size_t(width));
     }
     FILE* file = std::fopen(path, "rb");
     if (file == nullptr) {
@@ -272,7 +273,8 @@ int timeRun(char** argv, bool quiet) {
     const double wall = now() - start;
     const int code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     const double cpu = seconds(usage.ru_utime) + seconds(usage.ru_stime);
-    std::printf("%.6f %.6f %ld %d\n", wall, cpu, usage.ru_maxrss, code);
+    std::printf("%.6f %.6f %ld %d %.6f %ld\n", wall, cpu, usage.ru_maxrss, code,
+                seconds(usage.ru_stime), usage.ru_minflt);
     return 0;
 }
 

@@ -38,7 +38,7 @@ bool allocateRecordStore() {
             return false;
         }
         // Mapped now, so that the buffer switch does not take the page faults.
-        prepareLargeBlock(recordBuffers[c], blockBytes);
+        mapStoreBlockNow(recordBuffers[c], blockBytes);
         recordCursors[c] = recordBuffers[c];
     }
     return true;

@@ -162,7 +162,7 @@ WavResult loadSamples(FILE* file, const WavHeader& header) {
         blocks[c] = new (std::nothrow) uint8_t[blockBytes];
         complete = blocks[c] != nullptr;
         cursors[c] = blocks[c];
-        adviseLargeBlock(blocks[c], blockBytes);
+        adviseStoreBlock(blocks[c], blockBytes);
     }
     if (!complete) {
         freeStore(blocks, cursors, channels);

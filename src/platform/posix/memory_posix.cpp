@@ -5,31 +5,38 @@
 
 #include <cstdint>
 
-// Older headers lack it; older kernels refuse it with EINVAL, which is harmless.
+// Older headers lack it; older kernels refuse it with EINVAL, and the pages are touched.
 #ifndef MADV_POPULATE_WRITE
 #define MADV_POPULATE_WRITE 23
 #endif
 
 namespace {
-// Below a huge page there is nothing to gain over the ordinary faults.
+
+// Below a huge page the system would not use one anyway.
 constexpr size_t kLargeBlockBytes = size_t(2) << 20;
 
 uintptr_t pageBytes() {
     return uintptr_t(sysconf(_SC_PAGESIZE));
 }
-} // namespace
 
-void adviseLargeBlock(void* block, size_t bytes) {
+// Under a large block, ordinary pages even where the system gives huge ones unasked. Whole
+// pages inside the block only: the allocator's bookkeeping shares the first one.
+void refuseHugePages(void* block, size_t bytes) {
     if (block == nullptr || bytes < kLargeBlockBytes) {
         return;
     }
-    // Whole pages inside the block only: the allocator's bookkeeping shares the first one.
     const uintptr_t page = pageBytes();
     const uintptr_t start = (uintptr_t(block) + page - 1) & ~(page - 1);
     const uintptr_t end = (uintptr_t(block) + bytes) & ~(page - 1);
     if (end > start) {
-        madvise(reinterpret_cast<void*>(start), end - start, MADV_HUGEPAGE);
+        madvise(reinterpret_cast<void*>(start), end - start, MADV_NOHUGEPAGE);
     }
+}
+
+} // namespace
+
+void adviseStoreBlock(void* block, size_t bytes) {
+    refuseHugePages(block, bytes);
 }
 
 void mapRangeNow(void* start, size_t bytes) {
@@ -41,13 +48,12 @@ void mapRangeNow(void* start, size_t bytes) {
     const uintptr_t page = pageBytes();
     const uintptr_t first = uintptr_t(start) & ~(page - 1);
     const uintptr_t end = (uintptr_t(start) + bytes + page - 1) & ~(page - 1);
-    madvise(reinterpret_cast<void*>(first), end - first, MADV_POPULATE_WRITE);
+    if (madvise(reinterpret_cast<void*>(first), end - first, MADV_POPULATE_WRITE) != 0) {
+        touchPages(start, bytes);
+    }
 }
 
-void prepareLargeBlock(void* block, size_t bytes) {
-    if (block == nullptr || bytes < kLargeBlockBytes) {
-        return;
-    }
-    adviseLargeBlock(block, bytes);
+void mapStoreBlockNow(void* block, size_t bytes) {
+    refuseHugePages(block, bytes);
     mapRangeNow(block, bytes);
 }

@@ -1,11 +1,21 @@
 // Mapping hints on a store already holding samples: the bytes, and the memory around the
-// block, must come through untouched wherever the range starts and ends.
+// block, must come through untouched wherever the range starts and ends. A store block mapped
+// now must be resident to its last page, the recording store above all: the buffer switch
+// writes it and must never wait for the system to map a page.
 #include <gtest/gtest.h>
 
+#include <sys/mman.h>
+#include <unistd.h>
+
 #include <cstdint>
+#include <cstdio>
+#include <fstream>
+#include <string>
 #include <vector>
 
+#include "frontend/run_state.h"
 #include "platform/memory.h"
+#include "support/run_state_reset.h"
 
 namespace {
 
@@ -13,20 +23,55 @@ uint8_t pattern(size_t i) {
     return uint8_t(i * 131 + (i >> 9));
 }
 
+// Pages under [start, start + bytes) that are not resident.
+size_t pagesMissing(const void* start, size_t bytes) {
+    const uintptr_t page = uintptr_t(sysconf(_SC_PAGESIZE));
+    const uintptr_t first = uintptr_t(start) & ~(page - 1);
+    const uintptr_t end = (uintptr_t(start) + bytes + page - 1) & ~(page - 1);
+    std::vector<unsigned char> resident((end - first) / page);
+    if (mincore(reinterpret_cast<void*>(first), end - first, resident.data()) != 0) {
+        return resident.size();
+    }
+    size_t missing = 0;
+    for (unsigned char r : resident) {
+        missing += (r & 1) == 0 ? 1 : 0;
+    }
+    return missing;
+}
+
+// The VmFlags of the mapping that holds `address`, from /proc/self/smaps.
+std::string mappingFlags(const void* address) {
+    std::ifstream smaps("/proc/self/smaps");
+    std::string line;
+    bool inside = false;
+    while (std::getline(smaps, line)) {
+        unsigned long low = 0;
+        unsigned long high = 0;
+        // A mapping's first line starts with its range; its fields follow, VmFlags last.
+        if (std::sscanf(line.c_str(), "%lx-%lx", &low, &high) == 2) {
+            inside = uintptr_t(address) >= low && uintptr_t(address) < high;
+        } else if (inside && line.compare(0, 8, "VmFlags:") == 0) {
+            return line.substr(8) + " ";
+        }
+    }
+    return "";
+}
+
 TEST(MemoryHints, LeaveEveryByteOfTheBlockAsItWas) {
-    const size_t bytes = (size_t(5) << 20) + 12345; // large pages apply, ends mid-page
+    const size_t bytes = (size_t(5) << 20) + 12345; // large enough for huge pages, ends mid-page
     std::vector<uint8_t> block(bytes);
     for (size_t i = 0; i < bytes; ++i) {
         block[i] = pattern(i);
     }
-    adviseLargeBlock(block.data(), bytes);
+    adviseStoreBlock(block.data(), bytes);
     // Ranges starting and ending inside pages, at both ends of the block, and empty.
     const size_t ranges[][2] = {{0, 1},         {1, 4095},      {4097, 3 << 20},
                                 {bytes - 7, 7}, {bytes / 2, 0}, {0, bytes}};
     for (const auto& range : ranges) {
         mapRangeNow(block.data() + range[0], range[1]);
+        touchPages(block.data() + range[0], range[1]);
     }
-    prepareLargeBlock(block.data() + 3, bytes - 3);
+    mapStoreBlockNow(block.data() + 3, bytes - 3);
     size_t changed = 0;
     for (size_t i = 0; i < bytes; ++i) {
         changed += block[i] != pattern(i) ? 1 : 0;
@@ -36,15 +81,79 @@ TEST(MemoryHints, LeaveEveryByteOfTheBlockAsItWas) {
 
 TEST(MemoryHints, SmallAndMissingBlocksAreLeftAlone) {
     uint8_t small[64] = {1, 2, 3};
-    adviseLargeBlock(small, sizeof small);
-    prepareLargeBlock(small, sizeof small);
+    adviseStoreBlock(small, sizeof small);
+    mapStoreBlockNow(small, sizeof small);
     mapRangeNow(small + 1, 2);
-    adviseLargeBlock(nullptr, size_t(8) << 20);
-    prepareLargeBlock(nullptr, size_t(8) << 20);
+    touchPages(small + 1, 2);
+    adviseStoreBlock(nullptr, size_t(8) << 20);
+    mapStoreBlockNow(nullptr, size_t(8) << 20);
     mapRangeNow(nullptr, 100);
+    touchPages(nullptr, 100);
     EXPECT_EQ(small[0], 1);
     EXPECT_EQ(small[2], 3);
     EXPECT_EQ(small[63], 0);
+}
+
+// Fresh pages, never written: mapped to the last one by the call alone, by either way.
+TEST(MemoryHints, BlocksMappedNowAreResidentToTheLastPage) {
+    const size_t bytes = (size_t(3) << 20) + 777;
+    for (int way = 0; way < 3; ++way) {
+        void* region =
+            mmap(nullptr, bytes + 8192, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        ASSERT_NE(region, MAP_FAILED);
+        uint8_t* block = static_cast<uint8_t*>(region) + 100; // as an allocator's block starts
+        ASSERT_GT(pagesMissing(block, bytes), 0u);
+        if (way == 0) {
+            mapStoreBlockNow(block, bytes);
+        } else if (way == 1) {
+            mapRangeNow(block, bytes);
+        } else {
+            touchPages(block, bytes);
+        }
+        EXPECT_EQ(pagesMissing(block, bytes), 0u) << "way " << way;
+        EXPECT_EQ(block[0], 0);
+        EXPECT_EQ(block[bytes - 1], 0);
+        munmap(region, bytes + 8192);
+    }
+}
+
+// Even where the system would give huge pages unasked, a large store block gets ordinary
+// ones: a huge page costs a whole free 2 MiB block, found or made at the first write.
+TEST(MemoryHints, LargeStoreBlocksAskForOrdinaryPages) {
+    if (access("/sys/kernel/mm/transparent_hugepage/enabled", F_OK) != 0) {
+        GTEST_SKIP() << "this kernel has no transparent huge pages";
+    }
+    const size_t bytes = size_t(8) << 20;
+    std::vector<uint8_t*> blocks{new uint8_t[bytes], new uint8_t[bytes]};
+    adviseStoreBlock(blocks[0], bytes);
+    mapStoreBlockNow(blocks[1], bytes);
+    for (uint8_t* block : blocks) {
+        EXPECT_NE(mappingFlags(block + bytes / 2).find(" nh "), std::string::npos)
+            << mappingFlags(block + bytes / 2);
+        delete[] block;
+    }
+}
+
+TEST(MemoryHints, TheRecordingStoreIsResidentBeforeTheDeviceCanStart) {
+    resetRunState();
+    bytesPerSample = 3;
+    recordFrames = 3u << 20; // 9 MiB blocks
+    for (uint32_t channels : {1u, 5u}) {
+        recordChannels = channels;
+        ASSERT_TRUE(allocateRecordStore());
+        for (uint32_t c = 0; c < channels; ++c) {
+            EXPECT_EQ(pagesMissing(recordBuffers[c], size_t(3) * recordFrames), 0u)
+                << "channel " << c << " of " << channels;
+        }
+        releaseRecordStore();
+    }
+    recordChannels = 2;
+    recordFrames = 100; // small blocks too, from the allocator's shared pages
+    ASSERT_TRUE(allocateRecordStore());
+    for (uint32_t c = 0; c < 2; ++c) {
+        EXPECT_EQ(pagesMissing(recordBuffers[c], 300), 0u);
+    }
+    resetRunState();
 }
 
 } // namespace
