@@ -17,32 +17,56 @@ inline void storeSample(uint32_t word, uint8_t* out) {
     storeLe32(out, floatBits(float(int32_t(word)) * (1.0f / 2147483648.0f)));
 }
 
-// Three-byte samples are read as whole words that start one byte early, the stray byte
-// masked off; the first one byte by byte, since its word would start before the channel.
-template <int Width>
-void gatherChannel(const uint8_t* src, size_t frames, size_t stride, uint8_t* out) {
+// The native sample at frame f of a block as the top bytes of a word. Three-byte samples are
+// read as whole words that start one byte early, the stray byte masked off (not at frame 0,
+// whose word would start before the block).
+template <int Width> inline uint32_t nativeWord(const uint8_t* block, size_t f) {
     if (Width == 2) {
-        for (size_t f = 0; f < frames; ++f) {
-            storeSample(loadLe16(src + 2 * f) << 16, out + f * stride);
+        return loadLe16(block + 2 * f) << 16;
+    }
+    if (Width == 4) {
+        return loadLe32(block + 4 * f);
+    }
+    return loadLe32(block + 3 * f - 1) & 0xFFFFFF00u;
+}
+
+// Channels side by side, frame by frame: each output frame is written in whole runs while
+// every block is read straight on; a channel at a time would write the work block at a
+// stride and read the blocks, which lie the same distance apart, through the same few
+// cache sets.
+template <int Width, int Group>
+void gatherGroup(uint8_t* const* cursors, size_t first, size_t frames, size_t stride,
+                 uint8_t* out) {
+    const uint8_t* blocks[Group];
+    for (int k = 0; k < Group; ++k) {
+        blocks[k] = cursors[k] + first * Width;
+    }
+    size_t f = 0;
+    if (Width == 3 && frames > 0) {
+        for (int k = 0; k < Group; ++k) {
+            storeSample(loadLe24(blocks[k]) << 8, out + 4 * k);
         }
-    } else if (Width == 4) {
-        for (size_t f = 0; f < frames; ++f) {
-            storeSample(loadLe32(src + 4 * f), out + f * stride);
-        }
-    } else {
-        storeSample(uint32_t(src[0]) << 8 | uint32_t(src[1]) << 16 | uint32_t(src[2]) << 24, out);
-        for (size_t f = 1; f < frames; ++f) {
-            storeSample(loadLe32(src + 3 * f - 1) & 0xFFFFFF00u, out + f * stride);
+        f = 1;
+    }
+    for (; f < frames; ++f) {
+        uint8_t* frame = out + f * stride;
+        for (int k = 0; k < Group; ++k) {
+            storeSample(nativeWord<Width>(blocks[k], f), frame + 4 * k);
         }
     }
 }
 
+// Four channels at a time, then the rest one by one.
 template <int Width>
 void gatherChunk(uint8_t* const* cursors, uint32_t channels, size_t first, size_t frames,
                  uint8_t* out) {
     const size_t stride = size_t(channels) * 4;
-    for (uint32_t c = 0; c < channels; ++c) {
-        gatherChannel<Width>(cursors[c] + first * Width, frames, stride, out + size_t(c) * 4);
+    uint32_t c = 0;
+    for (; c + 4 <= channels; c += 4) {
+        gatherGroup<Width, 4>(cursors + c, first, frames, stride, out + size_t(c) * 4);
+    }
+    for (; c < channels; ++c) {
+        gatherGroup<Width, 1>(cursors + c, first, frames, stride, out + size_t(c) * 4);
     }
 }
 

@@ -133,13 +133,14 @@ TEST_F(RecordWriterTest, MatchesTheReferenceConversionOnRandomData) {
 }
 
 // From one channel to frames wider than the writer interleaves at a time, with frame
-// counts that end its chunks anywhere.
+// counts that end its chunks anywhere and channel counts that end its groups anywhere.
 TEST_F(RecordWriterTest, MatchesTheReferenceAtAnyChannelAndFrameCount) {
     std::mt19937 random(31);
     const struct {
         uint32_t channels;
         uint32_t frames;
-    } shapes[] = {{1, 1}, {1, 2}, {1, 4099}, {3, 1}, {8, 517}, {64, 67}, {100, 45}, {4097, 2}};
+    } shapes[] = {{1, 1}, {1, 2},   {1, 4099}, {3, 1},    {5, 1031},
+                  {7, 3}, {8, 517}, {64, 67},  {100, 45}, {4097, 2}};
     const std::string p = path("shape.wav");
     for (const auto& shape : shapes) {
         for (int width = 2; width <= 4; ++width) {
