@@ -233,9 +233,21 @@ int setUp(Run& run) {
     return kNextStep;
 }
 
+bool streamEnded() {
+    return duplexState.stopped.load(std::memory_order_acquire) || interruptRequested();
+}
+
+// One progress line every 100 ms. The end is looked for every few milliseconds in between:
+// the device is stopped and the recording written that much sooner, and a driver that goes
+// on calling back until it is stopped spins for that much less.
 void showProgressUntilStopped() {
-    while (!duplexState.stopped.load(std::memory_order_acquire) && !interruptRequested()) {
-        Sleep(100);
+    constexpr DWORD kLineMs = 100;
+    constexpr DWORD kLookMs = 5;
+    while (!streamEnded()) {
+        const DWORD start = timeGetTime();
+        do {
+            Sleep(kLookMs);
+        } while (timeGetTime() - start < kLineMs && !streamEnded());
         std::printf(
             "%d ms / %d samples",
             asSigned(duplexState.lastSwitchTimeMs.load(std::memory_order_relaxed)),
