@@ -5,7 +5,6 @@
 #include "host/asio.h"
 
 void bufferSwitch(int32_t doubleBufferIndex, ASIOBool directProcess);
-ASIOTime* bufferSwitchTimeInfo(ASIOTime* params, int32_t doubleBufferIndex,
-                               ASIOBool directProcess);
+ASIOTime* bufferSwitchTimeInfo(ASIOTime* params, int32_t doubleBufferIndex, ASIOBool directProcess);
 int32_t asioMessage(int32_t selector, int32_t value, void* message, double* opt);
 void sampleRateDidChange(ASIOSampleRate sRate);

@@ -56,6 +56,10 @@ static void releaseStore(uint8_t**& blocks, uint8_t**& cursors, uint32_t channel
     cursors = nullptr;
 }
 
-void releasePlayStore() { releaseStore(playBuffers, playCursors, playChannels); }
+void releasePlayStore() {
+    releaseStore(playBuffers, playCursors, playChannels);
+}
 
-void releaseRecordStore() { releaseStore(recordBuffers, recordCursors, recordChannels); }
+void releaseRecordStore() {
+    releaseStore(recordBuffers, recordCursors, recordChannels);
+}

@@ -10,7 +10,6 @@
 #include <sstream>
 #include <thread>
 
-
 namespace fs = std::filesystem;
 
 namespace {

@@ -102,8 +102,12 @@ inline bool operator==(const GUID& a, const GUID& b) {
     }
     return true;
 }
-inline bool operator!=(const GUID& a, const GUID& b) { return !(a == b); }
-inline bool IsEqualGUID(const GUID& a, const GUID& b) { return a == b; }
+inline bool operator!=(const GUID& a, const GUID& b) {
+    return !(a == b);
+}
+inline bool IsEqualGUID(const GUID& a, const GUID& b) {
+    return a == b;
+}
 
 extern const IID IID_IUnknown;
 extern const IID IID_IClassFactory;

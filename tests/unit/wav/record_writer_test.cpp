@@ -125,7 +125,8 @@ TEST_F(RecordWriterTest, MatchesTheReferenceConversionOnRandomData) {
         for (uint32_t f = 0; f < frames; ++f) {
             for (uint32_t c = 0; c < channels; ++c) {
                 const float expected = referenceFloat(&blocks[c][size_t(f) * size_t(width)], width);
-                mismatches += floatBits(sample(file, size_t(f) * channels + c)) != floatBits(expected);
+                mismatches +=
+                    floatBits(sample(file, size_t(f) * channels + c)) != floatBits(expected);
             }
         }
         EXPECT_EQ(mismatches, 0u) << "width " << width;
@@ -158,8 +159,8 @@ TEST_F(RecordWriterTest, MatchesTheReferenceAtAnyChannelAndFrameCount) {
                 for (uint32_t c = 0; c < shape.channels; ++c) {
                     const float expected =
                         referenceFloat(&blocks[c][size_t(f) * size_t(width)], width);
-                    mismatches +=
-                        floatBits(sample(file, size_t(f) * shape.channels + c)) != floatBits(expected);
+                    mismatches += floatBits(sample(file, size_t(f) * shape.channels + c)) !=
+                                  floatBits(expected);
                 }
             }
             EXPECT_EQ(mismatches, 0u)
@@ -253,7 +254,8 @@ TEST_F(RecordWriterTest, TakesAPlaybackFileThroughTheStoreAndBack) {
         for (size_t i = 0; i < 2 * 1024; ++i) {
             const float x = i < samples.size() ? samples[i] : 0.0f;
             const Bytes native = referenceNativeBytes(x, width);
-            mismatches += floatBits(sample(file, i)) != floatBits(referenceFloat(native.data(), width));
+            mismatches +=
+                floatBits(sample(file, i)) != floatBits(referenceFloat(native.data(), width));
         }
         EXPECT_EQ(mismatches, 0u) << "width " << width;
         if (width == 2) {
