@@ -325,10 +325,12 @@ TEST_F(Interrupts, FurtherInterruptsDuringTheWritingAreAbsorbed) {
     ASSERT_TRUE(waitForProgress(child, kRate)) << child.outputSoFar();
     ASSERT_TRUE(child.interrupt());
 
-    // The check before the start opened and closed the pipe without writing.
+    // The check before the start opened and closed the pipe without writing. A small first
+    // read: with more than the pipe holds still to come, the writer stays blocked in its
+    // write until both signals have been taken.
     std::string file;
     for (int waited = 0; file.empty() && waited < kWaitLimitMs; waited += 5) {
-        const FifoReader::Status status = reader.read(&file, 5);
+        const FifoReader::Status status = reader.read(&file, 5, 4096);
         ASSERT_NE(status, FifoReader::kError);
         if (status == FifoReader::kNoWriter) {
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
@@ -337,6 +339,11 @@ TEST_F(Interrupts, FurtherInterruptsDuringTheWritingAreAbsorbed) {
     ASSERT_FALSE(file.empty()) << "the recording was never written";
     ASSERT_TRUE(child.interrupt());
     ASSERT_TRUE(child.terminate());
+    for (int waited = 0; child.signalsPending() && !child.ended() && waited < kWaitLimitMs;
+         ++waited) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    ASSERT_FALSE(child.signalsPending()) << "the signals were never taken";
     bool ended = false;
     for (int waited = 0; !ended && waited < kWaitLimitMs; waited += 50) {
         const FifoReader::Status status = reader.read(&file, 50);

@@ -36,6 +36,9 @@ public:
     bool interrupt();
     // SIGTERM on Linux; on Windows the same as interrupt().
     bool terminate();
+    // Whether a signal sent by interrupt() or terminate() still waits to be taken by the
+    // child (Linux); once not, its handler has run or is running. False on Windows.
+    bool signalsPending();
     // Whether the child has ended, without waiting for it; wait() still gives its result.
     bool ended();
     ChildResult wait();

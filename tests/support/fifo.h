@@ -4,6 +4,7 @@
 // rest fails.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <utility>
@@ -32,8 +33,9 @@ public:
         kTimeout,  // nothing in timeoutMs
         kError
     };
-    // Appends what is there, waiting up to timeoutMs for something to arrive.
-    Status read(std::string* to, int timeoutMs);
+    // Appends what is there, up to most bytes, waiting up to timeoutMs for something to
+    // arrive. Left unbounded, a reader may drain a writer to its end while it runs.
+    Status read(std::string* to, int timeoutMs, size_t most = SIZE_MAX);
 
 private:
     int fd = -1;

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
+#include <fstream>
 #include <sstream>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -106,6 +107,23 @@ bool ChildProcess::interrupt() {
 
 bool ChildProcess::terminate() {
     return state->pid > 0 && !state->reaped && kill(state->pid, SIGTERM) == 0;
+}
+
+// A signal sent to a process waits in its shared pending set until a thread takes it.
+bool ChildProcess::signalsPending() {
+    if (state->pid <= 0 || state->reaped) {
+        return false;
+    }
+    std::ifstream status("/proc/" + std::to_string(state->pid) + "/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind("ShdPnd:", 0) == 0) {
+            const unsigned long long pending = std::stoull(line.substr(7), nullptr, 16);
+            const unsigned long long ours = (1ull << (SIGINT - 1)) | (1ull << (SIGTERM - 1));
+            return (pending & ours) != 0;
+        }
+    }
+    return false;
 }
 
 bool ChildProcess::ended() {

@@ -43,7 +43,7 @@ void FifoReader::close() {
     }
 }
 
-FifoReader::Status FifoReader::read(std::string* to, int timeoutMs) {
+FifoReader::Status FifoReader::read(std::string* to, int timeoutMs, size_t most) {
     if (fd < 0) {
         return kError;
     }
@@ -60,10 +60,11 @@ FifoReader::Status FifoReader::read(std::string* to, int timeoutMs) {
     }
     char chunk[65536];
     bool any = false;
-    for (;;) {
-        const ssize_t n = ::read(fd, chunk, sizeof chunk);
+    for (size_t left = most; left != 0;) {
+        const ssize_t n = ::read(fd, chunk, left < sizeof chunk ? left : sizeof chunk);
         if (n > 0) {
             to->append(chunk, static_cast<size_t>(n));
+            left -= static_cast<size_t>(n);
             any = true;
             continue;
         }
@@ -75,6 +76,7 @@ FifoReader::Status FifoReader::read(std::string* to, int timeoutMs) {
         }
         return errno == EAGAIN ? (any ? kData : kTimeout) : kError;
     }
+    return any ? kData : kTimeout;
 }
 
 FifoWriter::~FifoWriter() {

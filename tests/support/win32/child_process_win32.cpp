@@ -146,6 +146,10 @@ bool ChildProcess::terminate() {
     return interrupt();
 }
 
+bool ChildProcess::signalsPending() {
+    return false;
+}
+
 bool ChildProcess::ended() {
     return state->process == nullptr || WaitForSingleObject(state->process, 0) == WAIT_OBJECT_0;
 }

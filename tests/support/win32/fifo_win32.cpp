@@ -17,7 +17,7 @@ bool FifoReader::open(const std::string&) {
 
 void FifoReader::close() {}
 
-FifoReader::Status FifoReader::read(std::string*, int) {
+FifoReader::Status FifoReader::read(std::string*, int, size_t) {
     return kError;
 }
 
