@@ -25,10 +25,10 @@
 #include <vector>
 
 #include "frontend/run_state.h"
-#include "ir_analysis.h"
-#include "loopback_check.h"
+#include "measure/analysis/ir_analysis.h"
+#include "measure/analysis/loopback_check.h"
+#include "measure/files/riff_reader.h"
 #include "platform/memory.h"
-#include "riff_reader.h"
 #include "wav/play_loader.h"
 #include "wav/record_writer.h"
 #include "wav/wav_format.h"

@@ -9,12 +9,12 @@
 #include <string>
 #include <vector>
 
-#include "canonical_writer.h"
-#include "convert.h"
 #include "fuzz_support.h"
-#include "riff_reader.h"
+#include "measure/exit_codes.h"
+#include "measure/files/canonical_writer.h"
+#include "measure/files/convert.h"
+#include "measure/files/riff_reader.h"
 #include "support/wav_bytes.h"
-#include "tool_exit.h"
 
 namespace {
 

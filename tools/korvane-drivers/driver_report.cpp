@@ -6,7 +6,7 @@
 
 #include "host/sample_types.h"
 #include "json_text.h"
-#include "name_table.h"
+#include "measure/text/name_table.h"
 
 namespace {
 

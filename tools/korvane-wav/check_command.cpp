@@ -2,8 +2,8 @@
 
 #include "check_report.h"
 #include "commands.h"
-#include "loopback_check.h"
-#include "riff_reader.h"
+#include "measure/analysis/loopback_check.h"
+#include "measure/files/riff_reader.h"
 
 ToolExit runCheck(const Arguments& arguments, FILE* out, FILE* err) {
     std::string error;

@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "json_text.h"
-#include "tool_text.h"
+#include "measure/text/number_text.h"
 
 namespace {
 

@@ -5,8 +5,8 @@
 #include <vector>
 
 #include "json_text.h"
-#include "loopback_check.h"
-#include "riff_reader.h"
+#include "measure/analysis/loopback_check.h"
+#include "measure/files/riff_reader.h"
 
 struct CheckReport {
     const char* playedPath = "";

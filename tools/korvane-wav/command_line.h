@@ -10,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-#include "tool_exit.h"
+#include "measure/exit_codes.h"
 
 struct Arguments {
     std::vector<std::string> positional;

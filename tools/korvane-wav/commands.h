@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "command_line.h"
-#include "tool_exit.h"
+#include "measure/exit_codes.h"
 
 using CommandRun = ToolExit (*)(const Arguments& arguments, FILE* out, FILE* err);
 

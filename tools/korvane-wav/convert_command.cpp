@@ -1,9 +1,9 @@
 #include <string>
 
-#include "canonical_writer.h"
 #include "commands.h"
-#include "convert.h"
-#include "tool_text.h"
+#include "measure/files/canonical_writer.h"
+#include "measure/files/convert.h"
+#include "measure/text/number_text.h"
 
 ToolExit runConvert(const Arguments& arguments, FILE* out, FILE* err) {
     double pad = 0;

@@ -1,10 +1,10 @@
 #include <string>
 #include <utility>
 
-#include "canonical_writer.h"
 #include "commands.h"
-#include "signal_gen.h"
-#include "tool_text.h"
+#include "measure/files/canonical_writer.h"
+#include "measure/signals/signal_gen.h"
+#include "measure/text/number_text.h"
 
 namespace {
 

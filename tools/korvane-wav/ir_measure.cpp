@@ -3,17 +3,17 @@
 #include <cmath>
 #include <vector>
 
-#include "canonical_writer.h"
 #include "command_line.h"
-#include "fixed_text.h"
-#include "ir_limits.h"
-#include "ir_plots.h"
 #include "ir_report.h"
-#include "loopback_check.h"
+#include "measure/analysis/loopback_check.h"
+#include "measure/exit_codes.h"
+#include "measure/files/canonical_writer.h"
+#include "measure/files/riff_reader.h"
+#include "measure/files/text_file.h"
+#include "measure/limits/ir_limits.h"
+#include "measure/plots/ir_plots.h"
+#include "measure/text/number_text.h"
 #include "platform/process.h"
-#include "riff_reader.h"
-#include "text_file.h"
-#include "tool_exit.h"
 #include "wav/wav_io.h"
 
 namespace {

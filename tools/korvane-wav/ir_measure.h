@@ -7,8 +7,8 @@
 #include <cstdio>
 #include <string>
 
-#include "ir_analysis.h"
-#include "tool_exit.h"
+#include "measure/analysis/ir_analysis.h"
+#include "measure/exit_codes.h"
 
 struct IrRequest {
     std::string played;

@@ -3,8 +3,8 @@
 #include <cmath>
 
 #include "check_report.h"
-#include "fixed_text.h"
 #include "json_text.h"
+#include "measure/text/number_text.h"
 
 namespace {
 

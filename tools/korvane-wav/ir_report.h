@@ -7,10 +7,10 @@
 #include <utility>
 #include <vector>
 
-#include "ir_analysis.h"
-#include "ir_limits.h"
 #include "ir_measure.h"
-#include "riff_reader.h"
+#include "measure/analysis/ir_analysis.h"
+#include "measure/files/riff_reader.h"
+#include "measure/limits/ir_limits.h"
 
 struct IrChannelReport {
     uint32_t recorded = 0;

@@ -7,7 +7,7 @@
 
 #include "cli.h"
 #include "korvane_version.h"
-#include "tool_test_files.h"
+#include "support/measure_test_files.h"
 
 namespace {
 

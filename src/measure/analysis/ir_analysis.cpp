@@ -1,0 +1,338 @@
+#include "measure/analysis/ir_analysis.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+namespace {
+
+constexpr double kPi = 3.14159265358979323846;
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+// Regularisation relative to the largest |X|^2 in the band: inside, small enough to leave
+// the division exact to far below any tolerance; outside, as large as the band's peak.
+constexpr double kInBand = 1e-10;
+constexpr double kOutOfBand = 1.0;
+// Widths of the raised-cosine transitions beyond the band's ends.
+constexpr double kLowTransitionOctaves = 1.0;
+constexpr double kHighTransitionOctaves = 1.0 / 3;
+// Each window's ends are tapered over this part of its length.
+constexpr double kTaperFraction = 1.0;
+// The order spectra are evaluated on a transform at least this many times the linear
+// window, so that interpolating between bins stays exact to well below 0.001 dB.
+constexpr size_t kZeroPadding = 4;
+
+using Complex = std::complex<double>;
+
+double mean(const std::vector<float>& samples) {
+    double sum = 0;
+    for (float s : samples) {
+        sum += s;
+    }
+    return samples.empty() ? 0 : sum / double(samples.size());
+}
+
+// 0 inside [from, to], rising to 1 over the transitions beyond either end.
+double outOfBand(double f, double from, double to) {
+    if (f <= 0) {
+        return 1;
+    }
+    const double part = f < from ? std::log2(from / f) / kLowTransitionOctaves
+                        : f > to ? std::log2(f / to) / kHighTransitionOctaves
+                                 : 0;
+    return part >= 1 ? 1 : 0.5 - 0.5 * std::cos(kPi * part);
+}
+
+// One order's response on the bins of a zero-padded transform, and running sums for the
+// power means of smoothing.
+struct OrderSpectrum {
+    bool present = false;
+    double binHz = 0;
+    std::vector<Complex> bins;
+    std::vector<double> powers;       // |H|^2
+    std::vector<double> powerSums;    // sum of |H|^2 over bins [0, k)
+    std::vector<Complex> complexSums; // sum of H over bins [0, k)
+};
+
+// The order's window [start, end) of the deconvolution h (circular), its origin at the real
+// position origin, moved to time 0 exactly: the whole frames by placement, the fraction by
+// a linear phase.
+void orderSpectrum(const std::vector<double>& h, int64_t start, int64_t end, double origin,
+                   size_t length, uint32_t rate, bool smoothing, Fft* fft,
+                   std::vector<double>* buffer, OrderSpectrum* out) {
+    const int64_t n = int64_t(h.size());
+    const int64_t whole = int64_t(std::floor(origin));
+    const double fraction = origin - double(whole);
+    // Each side is tapered over its outer part, so that the window is 1 at the origin.
+    const double before = origin - double(start);
+    const double after = double(end) - origin;
+    buffer->assign(length, 0.0);
+    for (int64_t t = start; t < end; ++t) {
+        const double fromStart = double(t - start) + 0.5;
+        const double fromEnd = double(end - t) - 0.5;
+        double w = 1;
+        if (fromStart < kTaperFraction * before) {
+            w = 0.5 - 0.5 * std::cos(kPi * fromStart / (kTaperFraction * before));
+        } else if (fromEnd < kTaperFraction * after) {
+            w = 0.5 - 0.5 * std::cos(kPi * fromEnd / (kTaperFraction * after));
+        }
+        const int64_t at = ((t - whole) % int64_t(length) + int64_t(length)) % int64_t(length);
+        (*buffer)[size_t(at)] = w * h[size_t(((t % n) + n) % n)];
+    }
+    out->present = true;
+    out->binHz = double(rate) / double(length);
+    out->bins.resize(length / 2 + 1);
+    fft->forward(buffer->data(), length, out->bins.data());
+    for (size_t k = 0; k < out->bins.size(); ++k) {
+        const double angle = 2 * kPi * double(k) * fraction / double(length);
+        out->bins[k] *= Complex(std::cos(angle), std::sin(angle));
+    }
+    out->powers.clear();
+    out->powerSums.clear();
+    out->complexSums.clear();
+    if (smoothing) {
+        out->powers.resize(out->bins.size());
+        out->powerSums.resize(out->bins.size() + 1, 0.0);
+        out->complexSums.resize(out->bins.size() + 1, Complex());
+        for (size_t k = 0; k < out->bins.size(); ++k) {
+            out->powers[k] = std::norm(out->bins[k]);
+            out->powerSums[k + 1] = out->powerSums[k] + out->powers[k];
+            out->complexSums[k + 1] = out->complexSums[k] + out->bins[k];
+        }
+    }
+}
+
+struct Evaluated {
+    double power = kNaN; // |H|^2, or its mean over the band
+    Complex value;       // H, or its mean over the band
+};
+
+// The mean over [lo, hi] (in bins) of the values interpolated linearly between bins, from
+// their running sums: the trapezoid rule, with the part bins at both ends.
+template <typename T>
+T bandMean(const std::vector<T>& values, const std::vector<T>& sums, double lo, double hi) {
+    auto at = [&](double x) {
+        const size_t below = std::min(size_t(x), values.size() - 2);
+        const double weight = x - double(below);
+        return values[below] * (1 - weight) + values[below + 1] * weight;
+    };
+    const double first = std::ceil(lo);
+    const double last = std::floor(hi);
+    if (!(last > first)) {
+        return (at(lo) + at(hi)) * 0.5;
+    }
+    const size_t a = size_t(first);
+    const size_t b = size_t(last);
+    const T inner = sums[b + 1] - sums[a] - (values[a] + values[b]) * 0.5;
+    const T ends =
+        (at(lo) + values[a]) * (0.5 * (first - lo)) + (values[b] + at(hi)) * (0.5 * (hi - last));
+    return (inner + ends) * (1 / (hi - lo));
+}
+
+// The order's response at f, or its power mean over f's 1/N-octave band within [from, to].
+Evaluated evaluate(const OrderSpectrum& s, double f, double smoothing, double from, double to) {
+    Evaluated e;
+    if (!s.present || f < from || f > to) {
+        return e;
+    }
+    const double last = double(s.bins.size() - 1);
+    if (smoothing > 0) {
+        const double half = std::pow(2.0, 0.5 / smoothing);
+        const double lo = std::max(f / half, from) / s.binHz;
+        const double hi = std::min(std::min(f * half, to) / s.binHz, last);
+        e.power = bandMean(s.powers, s.powerSums, lo, hi);
+        e.value = bandMean(s.bins, s.complexSums, lo, hi);
+        return e;
+    }
+    const double position = std::min(f / s.binHz, last);
+    const size_t below = std::min(size_t(position), s.bins.size() - 2);
+    const double weight = position - double(below);
+    e.value = s.bins[below] * (1 - weight) + s.bins[below + 1] * weight;
+    e.power = std::norm(e.value);
+    return e;
+}
+
+// Frames before the linear response at which order n's window ends and order n + 1's
+// begins: L ln sqrt(n (n + 1)), the geometric mean of where the two orders lie.
+int64_t orderBoundary(const SyncSweep& sweep, int order) {
+    const double perOrder = double(sweep.rate) * sweep.rateConstant; // frames per unit of ln n
+    return int64_t(std::llround(perOrder * 0.5 * std::log(double(order) * (order + 1))));
+}
+
+// The linear window's frames after the delay.
+int64_t framesAfter(const SyncSweep& sweep, const IrOptions& options, size_t recordedFrames,
+                    size_t delay) {
+    const int64_t after = options.irSeconds > 0
+                              ? int64_t(std::llround(options.irSeconds * sweep.rate))
+                              : orderBoundary(sweep, 1);
+    return std::max<int64_t>(1, std::min<int64_t>(after, int64_t(recordedFrames - delay)));
+}
+
+double degrees(Complex value) {
+    return std::arg(value) * 180 / kPi;
+}
+
+ResponsePoint responsePoint(const std::vector<OrderSpectrum>& orders, double f, double low,
+                            double high, double smoothing) {
+    ResponsePoint p;
+    p.frequency = f;
+    const Evaluated linear = evaluate(orders[1], f, smoothing, low, high);
+    p.magnitudeDb = 10 * std::log10(linear.power);
+    p.phaseDeg = degrees(linear.value);
+    p.orderDb.assign(orders.size(), kNaN);
+    p.orderPhaseDeg.assign(orders.size(), kNaN);
+    double harmonicPower = 0;
+    bool any = false;
+    for (size_t n = 2; n < orders.size(); ++n) {
+        const Evaluated e = evaluate(orders[n], double(n) * f, smoothing, low, high);
+        if (std::isnan(e.power)) {
+            continue;
+        }
+        any = true;
+        harmonicPower += e.power;
+        p.orderDb[n] = 10 * std::log10(e.power / linear.power);
+        p.orderPhaseDeg[n] = degrees(e.value);
+    }
+    p.thdPercent = any ? 100 * std::sqrt(harmonicPower / linear.power) : kNaN;
+    return p;
+}
+
+} // namespace
+
+void fullLevelBand(const SyncSweep& sweep, double* low, double* high) {
+    const double perFrame = 1.0 / (double(sweep.rate) * sweep.rateConstant);
+    *low = sweep.from * std::exp(double(sweep.fadeInFrames) * perFrame);
+    *high = sweep.to;
+    if (sweep.frames > sweep.fadeOutFrames) {
+        *high = std::min(
+            sweep.to, sweep.from * std::exp(double(sweep.frames - sweep.fadeOutFrames) * perFrame));
+    }
+}
+
+IrTransforms irTransforms(size_t playedFrames, size_t recordedFrames, const SyncSweep& sweep,
+                          const IrOptions& options, uint32_t delay) {
+    IrTransforms t;
+    t.deconvolution = fftLength(playedFrames + recordedFrames);
+    const int64_t window =
+        orderBoundary(sweep, 1) + framesAfter(sweep, options, recordedFrames, delay);
+    t.orders = fftLength(kZeroPadding * size_t(window));
+    return t;
+}
+
+std::vector<double> frequencyGrid(double from, double to, int pointsPerOctave) {
+    std::vector<double> grid;
+    const int64_t first = int64_t(std::ceil(std::log2(from / 1000) * pointsPerOctave - 1e-9));
+    for (int64_t k = first;; ++k) {
+        const double f = 1000 * std::exp2(double(k) / pointsPerOctave);
+        if (f > to * (1 + 1e-12)) {
+            return grid;
+        }
+        grid.push_back(std::max(f, from));
+    }
+}
+
+void prepareSweepInverse(const std::vector<float>& played, size_t recordedFrames,
+                         const SyncSweep& sweep, Fft* fft, SweepInverse* inverse) {
+    const size_t n =
+        irTransforms(played.size(), recordedFrames, sweep, IrOptions(), 0).deconvolution;
+    std::vector<double> x(n, 0.0);
+    const double offset = mean(played);
+    for (size_t i = 0; i < played.size(); ++i) {
+        x[i] = played[i] - offset;
+    }
+    inverse->length = n;
+    inverse->spectrum.resize(n / 2 + 1);
+    fft->forward(x.data(), n, inverse->spectrum.data());
+    double reference = 0;
+    const double binHz = double(sweep.rate) / double(n);
+    for (size_t k = 0; k < inverse->spectrum.size(); ++k) {
+        const double f = double(k) * binHz;
+        if (f >= sweep.from && f <= sweep.to) {
+            reference = std::max(reference, std::norm(inverse->spectrum[k]));
+        }
+    }
+    for (size_t k = 0; k < inverse->spectrum.size(); ++k) {
+        const double w = outOfBand(double(k) * binHz, sweep.from, sweep.to);
+        const double eps = reference * (kInBand + (kOutOfBand - kInBand) * w);
+        const Complex X = inverse->spectrum[k];
+        const double denominator = std::norm(X) + eps;
+        inverse->spectrum[k] = denominator > 0 ? std::conj(X) / denominator : Complex();
+    }
+}
+
+bool analyseChannel(const SweepInverse& inverse, const std::vector<float>& recorded,
+                    const SyncSweep& sweep, const IrOptions& options, Fft* fft, ChannelIr* result,
+                    std::string* error) {
+    *result = ChannelIr();
+    const size_t n = inverse.length;
+    const size_t recordedFrames = std::min(recorded.size(), n);
+    std::vector<double> h(n, 0.0);
+    const double offset = mean(recorded);
+    for (size_t i = 0; i < recordedFrames; ++i) {
+        h[i] = recorded[i] - offset;
+    }
+    {
+        std::vector<Complex> spectrum(n / 2 + 1);
+        fft->forward(h.data(), n, spectrum.data());
+        for (size_t k = 0; k < spectrum.size(); ++k) {
+            spectrum[k] *= inverse.spectrum[k];
+        }
+        fft->inverse(spectrum.data(), n, h.data());
+    }
+    // The linear response lies at or after time 0; the harmonics before it.
+    size_t delay = 0;
+    for (size_t t = 1; t < recordedFrames; ++t) {
+        if (std::fabs(h[t]) > std::fabs(h[delay])) {
+            delay = t;
+        }
+    }
+    if (!(std::fabs(h[delay]) > 0)) {
+        *error = "the recording holds nothing of the sweep";
+        return false;
+    }
+    const int64_t d = int64_t(delay);
+    const double perOrder = double(sweep.rate) * sweep.rateConstant; // frames per unit of ln n
+    // Frames before the delay at which order n's window ends and order n + 1's begins.
+    auto boundary = [&](int order) { return orderBoundary(sweep, order); };
+    const int orders = options.orders;
+    if (boundary(orders) >= int64_t(n - recordedFrames)) {
+        *error = "the sweep is too short to tell order " + std::to_string(orders) + " apart";
+        return false;
+    }
+    result->delay = uint32_t(delay);
+    result->peak = std::fabs(h[delay]);
+    const int64_t lead = boundary(1);
+    const int64_t after = framesAfter(sweep, options, recordedFrames, delay);
+    result->lead = uint32_t(lead);
+    result->spanStart = -boundary(orders);
+    result->orderStart.assign(size_t(orders) + 1, 0);
+    const int64_t spanEnd = after;
+    result->span.resize(size_t(spanEnd - result->spanStart));
+    for (int64_t t = result->spanStart; t < spanEnd; ++t) {
+        const int64_t at = ((d + t) % int64_t(n) + int64_t(n)) % int64_t(n);
+        result->span[size_t(t - result->spanStart)] = float(h[size_t(at)]);
+    }
+    result->ir.assign(result->span.end() - (after + lead), result->span.end());
+
+    const size_t length = irTransforms(0, recordedFrames, sweep, options, uint32_t(delay)).orders;
+    const bool smoothing = options.smoothing > 0;
+    std::vector<OrderSpectrum> spectra(size_t(orders) + 1);
+    std::vector<double> buffer;
+    for (int order = 1; order <= orders; ++order) {
+        const int64_t start = d - boundary(order);
+        const int64_t end = order == 1 ? d + after : d - boundary(order - 1);
+        result->orderStart[size_t(order)] = start - d;
+        const double origin = double(d) - perOrder * std::log(double(order));
+        orderSpectrum(h, start, end, origin, length, sweep.rate, smoothing, fft, &buffer,
+                      &spectra[size_t(order)]);
+    }
+    double low = 0;
+    double high = 0;
+    fullLevelBand(sweep, &low, &high);
+    for (double f : frequencyGrid(low, high, options.pointsPerOctave)) {
+        result->points.push_back(responsePoint(spectra, f, low, high, options.smoothing));
+    }
+    for (double f : options.probes) {
+        result->probes.push_back(responsePoint(spectra, f, low, high, options.smoothing));
+    }
+    return true;
+}

@@ -1,0 +1,81 @@
+// Impulse response, frequency response and harmonic distortion of a recorded channel, from
+// the synchronized sweep that was played: regularised spectral division of the recording by
+// the played channel, then one window per harmonic order, cut where the orders meet.
+#pragma once
+
+#include <complex>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "measure/analysis/fft.h"
+#include "measure/signals/sweep.h"
+
+constexpr int kMaxOrders = 10;
+
+struct IrOptions {
+    int orders = 5;             // highest harmonic order; 1: the linear response alone
+    double smoothing = 0;       // N of 1/N-octave smoothing; 0: none
+    int pointsPerOctave = 48;   // of the frequency grid, anchored at 1 kHz
+    double irSeconds = 0;       // linear window after the delay; 0: as long as the part before
+    std::vector<double> probes; // further frequencies to evaluate (limits)
+};
+
+struct ResponsePoint {
+    double frequency = 0;
+    double magnitudeDb = 0; // relative to the played level
+    double phaseDeg = 0;    // delay removed
+    double thdPercent = 0;  // NaN where the sweep covers no order's frequency
+    // Index n = 2 .. orders: the order's level relative to the fundamental in dB and its phase
+    // with its own delay removed, taken at n x frequency; NaN where the sweep does not reach.
+    std::vector<double> orderDb;
+    std::vector<double> orderPhaseDeg;
+};
+
+struct ChannelIr {
+    uint32_t delay = 0; // frames from the played channel to the recording
+    double peak = 0;    // |h| at the delay
+    // The linear impulse response, starting `lead` frames before the delay.
+    std::vector<float> ir;
+    uint32_t lead = 0;
+    // The whole deconvolution from the start of the highest order's window to the end of
+    // the linear window, starting spanStart frames from the delay (negative: earlier), and
+    // where each order's window starts, relative to the delay (index n = 1 .. orders).
+    std::vector<float> span;
+    int64_t spanStart = 0;
+    std::vector<int64_t> orderStart;
+    std::vector<ResponsePoint> points; // the grid over the sweep's band
+    std::vector<ResponsePoint> probes; // at IrOptions::probes
+};
+
+// The played channel's regularised inverse, conj(X) / (|X|^2 + eps(f)): eps is small inside
+// the sweep's band and large outside it, with raised-cosine transitions in log frequency.
+struct SweepInverse {
+    size_t length = 0; // of the transforms: no circular wrap for recordings of recordedFrames
+    std::vector<std::complex<double>> spectrum;
+};
+void prepareSweepInverse(const std::vector<float>& played, size_t recordedFrames,
+                         const SyncSweep& sweep, Fft* fft, SweepInverse* inverse);
+
+// Deconvolves the recording (mean removed) and analyses it. False with *error when the
+// recording holds nothing or the orders do not fit the sweep.
+bool analyseChannel(const SweepInverse& inverse, const std::vector<float>& recorded,
+                    const SyncSweep& sweep, const IrOptions& options, Fft* fft, ChannelIr* result,
+                    std::string* error);
+
+// The transform lengths of a channel's analysis at a delay: the deconvolution's (the played
+// channel forward, the recording forward and back) and the orders' (one forward each).
+struct IrTransforms {
+    size_t deconvolution = 0;
+    size_t orders = 0;
+};
+IrTransforms irTransforms(size_t playedFrames, size_t recordedFrames, const SyncSweep& sweep,
+                          const IrOptions& options, uint32_t delay);
+
+// Where the sweep plays at its full level, between its fades: the band every response is
+// given in (a harmonic's where its own frequency lies in it). Near the ends of the band an
+// order's window, a few periods of the frequency long, blurs what lies beyond them.
+void fullLevelBand(const SyncSweep& sweep, double* low, double* high);
+
+// The grid: 1 kHz x 2^(k / pointsPerOctave) within [from, to].
+std::vector<double> frequencyGrid(double from, double to, int pointsPerOctave);

@@ -1,0 +1,100 @@
+#include "measure/files/convert.h"
+
+#include <cmath>
+#include <cstdio>
+
+#include "measure/exit_codes.h"
+#include "measure/files/canonical_writer.h"
+#include "measure/text/number_text.h"
+
+namespace {
+
+constexpr uint32_t kConvertBlockFrames = 16384;
+
+} // namespace
+
+bool secondsToFrames(double seconds, uint32_t sampleRate, uint64_t* frames) {
+    const double exact = seconds * double(sampleRate);
+    if (!(exact >= 0) || exact > 4294967295.0) {
+        return false;
+    }
+    *frames = uint64_t(std::llround(exact));
+    return true;
+}
+
+ToolExit convertToCanonical(const char* inPath, const char* outPath, double padSeconds,
+                            ConvertReport* report, std::string* error) {
+    *report = ConvertReport();
+    std::string why;
+    RiffReader reader;
+    if (openRiffReader(&reader, inPath, &why) != kReadOk) {
+        *error = std::string(inPath) + ": " + why;
+        return kToolInput;
+    }
+    report->format = reader.format;
+    report->wasCanonical = reader.canonical;
+    report->frames = reader.frames;
+    report->trailingBytes = reader.trailingBytes;
+    if (reader.frames == 0) {
+        closeRiffReader(&reader);
+        *error = std::string(inPath) + ": it has no whole frame, and korvane plays none";
+        return kToolInput;
+    }
+    const uint32_t channels = reader.format.channels;
+    uint64_t padFrames = 0;
+    if (!secondsToFrames(padSeconds, reader.format.sampleRate, &padFrames) ||
+        !canonicalSizeFits(channels, uint64_t(reader.frames) + padFrames)) {
+        closeRiffReader(&reader);
+        char seconds[32];
+        std::snprintf(seconds, sizeof seconds, "%g s", padSeconds);
+        *error = std::string(outPath) + ": " + countText(reader.frames, "frame") + " of " +
+                 countText(channels, "channel") + " and " + seconds +
+                 " of padding do not fit the 4 GiB a WAV file's 32-bit sizes allow";
+        return kToolOutput;
+    }
+    report->padFrames = uint32_t(padFrames);
+    CanonicalWriter writer;
+    if (openCanonicalWriter(&writer, outPath, channels, reader.format.sampleRate,
+                            uint64_t(reader.frames) + padFrames, &why) != kWriteOk) {
+        closeRiffReader(&reader);
+        *error = std::string(outPath) + ": " + why;
+        return kToolOutput;
+    }
+    std::vector<uint32_t> samples(size_t(kConvertBlockFrames) * channels);
+    ToolExit result = kToolOk;
+    for (;;) {
+        uint32_t got = 0;
+        if (readRiffFrames(&reader, samples.data(), kConvertBlockFrames, &got, &why) != kReadOk) {
+            *error = std::string(inPath) + ": " + why;
+            result = kToolInput;
+            break;
+        }
+        if (got == 0) {
+            break;
+        }
+        if (writeCanonicalFrames(&writer, samples.data(), got, &why) != kWriteOk) {
+            *error = std::string(outPath) + ": " + why;
+            result = kToolOutput;
+            break;
+        }
+    }
+    if (result == kToolOk && finishRiffReader(&reader, &why) != kReadOk) {
+        *error = std::string(inPath) + ": " + why;
+        result = kToolInput;
+    }
+    report->otherChunks = reader.otherChunks;
+    closeRiffReader(&reader);
+    if (result == kToolOk && writeCanonicalSilence(&writer, padFrames, &why) != kWriteOk) {
+        *error = std::string(outPath) + ": " + why;
+        result = kToolOutput;
+    }
+    if (result != kToolOk) {
+        abandonCanonicalWriter(&writer);
+        return result;
+    }
+    if (commitCanonicalWriter(&writer, &why) != kWriteOk) {
+        *error = std::string(outPath) + ": " + why;
+        return kToolOutput;
+    }
+    return kToolOk;
+}

@@ -1,0 +1,37 @@
+#include "measure/files/text_file.h"
+
+#include <cstdio>
+
+bool readTextFile(const std::string& path, std::string* text, std::string* error) {
+    FILE* file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr) {
+        *error = path + ": the file cannot be opened";
+        return false;
+    }
+    text->clear();
+    char block[4096];
+    for (size_t got; (got = std::fread(block, 1, sizeof block, file)) > 0;) {
+        text->append(block, got);
+    }
+    const bool read = std::ferror(file) == 0;
+    std::fclose(file);
+    if (!read) {
+        *error = path + ": the file cannot be read";
+    }
+    return read;
+}
+
+bool writeTextFile(const std::string& path, const std::string& text, std::string* error) {
+    FILE* file = std::fopen(path.c_str(), "wb");
+    if (file == nullptr) {
+        *error = path + ": it cannot be created";
+        return false;
+    }
+    const bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
+    if (std::fclose(file) != 0 || !written) {
+        std::remove(path.c_str());
+        *error = path + ": it cannot be written";
+        return false;
+    }
+    return true;
+}

@@ -1,0 +1,240 @@
+#include "measure/limits/ir_limits.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <limits>
+#include <sstream>
+
+#include "measure/files/text_file.h"
+
+namespace {
+
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+
+bool number(const std::string& token, bool dashAllowed, double* value) {
+    if (dashAllowed && token == "-") {
+        *value = kNaN;
+        return true;
+    }
+    char* end = nullptr;
+    *value = std::strtod(token.c_str(), &end);
+    return !token.empty() && *end == '\0' && std::isfinite(*value);
+}
+
+LimitCurve* curveFor(Limits* limits, int order, bool thd) {
+    for (LimitCurve& curve : limits->curves) {
+        if (curve.order == order && curve.thd == thd) {
+            return &curve;
+        }
+    }
+    limits->curves.push_back(LimitCurve());
+    limits->curves.back().order = order;
+    limits->curves.back().thd = thd;
+    return &limits->curves.back();
+}
+
+double side(const LimitRow& row, int which) {
+    return which == 0 ? row.min : which == 1 ? row.ideal : row.max;
+}
+
+std::string curveName(const LimitCurve& curve) {
+    return curve.thd ? "thd" : curve.order == 1 ? "response" : "h" + std::to_string(curve.order);
+}
+
+} // namespace
+
+bool parseLimits(const std::string& text, Limits* limits, std::string* error) {
+    *limits = Limits();
+    std::istringstream lines(text);
+    std::string line;
+    int lineNumber = 0;
+    while (std::getline(lines, line)) {
+        ++lineNumber;
+        const size_t hash = line.find('#');
+        std::istringstream words(line.substr(0, hash));
+        std::vector<std::string> tokens;
+        for (std::string token; words >> token;) {
+            tokens.push_back(token);
+        }
+        if (tokens.empty()) {
+            continue;
+        }
+        auto fail = [&](const std::string& why) {
+            *error = "line " + std::to_string(lineNumber) + ": " + why;
+            return false;
+        };
+        const std::string& first = tokens[0];
+        LimitRow row;
+        row.line = lineNumber;
+        row.min = row.ideal = row.max = kNaN;
+        LimitCurve* curve = nullptr;
+        if (first == "reference") {
+            if (tokens.size() != 2 || !number(tokens[1], false, &limits->reference) ||
+                !(limits->reference > 0)) {
+                return fail("reference needs one frequency above 0 Hz");
+            }
+            continue;
+        }
+        if (first == "thd" ||
+            (first.size() >= 2 && first[0] == 'h' && first[1] >= '0' && first[1] <= '9')) {
+            const bool thd = first == "thd";
+            char* end = nullptr;
+            const long order = thd ? 0 : std::strtol(first.c_str() + 1, &end, 10);
+            if (!thd && (*end != '\0' || order < 2 || order > kMaxOrders)) {
+                return fail("unknown row " + first + " (orders h2 to h" +
+                            std::to_string(kMaxOrders) + ")");
+            }
+            if (tokens.size() != 3 || !number(tokens[1], false, &row.frequency) ||
+                !number(tokens[2], false, &row.max) || (thd && row.max < 0)) {
+                return fail(first + " needs a frequency and a maximum" +
+                            (thd ? std::string(" in percent") : std::string(" in dB")));
+            }
+            curve = curveFor(limits, thd ? 1 : int(order), thd);
+            if (!thd && order > limits->highestOrder) {
+                limits->highestOrder = int(order);
+            }
+        } else {
+            if (tokens.size() != 4 || !number(tokens[0], false, &row.frequency) ||
+                !number(tokens[1], true, &row.min) || !number(tokens[2], true, &row.ideal) ||
+                !number(tokens[3], true, &row.max)) {
+                return fail("a response row is FREQUENCY MIN IDEAL MAX in dB (\"-\" for none)");
+            }
+            if (row.min > row.max) {
+                return fail("the minimum lies above the maximum");
+            }
+            curve = curveFor(limits, 1, false);
+        }
+        if (!(row.frequency > 0)) {
+            return fail("the frequency must lie above 0 Hz");
+        }
+        if (!curve->rows.empty() && row.frequency < curve->rows.back().frequency) {
+            return fail("the frequencies of " + curveName(*curve) + " rows must not fall");
+        }
+        curve->rows.push_back(row);
+    }
+    if (limits->curves.empty()) {
+        *error = "no limit rows";
+        return false;
+    }
+    return true;
+}
+
+bool readLimits(const std::string& path, Limits* limits, std::string* error) {
+    std::string text;
+    if (!readTextFile(path, &text, error)) {
+        return false;
+    }
+    if (!parseLimits(text, limits, error)) {
+        *error = path + ": " + *error;
+        return false;
+    }
+    return true;
+}
+
+std::vector<double> limitFrequencies(const Limits& limits) {
+    std::vector<double> frequencies{limits.reference};
+    for (const LimitCurve& curve : limits.curves) {
+        for (const LimitRow& row : curve.rows) {
+            frequencies.push_back(row.frequency);
+        }
+    }
+    return frequencies;
+}
+
+double limitAt(const LimitCurve& curve, int which, double f) {
+    double limit = kNaN;
+    auto take = [&](double candidate) {
+        if (std::isnan(candidate)) {
+            return;
+        }
+        if (std::isnan(limit) || which == 1) {
+            limit = candidate;
+        } else {
+            limit = which == 0 ? std::max(limit, candidate) : std::min(limit, candidate);
+        }
+    };
+    const std::vector<LimitRow>& rows = curve.rows;
+    if (rows.size() == 1 && rows[0].frequency == f) {
+        take(side(rows[0], which));
+    }
+    for (size_t i = 0; i + 1 < rows.size(); ++i) {
+        const LimitRow& a = rows[i];
+        const LimitRow& b = rows[i + 1];
+        if (f < a.frequency || f > b.frequency || std::isnan(side(a, which)) ||
+            std::isnan(side(b, which))) {
+            continue;
+        }
+        if (a.frequency == b.frequency) {
+            take(side(a, which));
+            take(side(b, which));
+            continue;
+        }
+        const double part = std::log(f / a.frequency) / std::log(b.frequency / a.frequency);
+        take(side(a, which) + (side(b, which) - side(a, which)) * part);
+    }
+    return limit;
+}
+
+LimitVerdict judgeLimits(const Limits& limits, const std::vector<ResponsePoint>& points,
+                         double referenceDb) {
+    LimitVerdict verdict;
+    bool any = false;
+    auto margin = [&](double value, double f, const std::string& name) {
+        if (!any || value < verdict.worstMarginDb) {
+            verdict.worstMarginDb = value;
+            verdict.worstFrequency = f;
+            verdict.worstLimit = name;
+            any = true;
+        }
+    };
+    auto unmeasured = [&](double f, const std::string& what) {
+        if (verdict.unmeasured.empty()) {
+            char text[64];
+            std::snprintf(text, sizeof text, " at %g Hz", f);
+            verdict.unmeasured = what + text + " lies outside what the sweep measures";
+        }
+    };
+    if (std::isnan(referenceDb)) {
+        unmeasured(limits.reference, "the reference");
+    }
+    for (const LimitCurve& curve : limits.curves) {
+        const std::string name = curveName(curve);
+        const double first = curve.rows.front().frequency;
+        const double last = curve.rows.back().frequency;
+        for (const ResponsePoint& p : points) {
+            const double f = p.frequency;
+            if (f < first || f > last) {
+                continue;
+            }
+            const double min = limitAt(curve, 0, f);
+            const double max = limitAt(curve, 2, f);
+            if (std::isnan(min) && std::isnan(max)) {
+                continue;
+            }
+            double value = curve.thd                                ? p.thdPercent
+                           : curve.order == 1                       ? p.magnitudeDb - referenceDb
+                           : size_t(curve.order) < p.orderDb.size() ? p.orderDb[size_t(curve.order)]
+                                                                    : kNaN;
+            if (std::isnan(value)) {
+                unmeasured(f, name);
+                continue;
+            }
+            if (curve.thd) {
+                margin(value > 0 ? 20 * std::log10(max / value) : 999, f, name);
+            } else if (curve.order > 1) {
+                margin(max - value, f, name);
+            } else {
+                if (!std::isnan(min)) {
+                    margin(value - min, f, "response min");
+                }
+                if (!std::isnan(max)) {
+                    margin(max - value, f, "response max");
+                }
+            }
+        }
+    }
+    verdict.pass = verdict.unmeasured.empty() && (!any || verdict.worstMarginDb >= 0);
+    return verdict;
+}

@@ -1,0 +1,59 @@
+// Pass/fail limits for production lines, read from a text file of rows:
+//
+//   reference HZ          the frequency whose response is 0 dB for the response rows [1000]
+//   HZ MIN IDEAL MAX      the response in dB relative to the reference; "-" for no limit
+//   thd HZ MAX            THD in percent
+//   hN HZ MAX             order N's level in dB relative to the fundamental (h2, h3, ...)
+//
+// "#" starts a comment. Rows of one kind join in log frequency and bind from their first
+// frequency to their last; a frequency given twice makes a step, where both rows bind.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "measure/analysis/ir_analysis.h"
+
+struct LimitRow {
+    double frequency = 0;
+    double min = 0;   // NaN: none
+    double ideal = 0; // NaN: none
+    double max = 0;   // NaN: none
+    int line = 0;
+};
+
+struct LimitCurve {
+    int order = 1;              // 1: the response; 2 .. : that order
+    bool thd = false;           // the THD in percent
+    std::vector<LimitRow> rows; // in file order, frequencies not falling
+};
+
+struct Limits {
+    double reference = 1000;
+    std::vector<LimitCurve> curves;
+    int highestOrder = 1; // of the order rows
+};
+
+bool parseLimits(const std::string& text, Limits* limits, std::string* error);
+bool readLimits(const std::string& path, Limits* limits, std::string* error);
+
+// Where the limits must be evaluated besides the grid: the reference and every row.
+std::vector<double> limitFrequencies(const Limits& limits);
+
+struct LimitVerdict {
+    bool pass = true;
+    double worstMarginDb = 0; // the least margin, negative when a limit is crossed
+    double worstFrequency = 0;
+    std::string worstLimit; // "response min", "response max", "thd", "h3"
+    std::string unmeasured; // why a limit could not be checked (a fail), else empty
+};
+
+// Margins in dB for every point inside a curve's span: the response against MIN and MAX,
+// the THD as 20 log10(MAX / THD), an order as MAX - level. A point that the sweep cannot
+// measure inside a span fails.
+LimitVerdict judgeLimits(const Limits& limits, const std::vector<ResponsePoint>& points,
+                         double referenceDb);
+
+// The limit of a curve's side (0 min, 1 ideal, 2 max) at f, or NaN outside its span; at a
+// step the stricter of the two rows.
+double limitAt(const LimitCurve& curve, int side, double f);

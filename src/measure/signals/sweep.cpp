@@ -1,0 +1,184 @@
+#include "measure/signals/sweep.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <sstream>
+
+#include "measure/files/text_file.h"
+
+namespace {
+
+constexpr double kPi = 3.14159265358979323846;
+// Each fade lasts as long as the sweep takes for this part of an octave: short enough to
+// leave the band alone, long enough that neither end clicks.
+constexpr double kFadeOctaves = 1.0 / 24;
+const char* const kRequired[4] = {"rate", "from", "to", "L"};
+
+std::string hz(double value) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%g Hz", value);
+    return text;
+}
+
+std::string number(double value) {
+    char text[40];
+    std::snprintf(text, sizeof text, "%.17g", value);
+    return text;
+}
+
+bool endsWithWav(const std::string& path) {
+    if (path.size() < 4) {
+        return false;
+    }
+    const char* tail = path.c_str() + path.size() - 4;
+    for (int i = 0; i < 4; ++i) {
+        const char c = tail[i] >= 'A' && tail[i] <= 'Z' ? char(tail[i] - 'A' + 'a') : tail[i];
+        if (c != ".wav"[i]) {
+            return false;
+        }
+    }
+    return true;
+}
+
+} // namespace
+
+bool planSyncSweep(double from, double to, double seconds, uint32_t rate, SyncSweep* sweep,
+                   std::string* error) {
+    *sweep = SyncSweep();
+    if (!(from > 0) || !(to > from) || !(to < rate / 2.0)) {
+        *error = "a synchronized sweep rises: from " + hz(from) + " to " + hz(to) +
+                 " must lie between 0 and half the rate, " + hz(rate / 2.0) + ", from below to";
+        return false;
+    }
+    const double octaves = std::log(to / from);
+    const double turns = std::round(from * seconds / octaves);
+    if (!(seconds > 0) || turns < 1) {
+        *error = "the sweep is too short for one whole turn at " + hz(from);
+        return false;
+    }
+    sweep->rate = rate;
+    sweep->from = from;
+    sweep->to = to;
+    sweep->rateConstant = turns / from;
+    sweep->frames = uint64_t(std::llround(sweep->rateConstant * octaves * rate));
+    const uint64_t fade =
+        uint64_t(std::llround(sweep->rateConstant * std::log(2.0) * kFadeOctaves * rate));
+    sweep->fadeInFrames = sweep->fadeOutFrames = std::min(fade, sweep->frames / 4);
+    return true;
+}
+
+double syncSweepValue(const SyncSweep& sweep, uint64_t frame) {
+    if (frame >= sweep.frames) {
+        return 0;
+    }
+    // 2 pi f1 L e^(t/L) less the whole turns f1 L, which leave the sine alone; expm1 keeps
+    // the start precise, the fraction keeps late phases small.
+    const double wholeTurns = std::round(sweep.from * sweep.rateConstant);
+    const double t = double(frame) / sweep.rate;
+    double turns = wholeTurns * std::expm1(t / sweep.rateConstant);
+    turns -= std::floor(turns);
+    double value = std::sin(2 * kPi * turns);
+    if (frame < sweep.fadeInFrames) {
+        value *= 0.5 - 0.5 * std::cos(kPi * double(frame) / double(sweep.fadeInFrames));
+    }
+    const uint64_t left = sweep.frames - 1 - frame;
+    if (left < sweep.fadeOutFrames) {
+        value *= 0.5 - 0.5 * std::cos(kPi * double(left) / double(sweep.fadeOutFrames));
+    }
+    return value;
+}
+
+std::string sweepSidecarPath(const std::string& wavPath) {
+    return (endsWithWav(wavPath) ? wavPath.substr(0, wavPath.size() - 4) : wavPath) + ".sweep";
+}
+
+bool writeSweepSidecar(const std::string& path, const SyncSweep& sweep, std::string* error) {
+    const std::string text =
+        "# korvane-wav synchronized sweep: x(t) = level sin(2 pi from L e^(t / L)),\n"
+        "# t = frame / rate, frames from start (+ stagger per further channel)\n"
+        "rate " +
+        std::to_string(sweep.rate) + "\nfrom " + number(sweep.from) + "\nto " + number(sweep.to) +
+        "\nL " + number(sweep.rateConstant) + "\nframes " + std::to_string(sweep.frames) +
+        "\nfade_in " + std::to_string(sweep.fadeInFrames) + "\nfade_out " +
+        std::to_string(sweep.fadeOutFrames) + "\nlevel " + number(sweep.level) + "\nstart " +
+        std::to_string(sweep.startFrame) + "\nstagger " + std::to_string(sweep.staggerFrames) +
+        "\n";
+    return writeTextFile(path, text, error);
+}
+
+bool readSweepSidecar(const std::string& path, SyncSweep* sweep, std::string* error) {
+    *sweep = SyncSweep();
+    std::string text;
+    if (!readTextFile(path, &text, error)) {
+        return false;
+    }
+    std::istringstream lines(text);
+    std::string line;
+    int lineNumber = 0;
+    bool seen[4] = {};
+    bool ok = true;
+    while (ok && std::getline(lines, line)) {
+        ++lineNumber;
+        char key[32];
+        char value[200];
+        const int fields = std::sscanf(line.c_str(), " %31s %199s", key, value);
+        if (fields <= 0 || key[0] == '#') {
+            continue;
+        }
+        char* end = nullptr;
+        errno = 0;
+        const double parsed = fields == 2 ? std::strtod(value, &end) : 0;
+        ok = fields == 2 && *end == '\0' && errno == 0 && std::isfinite(parsed) && parsed >= 0;
+        const uint64_t whole =
+            ok && parsed == std::floor(parsed) && parsed < 1e15 ? uint64_t(parsed) : UINT64_MAX;
+        for (int k = 0; k < 4; ++k) {
+            seen[k] = seen[k] || std::strcmp(key, kRequired[k]) == 0;
+        }
+        if (!ok) {
+        } else if (std::strcmp(key, "rate") == 0) {
+            ok = whole >= 1 && whole <= UINT32_MAX;
+            sweep->rate = uint32_t(whole);
+        } else if (std::strcmp(key, "from") == 0) {
+            sweep->from = parsed;
+        } else if (std::strcmp(key, "to") == 0) {
+            sweep->to = parsed;
+        } else if (std::strcmp(key, "L") == 0) {
+            sweep->rateConstant = parsed;
+        } else if (std::strcmp(key, "level") == 0) {
+            sweep->level = parsed;
+        } else {
+            uint64_t* target = std::strcmp(key, "frames") == 0     ? &sweep->frames
+                               : std::strcmp(key, "fade_in") == 0  ? &sweep->fadeInFrames
+                               : std::strcmp(key, "fade_out") == 0 ? &sweep->fadeOutFrames
+                               : std::strcmp(key, "start") == 0    ? &sweep->startFrame
+                               : std::strcmp(key, "stagger") == 0  ? &sweep->staggerFrames
+                                                                   : nullptr;
+            ok = target == nullptr || whole != UINT64_MAX; // later keys are passed over
+            if (target != nullptr) {
+                *target = whole;
+            }
+        }
+        if (!ok) {
+            *error = path + ": line " + std::to_string(lineNumber) + ": bad \"" + key + "\"";
+        }
+    }
+    if (!ok) {
+        return false;
+    }
+    for (int k = 0; k < 4; ++k) {
+        if (!seen[k]) {
+            *error = path + ": no \"" + kRequired[k] + "\" line";
+            return false;
+        }
+    }
+    const double turns = sweep->from * sweep->rateConstant;
+    if (!(sweep->from > 0) || !(sweep->to > sweep->from) || !(sweep->to < sweep->rate / 2.0) ||
+        !(turns >= 1) || std::fabs(turns - std::round(turns)) > 1e-6) {
+        *error = path + ": from, to and L do not make a synchronized sweep at this rate";
+        return false;
+    }
+    return true;
+}
