@@ -1,9 +1,45 @@
 #include "measure/analysis/fft.h"
 
-#include <unsupported/Eigen/FFT>
+#include <algorithm>
+#include <cstring>
+#include <map>
+#include <mutex>
+
+// Our own threads call transforms at once, each on its own Fft: pocketfft's shared plan
+// cache and thread pool stay out.
+#define POCKETFFT_NO_MULTITHREADING
+#define POCKETFFT_CACHE_SIZE 0
+#include <pocketfft_hdronly.h>
+
+using RealPlan = pocketfft::detail::pocketfft_r<double>;
+
+namespace {
+
+// A plan is as large as the signal and never changes once made, so the threads share one
+// per length; only making it takes the lock.
+std::shared_ptr<const RealPlan> sharedPlan(size_t n) {
+    static std::mutex lock;
+    static std::map<size_t, std::shared_ptr<const RealPlan>> plans;
+    std::lock_guard<std::mutex> hold(lock);
+    std::shared_ptr<const RealPlan>& plan = plans[n];
+    if (!plan) {
+        plan = std::make_shared<const RealPlan>(n);
+    }
+    return plan;
+}
+
+} // namespace
 
 struct Fft::Plans {
-    Eigen::FFT<double> fft;
+    std::map<size_t, std::shared_ptr<const RealPlan>> byLength;
+
+    const RealPlan& get(size_t n) {
+        std::shared_ptr<const RealPlan>& plan = byLength[n];
+        if (!plan) {
+            plan = sharedPlan(n);
+        }
+        return *plan;
+    }
 };
 
 size_t fftLength(size_t atLeast) {
@@ -20,16 +56,35 @@ size_t fftLength(size_t atLeast) {
     }
 }
 
-Fft::Fft() : plans_(new Plans) {
-    plans_->fft.SetFlag(Eigen::FFT<double>::HalfSpectrum);
-}
+Fft::Fft() : plans_(new Plans) {}
 
 Fft::~Fft() = default;
 
+// The plan works in place on the packed real order r0, r1, i1, r2, i2, ...; written one
+// double into the spectrum, that order leaves bin k (k >= 1) where the spectrum has it.
+void Fft::forwardInPlace(std::complex<double>* buffer, size_t n) {
+    double* s = reinterpret_cast<double*>(buffer);
+    plans_->get(n).exec(s + 1, 1.0, true);
+    s[0] = s[1];
+    s[1] = 0;
+    s[n + 1] = 0; // n is even: bin n / 2 is real
+}
+
+double* Fft::inverseInPlace(std::complex<double>* buffer, size_t n) {
+    double* s = reinterpret_cast<double*>(buffer);
+    std::memmove(s + 1, s + 2, (n - 1) * sizeof(double));
+    plans_->get(n).exec(s, 1.0 / double(n), false);
+    return s;
+}
+
 void Fft::forward(const double* x, size_t n, std::complex<double>* spectrum) {
-    plans_->fft.fwd(spectrum, x, Eigen::DenseIndex(n));
+    std::copy(x, x + n, realInput(spectrum));
+    forwardInPlace(spectrum, n);
 }
 
 void Fft::inverse(const std::complex<double>* spectrum, size_t n, double* x) {
-    plans_->fft.inv(x, spectrum, Eigen::DenseIndex(n));
+    const double* s = reinterpret_cast<const double*>(spectrum);
+    x[0] = s[0];
+    std::copy(s + 2, s + n + 1, x + 1);
+    plans_->get(n).exec(x, 1.0 / double(n), false);
 }

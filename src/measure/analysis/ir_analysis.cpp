@@ -56,10 +56,9 @@ struct OrderSpectrum {
 // The order's window [start, end) of the deconvolution h (circular), its origin at the real
 // position origin, moved to time 0 exactly: the whole frames by placement, the fraction by
 // a linear phase.
-void orderSpectrum(const std::vector<double>& h, int64_t start, int64_t end, double origin,
+void orderSpectrum(const double* h, int64_t n, int64_t start, int64_t end, double origin,
                    size_t length, uint32_t rate, bool smoothing, Fft* fft,
                    std::vector<double>* buffer, OrderSpectrum* out) {
-    const int64_t n = int64_t(h.size());
     const int64_t whole = int64_t(std::floor(origin));
     const double fraction = origin - double(whole);
     // Each side is tapered over its outer part, so that the window is 1 at the origin.
@@ -234,14 +233,14 @@ void prepareSweepInverse(const std::vector<float>& played, size_t recordedFrames
                          const SyncSweep& sweep, Fft* fft, SweepInverse* inverse) {
     const size_t n =
         irTransforms(played.size(), recordedFrames, sweep, IrOptions(), 0).deconvolution;
-    std::vector<double> x(n, 0.0);
+    inverse->length = n;
+    inverse->spectrum.assign(n / 2 + 1, Complex());
+    double* x = Fft::realInput(inverse->spectrum.data());
     const double offset = mean(played);
     for (size_t i = 0; i < played.size(); ++i) {
         x[i] = played[i] - offset;
     }
-    inverse->length = n;
-    inverse->spectrum.resize(n / 2 + 1);
-    fft->forward(x.data(), n, inverse->spectrum.data());
+    fft->forwardInPlace(inverse->spectrum.data(), n);
     double reference = 0;
     const double binHz = double(sweep.rate) / double(n);
     for (size_t k = 0; k < inverse->spectrum.size(); ++k) {
@@ -259,72 +258,97 @@ void prepareSweepInverse(const std::vector<float>& played, size_t recordedFrames
     }
 }
 
+namespace {
+
+// The recording (mean removed) deconvolved by the played channel's inverse, in work: the
+// linear response from time 0 on, the harmonics before it, circularly.
+const double* deconvolve(const SweepInverse& inverse, const std::vector<float>& recorded,
+                         size_t recordedFrames, Fft* fft, std::vector<Complex>* work) {
+    const size_t n = inverse.length;
+    work->assign(n / 2 + 1, Complex());
+    double* x = Fft::realInput(work->data());
+    const double offset = mean(recorded);
+    for (size_t i = 0; i < recordedFrames; ++i) {
+        x[i] = recorded[i] - offset;
+    }
+    fft->forwardInPlace(work->data(), n);
+    for (size_t k = 0; k < work->size(); ++k) {
+        (*work)[k] *= inverse.spectrum[k];
+    }
+    return fft->inverseInPlace(work->data(), n);
+}
+
+size_t largestAt(const double* h, size_t frames) {
+    size_t at = 0;
+    for (size_t t = 1; t < frames; ++t) {
+        if (std::fabs(h[t]) > std::fabs(h[at])) {
+            at = t;
+        }
+    }
+    return at;
+}
+
+// The deconvolution from the start of the highest order's window to the end of the linear
+// one, and the linear impulse response within it.
+void keepSpan(const double* h, int64_t n, int64_t d, int64_t lead, int64_t after, int orders,
+              const SyncSweep& sweep, ChannelIr* result) {
+    result->lead = uint32_t(lead);
+    result->spanStart = -orderBoundary(sweep, orders);
+    result->span.resize(size_t(after - result->spanStart));
+    for (int64_t t = result->spanStart; t < after; ++t) {
+        const int64_t at = ((d + t) % n + n) % n;
+        result->span[size_t(t - result->spanStart)] = float(h[size_t(at)]);
+    }
+    result->ir.assign(result->span.end() - (after + lead), result->span.end());
+}
+
+// Each order's window of h moved to its own origin and transformed.
+std::vector<OrderSpectrum> orderSpectra(const double* h, int64_t n, int64_t d, int64_t after,
+                                        size_t length, const SyncSweep& sweep,
+                                        const IrOptions& options, Fft* fft, ChannelIr* result) {
+    const double perOrder = double(sweep.rate) * sweep.rateConstant; // frames per unit of ln n
+    std::vector<OrderSpectrum> spectra(size_t(options.orders) + 1);
+    result->orderStart.assign(size_t(options.orders) + 1, 0);
+    std::vector<double> buffer;
+    for (int order = 1; order <= options.orders; ++order) {
+        const int64_t start = d - orderBoundary(sweep, order);
+        const int64_t end = order == 1 ? d + after : d - orderBoundary(sweep, order - 1);
+        result->orderStart[size_t(order)] = start - d;
+        const double origin = double(d) - perOrder * std::log(double(order));
+        orderSpectrum(h, n, start, end, origin, length, sweep.rate, options.smoothing > 0, fft,
+                      &buffer, &spectra[size_t(order)]);
+    }
+    return spectra;
+}
+
+} // namespace
+
 bool analyseChannel(const SweepInverse& inverse, const std::vector<float>& recorded,
                     const SyncSweep& sweep, const IrOptions& options, Fft* fft, ChannelIr* result,
                     std::string* error) {
     *result = ChannelIr();
     const size_t n = inverse.length;
     const size_t recordedFrames = std::min(recorded.size(), n);
-    std::vector<double> h(n, 0.0);
-    const double offset = mean(recorded);
-    for (size_t i = 0; i < recordedFrames; ++i) {
-        h[i] = recorded[i] - offset;
-    }
-    {
-        std::vector<Complex> spectrum(n / 2 + 1);
-        fft->forward(h.data(), n, spectrum.data());
-        for (size_t k = 0; k < spectrum.size(); ++k) {
-            spectrum[k] *= inverse.spectrum[k];
-        }
-        fft->inverse(spectrum.data(), n, h.data());
-    }
-    // The linear response lies at or after time 0; the harmonics before it.
-    size_t delay = 0;
-    for (size_t t = 1; t < recordedFrames; ++t) {
-        if (std::fabs(h[t]) > std::fabs(h[delay])) {
-            delay = t;
-        }
-    }
+    std::vector<Complex> work;
+    const double* h = deconvolve(inverse, recorded, recordedFrames, fft, &work);
+    const size_t delay = largestAt(h, recordedFrames);
     if (!(std::fabs(h[delay]) > 0)) {
         *error = "the recording holds nothing of the sweep";
         return false;
     }
-    const int64_t d = int64_t(delay);
-    const double perOrder = double(sweep.rate) * sweep.rateConstant; // frames per unit of ln n
-    // Frames before the delay at which order n's window ends and order n + 1's begins.
-    auto boundary = [&](int order) { return orderBoundary(sweep, order); };
-    const int orders = options.orders;
-    if (boundary(orders) >= int64_t(n - recordedFrames)) {
-        *error = "the sweep is too short to tell order " + std::to_string(orders) + " apart";
+    if (orderBoundary(sweep, options.orders) >= int64_t(n - recordedFrames)) {
+        *error =
+            "the sweep is too short to tell order " + std::to_string(options.orders) + " apart";
         return false;
     }
     result->delay = uint32_t(delay);
     result->peak = std::fabs(h[delay]);
-    const int64_t lead = boundary(1);
     const int64_t after = framesAfter(sweep, options, recordedFrames, delay);
-    result->lead = uint32_t(lead);
-    result->spanStart = -boundary(orders);
-    result->orderStart.assign(size_t(orders) + 1, 0);
-    const int64_t spanEnd = after;
-    result->span.resize(size_t(spanEnd - result->spanStart));
-    for (int64_t t = result->spanStart; t < spanEnd; ++t) {
-        const int64_t at = ((d + t) % int64_t(n) + int64_t(n)) % int64_t(n);
-        result->span[size_t(t - result->spanStart)] = float(h[size_t(at)]);
-    }
-    result->ir.assign(result->span.end() - (after + lead), result->span.end());
-
+    keepSpan(h, int64_t(n), int64_t(delay), orderBoundary(sweep, 1), after, options.orders, sweep,
+             result);
     const size_t length = irTransforms(0, recordedFrames, sweep, options, uint32_t(delay)).orders;
-    const bool smoothing = options.smoothing > 0;
-    std::vector<OrderSpectrum> spectra(size_t(orders) + 1);
-    std::vector<double> buffer;
-    for (int order = 1; order <= orders; ++order) {
-        const int64_t start = d - boundary(order);
-        const int64_t end = order == 1 ? d + after : d - boundary(order - 1);
-        result->orderStart[size_t(order)] = start - d;
-        const double origin = double(d) - perOrder * std::log(double(order));
-        orderSpectrum(h, start, end, origin, length, sweep.rate, smoothing, fft, &buffer,
-                      &spectra[size_t(order)]);
-    }
+    const std::vector<OrderSpectrum> spectra =
+        orderSpectra(h, int64_t(n), int64_t(delay), after, length, sweep, options, fft, result);
     double low = 0;
     double high = 0;
     fullLevelBand(sweep, &low, &high);

@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "measure/analysis/fft.h"
+#include "measure/analysis/parallel.h"
 #include "measure/text/name_table.h"
 #include "wav/wav_io.h"
 
@@ -278,50 +279,62 @@ bool firstMismatch(const std::vector<float>* played, const std::vector<float>& r
     return false;
 }
 
+namespace {
+
+// The played channel's match in the recording: at the given delay, or searched for.
+DelayMatch matchChannel(const std::vector<float>& reference, const std::vector<float>& samples,
+                        const CheckOptions& options) {
+    DelayMatch match;
+    if (options.delay < 0) {
+        const uint32_t maxDelay =
+            options.maxDelay < 0 ? kDefaultMaxDelay
+                                 : uint32_t(std::min<int64_t>(options.maxDelay, kMaxDelaySearch));
+        return findDelay(reference, samples, maxDelay);
+    }
+    match.delay = uint32_t(options.delay);
+    const size_t used = std::min<size_t>(reference.size(), kMaxCorrelatedFrames);
+    match.correlation = normalisedCorrelation(reference, used, samples, match.delay);
+    match.found = match.correlation != 0;
+    return match;
+}
+
+ChannelCheck checkChannel(const WavData& played, const WavData& recorded, uint32_t r,
+                          const CheckOptions& options) {
+    const std::vector<float>& samples = recorded.channels[r];
+    ChannelCheck check;
+    check.recorded = r + 1;
+    const int64_t source = playedChannelFor(r, uint32_t(played.channels.size()), options);
+    const std::vector<float>* reference = source >= 0 ? &played.channels[size_t(source)] : nullptr;
+    check.played = source >= 0 ? uint32_t(source + 1) : 0;
+    for (float value : samples) {
+        check.peak = std::max(check.peak, double(std::fabs(value)));
+    }
+    if (reference != nullptr) {
+        check.match = matchChannel(*reference, samples, options);
+    }
+    check.delay = options.delay >= 0 ? uint32_t(options.delay) : check.match.delay;
+    check.recordedFrames = uint32_t(samples.size());
+    const size_t material = reference != nullptr ? materialLength(*reference) : 0;
+    if (material != 0 && (check.match.found || options.delay >= 0)) {
+        check.materialEnd = uint64_t(check.delay) + material;
+    }
+    if (options.width != 0) {
+        check.exactTested = true;
+        check.exact = !firstMismatch(reference, samples, check.delay, options.width,
+                                     &check.mismatchFrame, &check.expected, &check.got);
+    }
+    check.problems = judgeTrust(check, reference, options.delay < 0);
+    return check;
+}
+
+} // namespace
+
 std::vector<ChannelCheck> checkRecording(const WavData& played, const WavData& recorded,
                                          const CheckOptions& options) {
-    std::vector<ChannelCheck> checks;
-    const uint32_t playChannels = uint32_t(played.channels.size());
-    for (uint32_t r = 0; r < recorded.channels.size(); ++r) {
-        const std::vector<float>& samples = recorded.channels[r];
-        ChannelCheck check;
-        check.recorded = r + 1;
-        const int64_t source = playedChannelFor(r, playChannels, options);
-        const std::vector<float>* reference =
-            source >= 0 ? &played.channels[size_t(source)] : nullptr;
-        check.played = source >= 0 ? uint32_t(source + 1) : 0;
-        for (float value : samples) {
-            check.peak = std::max(check.peak, double(std::fabs(value)));
-        }
-        if (reference != nullptr) {
-            if (options.delay >= 0) {
-                check.match.delay = uint32_t(options.delay);
-                const size_t used = std::min<size_t>(reference->size(), kMaxCorrelatedFrames);
-                check.match.correlation =
-                    normalisedCorrelation(*reference, used, samples, check.match.delay);
-                check.match.found = check.match.correlation != 0;
-            } else {
-                const uint32_t maxDelay =
-                    options.maxDelay < 0
-                        ? kDefaultMaxDelay
-                        : uint32_t(std::min<int64_t>(options.maxDelay, kMaxDelaySearch));
-                check.match = findDelay(*reference, samples, maxDelay);
-            }
-        }
-        check.delay = options.delay >= 0 ? uint32_t(options.delay) : check.match.delay;
-        check.recordedFrames = uint32_t(samples.size());
-        const size_t material = reference != nullptr ? materialLength(*reference) : 0;
-        if (material != 0 && (check.match.found || options.delay >= 0)) {
-            check.materialEnd = uint64_t(check.delay) + material;
-        }
-        if (options.width != 0) {
-            check.exactTested = true;
-            check.exact = !firstMismatch(reference, samples, check.delay, options.width,
-                                         &check.mismatchFrame, &check.expected, &check.got);
-        }
-        check.problems = judgeTrust(check, reference, options.delay < 0);
-        checks.push_back(check);
-    }
+    std::vector<ChannelCheck> checks(recorded.channels.size());
+    forEachInParallel(checks.size(), machineThreads(), [&](size_t r, size_t) {
+        checks[r] = checkChannel(played, recorded, uint32_t(r), options);
+    });
     return checks;
 }
 

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <sstream>
 
+#include "measure/files/file_names.h"
 #include "measure/files/text_file.h"
 
 namespace {
@@ -27,20 +28,6 @@ std::string number(double value) {
     char text[40];
     std::snprintf(text, sizeof text, "%.17g", value);
     return text;
-}
-
-bool endsWithWav(const std::string& path) {
-    if (path.size() < 4) {
-        return false;
-    }
-    const char* tail = path.c_str() + path.size() - 4;
-    for (int i = 0; i < 4; ++i) {
-        const char c = tail[i] >= 'A' && tail[i] <= 'Z' ? char(tail[i] - 'A' + 'a') : tail[i];
-        if (c != ".wav"[i]) {
-            return false;
-        }
-    }
-    return true;
 }
 
 } // namespace
@@ -92,7 +79,7 @@ double syncSweepValue(const SyncSweep& sweep, uint64_t frame) {
 }
 
 std::string sweepSidecarPath(const std::string& wavPath) {
-    return (endsWithWav(wavPath) ? wavPath.substr(0, wavPath.size() - 4) : wavPath) + ".sweep";
+    return withoutWavSuffix(wavPath) + ".sweep";
 }
 
 bool writeSweepSidecar(const std::string& path, const SyncSweep& sweep, std::string* error) {

@@ -1,0 +1,146 @@
+#include "measure/analysis/ir_measurement.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "measure/analysis/parallel.h"
+#include "measure/text/number_text.h"
+
+namespace {
+
+// A recorded peak at or above this, -0.01 dBFS, may have clipped.
+constexpr double kClipLevel = 0.99885;
+
+bool hasSound(const std::vector<float>& samples) {
+    for (float s : samples) {
+        if (s != 0.0f) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// What one worker thread keeps between its channels: the transforms' plans and the
+// inverse of the played channel it last used.
+struct IrWorker {
+    Fft fft;
+    SweepInverse inverse;
+    const std::vector<float>* inverted = nullptr; // the played channel it inverts
+    size_t invertedFor = 0;                       // for recordings of this length
+};
+
+bool analyseOne(const IrMeasurement& m, IrWorker* worker, IrChannelReport* report,
+                std::string* error) {
+    const uint32_t r = report->recorded - 1;
+    const int64_t source = playedChannelFor(r, uint32_t(m.played->channels.size()), m.map);
+    report->played = source >= 0 ? uint32_t(source + 1) : 0;
+    const std::vector<float>& y = m.recorded->channels[r];
+    // A silent channel has no response to find; check says why.
+    if (source < 0 || !hasSound(y)) {
+        return true;
+    }
+    // The same sweep on every channel, as gen writes it unstaggered, is inverted once.
+    const std::vector<float>& x = m.played->channels[size_t(source)];
+    if (worker->inverted == nullptr || *worker->inverted != x || worker->invertedFor != y.size()) {
+        prepareSweepInverse(x, y.size(), m.sweep, &worker->fft, &worker->inverse);
+        worker->inverted = &x;
+        worker->invertedFor = y.size();
+    }
+    if (!analyseChannel(worker->inverse, y, m.sweep, m.options, &worker->fft, &report->ir, error)) {
+        *error = "channel " + std::to_string(r + 1) + ": " + *error;
+        return false;
+    }
+    report->analysed = true;
+    report->reference = report->ir.probes[0];
+    for (const ResponsePoint& p : report->ir.points) {
+        if (p.thdPercent > report->worstThd || std::isnan(report->worstThd)) {
+            report->worstThd = p.thdPercent;
+            report->worstThdFrequency = p.frequency;
+        }
+    }
+    return true;
+}
+
+void addProblems(const ChannelCheck& check, const CheckOptions& map, uint32_t rate,
+                 IrChannelReport* report) {
+    for (TrustProblem problem : kTrustProblems) {
+        if (check.problems & problem) {
+            report->problems.push_back(
+                {trustProblemName(problem), trustProblemText(check, problem, map, rate)});
+        }
+    }
+    if (check.peak >= kClipLevel) {
+        report->problems.push_back(
+            {"may-have-clipped", "the recording peaks at " +
+                                     fixedText(20 * std::log10(check.peak), 2) +
+                                     " dBFS and may have clipped"});
+    }
+}
+
+} // namespace
+
+IrOptions irOptionsFor(const IrOptions& requested, const Limits* limits, double reference) {
+    IrOptions options = requested;
+    options.probes = {reference};
+    if (limits != nullptr) {
+        options.probes = limitFrequencies(*limits);
+        options.orders = std::max(options.orders, limits->highestOrder);
+    }
+    return options;
+}
+
+bool analyseIrChannels(const IrMeasurement& m, std::vector<IrChannelReport>* reports,
+                       std::string* error) {
+    const size_t count = m.recorded->channels.size();
+    reports->assign(count, IrChannelReport());
+    for (size_t r = 0; r < count; ++r) {
+        (*reports)[r].recorded = uint32_t(r + 1);
+    }
+    const size_t workers = std::min(count, machineThreads());
+    std::vector<IrWorker> state(workers);
+    std::vector<std::string> errors(count);
+    forEachInParallel(count, workers, [&](size_t r, size_t worker) {
+        analyseOne(m, &state[worker], &(*reports)[r], &errors[r]);
+    });
+    for (const std::string& e : errors) {
+        if (!e.empty()) {
+            *error = e;
+            return false;
+        }
+    }
+    return true;
+}
+
+bool judgeIrChannels(const IrMeasurement& m, std::vector<IrChannelReport>* reports) {
+    CheckOptions map = m.map;
+    map.maxDelay = kDefaultMaxDelay;
+    for (const IrChannelReport& report : *reports) {
+        map.maxDelay = std::max<int64_t>(map.maxDelay, int64_t(report.ir.delay) + kDefaultMaxDelay);
+    }
+    const std::vector<ChannelCheck> checks = checkRecording(*m.played, *m.recorded, map);
+    bool trusted = true;
+    for (IrChannelReport& report : *reports) {
+        addProblems(checks[report.recorded - 1], map, m.recorded->format.sampleRate, &report);
+        trusted = trusted && report.problems.empty();
+        if (m.limits == nullptr || report.played == 0) {
+            continue;
+        }
+        report.judged = true;
+        if (report.analysed) {
+            std::vector<ResponsePoint> points = report.ir.points;
+            points.insert(points.end(), report.ir.probes.begin(), report.ir.probes.end());
+            report.verdict = judgeLimits(*m.limits, points, report.reference.magnitudeDb);
+        }
+        report.verdict.pass = report.analysed && report.verdict.pass && report.problems.empty();
+    }
+    return trusted;
+}
+
+bool irChannelsPass(const std::vector<IrChannelReport>& reports) {
+    for (const IrChannelReport& report : reports) {
+        if (report.judged && !report.verdict.pass) {
+            return false;
+        }
+    }
+    return true;
+}

@@ -1,0 +1,117 @@
+#include "measure/files/ir_files.h"
+
+#include <vector>
+
+#include "measure/files/canonical_writer.h"
+#include "measure/files/file_names.h"
+#include "measure/files/text_file.h"
+#include "measure/plots/ir_plots.h"
+#include "measure/text/number_text.h"
+#include "platform/process.h"
+#include "wav/wav_io.h"
+
+namespace {
+
+const char* const kPlotNames[] = {"response", "distortion", "ir"};
+
+bool writeMonoWav(const std::string& path, uint32_t rate, const std::vector<float>& samples,
+                  std::string* error) {
+    CanonicalWriter writer;
+    std::string why;
+    std::vector<uint32_t> bits(samples.size());
+    for (size_t i = 0; i < samples.size(); ++i) {
+        bits[i] = floatBits(samples[i]);
+    }
+    if (openCanonicalWriter(&writer, path.c_str(), 1, rate, samples.size(), &why) != kWriteOk ||
+        writeCanonicalFrames(&writer, bits.data(), uint32_t(samples.size()), &why) != kWriteOk) {
+        abandonCanonicalWriter(&writer);
+        *error = path + ": " + why;
+        return false;
+    }
+    if (commitCanonicalWriter(&writer, &why) != kWriteOk) {
+        *error = path + ": " + why;
+        return false;
+    }
+    return true;
+}
+
+std::string csvText(const ChannelIr& ir, int orders) {
+    std::string text = "frequency_hz,magnitude_db,phase_deg,thd_percent";
+    for (int n = 2; n <= orders; ++n) {
+        text += ",h" + std::to_string(n) + "_db,h" + std::to_string(n) + "_phase_deg";
+    }
+    text += "\n";
+    for (const ResponsePoint& p : ir.points) {
+        text += fixedText(p.frequency, 3) + "," + fixedText(p.magnitudeDb, 4) + "," +
+                fixedText(p.phaseDeg, 3) + "," + fixedText(p.thdPercent, 5);
+        for (int n = 2; n <= orders; ++n) {
+            text += "," + fixedText(p.orderDb[size_t(n)], 4) + "," +
+                    fixedText(p.orderPhaseDeg[size_t(n)], 3);
+        }
+        text += "\n";
+    }
+    return text;
+}
+
+// The PNG copy of an SVG; a missing rsvg-convert stops the copies without a fault.
+bool writePng(IrFiles* files, const std::string& stem, int plot, const std::string& svg,
+              IrChannelReport* report, std::string* error) {
+    const std::string png = stem + "-" + kPlotNames[plot] + ".png";
+    const int code = runProgram({"rsvg-convert", "-o", png, svg});
+    if (code == kProgramNotStarted) {
+        files->pngs = false;
+        files->pngMissing = true;
+    } else if (code != 0) {
+        *error = png + ": rsvg-convert failed";
+        return false;
+    } else {
+        report->files.push_back(png);
+    }
+    return true;
+}
+
+bool writePlots(IrFiles* files, const std::string& stem, const IrPlotContext& context,
+                const IrOptions& options, IrChannelReport* report, std::string* error) {
+    for (int i = 0; i < 3; ++i) {
+        if (i == 1 && options.orders == 1) {
+            continue; // no distortion to show
+        }
+        const std::string text = i == 0   ? responsePlotSvg(report->ir, context)
+                                 : i == 1 ? distortionPlotSvg(report->ir, context)
+                                          : impulsePlotSvg(report->ir, context);
+        const std::string svg = stem + "-" + kPlotNames[i] + ".svg";
+        if (!writeTextFile(svg, text, error)) {
+            return false;
+        }
+        report->files.push_back(svg);
+        if (files->pngs && !writePng(files, stem, i, svg, report, error)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+} // namespace
+
+bool writeIrChannelFiles(IrFiles* files, uint32_t rate, const IrOptions& options,
+                         const Limits* limits, IrChannelReport* report, std::string* error) {
+    const std::string stem = files->prefix + "-ch" + std::to_string(report->recorded);
+    const std::string irPath = stem + "-ir.wav";
+    if (!writeMonoWav(irPath, rate, report->ir.ir, error) ||
+        !writeTextFile(stem + ".csv", csvText(report->ir, options.orders), error)) {
+        return false;
+    }
+    report->files = {irPath, stem + ".csv"};
+    if (!files->plots) {
+        return true;
+    }
+    IrPlotContext context;
+    context.channel = baseName(files->recorded) + " channel " + std::to_string(report->recorded) +
+                      " (" + baseName(files->played) + " channel " +
+                      std::to_string(report->played) + ")";
+    context.rate = rate;
+    context.smoothing = options.smoothing;
+    context.referenceDb = report->reference.magnitudeDb;
+    context.limits = limits;
+    return writePlots(files, stem, context, options, report, error);
+}
