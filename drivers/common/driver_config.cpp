@@ -1,5 +1,6 @@
 #include "driver_config.h"
 
+#include <cmath>
 #include <cstdio>
 
 #include "host/text.h"
@@ -52,6 +53,35 @@ bool parseInteger(Span s, int64_t min, int64_t max, int64_t* out) {
         return false;
     }
     *out = value;
+    return true;
+}
+
+bool parseDecimal(Span s, double* out) {
+    size_t i = 0;
+    bool negative = false;
+    if (i < s.length && (s.begin[i] == '-' || s.begin[i] == '+')) {
+        negative = s.begin[i++] == '-';
+    }
+    int64_t digits = 0;
+    int count = 0;
+    int fraction = -1; // digits after the point; -1: no point yet
+    for (; i < s.length; ++i) {
+        const char c = s.begin[i];
+        if (c == '.' && fraction < 0) {
+            fraction = 0;
+        } else if (c >= '0' && c <= '9' && count < 15) {
+            digits = digits * 10 + (c - '0');
+            ++count;
+            fraction += fraction >= 0 ? 1 : 0;
+        } else {
+            return false;
+        }
+    }
+    if (count == 0) {
+        return false;
+    }
+    const double value = double(digits) / std::pow(10.0, fraction > 0 ? fraction : 0);
+    *out = negative ? -value : value;
     return true;
 }
 

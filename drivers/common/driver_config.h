@@ -25,6 +25,9 @@ struct Span {
 // Decimal integer with an optional sign, within [min, max].
 bool parseInteger(Span s, int64_t min, int64_t max, int64_t* out);
 bool parseInt32(Span s, int32_t min, int32_t max, int32_t* out);
+// An optional sign, at most 15 digits and an optional fraction: no exponent, no locale. The
+// digits are gathered whole and divided once, so that 0.7 is the double nearest to 0.7.
+bool parseDecimal(Span s, double* out);
 // "0" or "1".
 bool parseFlag(Span s, bool* out);
 // Copies into a fixed-capacity text; one that does not fit is cut when `cut`, else refused.

@@ -5,19 +5,17 @@
 #include <cstring>
 #include <system_error>
 
+#include "driver_clock.h"
 #include "driver_host.h"
 #include "jack_samples.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using Clock = DriverClock;
 
 // How long a hand-over waits for a cycle of JACK's that is still running: only a process
 // thread that died inside a cycle takes this long, and then the host is not left hanging.
 constexpr auto kCycleWaitLimit = std::chrono::seconds(5);
-
-// The clock thread sleeps in slices, so that stop is not held up by a long period.
-constexpr auto kSleepSlice = std::chrono::milliseconds(5);
 
 } // namespace
 
@@ -87,10 +85,7 @@ void JackStream::stop() {
     // A cycle that starts from now on sees the hand-over; one that started before is waited
     // for.
     handedOver_.store(true);
-    const Clock::time_point limit = Clock::now() + kCycleWaitLimit;
-    while (inCycle_.load() && Clock::now() < limit) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
+    waitForCycleEnd();
     phase_.store(kIdle);
     started_ = false;
 }
@@ -252,12 +247,16 @@ void JackStream::clockThread() {
     }
 }
 
-void JackStream::takeOver() {
-    handedOver_.store(true);
+void JackStream::waitForCycleEnd() const {
     const Clock::time_point limit = Clock::now() + kCycleWaitLimit;
     while (inCycle_.load() && Clock::now() < limit) {
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
+}
+
+void JackStream::takeOver() {
+    handedOver_.store(true);
+    waitForCycleEnd();
     // A host that takes the new length asks for it itself; any other is asked to reset.
     bool told = false;
     if (loss_.load() == kPeriodChanged &&
@@ -273,11 +272,7 @@ void JackStream::takeOver() {
     Clock::time_point deadline = Clock::now();
     for (;;) {
         deadline += period;
-        Clock::time_point now = Clock::now();
-        while (now < deadline && !stopRequested_.load()) {
-            std::this_thread::sleep_until(std::min(deadline, now + kSleepSlice));
-            now = Clock::now();
-        }
+        sleepUntilOrStopped(deadline, stopRequested_);
         if (stopRequested_.load()) {
             return;
         }

@@ -77,6 +77,8 @@ private:
 
     void clockThread();
     void takeOver();
+    // Until a JACK cycle that is still running has left, or kCycleWaitLimit.
+    void waitForCycleEnd() const;
     void loseDevice(Loss loss);
     void runSwitch();
     int32_t message(int32_t selector, int32_t value);

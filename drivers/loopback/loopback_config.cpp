@@ -8,28 +8,11 @@
 
 namespace {
 
-// Digits with an optional fraction; no sign, no exponent, so no locale is involved.
+// A positive rate, unsigned.
 bool parseRate(Span s, double* out) {
     double value = 0;
-    double scale = 0;
-    int digits = 0;
-    for (size_t i = 0; i < s.length; ++i) {
-        const char c = s.begin[i];
-        if (c == '.' && scale == 0) {
-            scale = 1;
-        } else if (c >= '0' && c <= '9') {
-            if (scale == 0) {
-                value = value * 10 + (c - '0');
-            } else {
-                scale /= 10;
-                value += (c - '0') * scale;
-            }
-            ++digits;
-        } else {
-            return false;
-        }
-    }
-    if (digits == 0 || digits > 15 || value <= 0 || value > 10000000.0) {
+    if (s.length == 0 || s.begin[0] == '-' || s.begin[0] == '+' || !parseDecimal(s, &value) ||
+        value <= 0 || value > 10000000.0) {
         return false;
     }
     *out = value;

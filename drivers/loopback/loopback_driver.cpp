@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "driver_base.h"
+#include "driver_clock.h"
 #include "driver_host.h"
 #include "driver_switch.h"
 #include "host/text.h"
@@ -26,7 +27,7 @@ namespace {
 
 constexpr ASIOError kSimulatedFault = ASE_HWMalfunction;
 
-using Clock = std::chrono::steady_clock;
+using Clock = DriverClock;
 
 // Calls run(ringFrame, bufferFrame, frames) for the one or two stretches of a ring of
 // `ringFrames` that `frames` frames from `start` occupy.
@@ -493,7 +494,6 @@ void LoopbackDriver::streamLoop(Clock::time_point epoch) {
     // are absolute, so a late switch is followed at once by the ones it held up.
     uint64_t epochFrame = 0;
     double epochRate = rate_.load();
-    const auto slice = std::chrono::milliseconds(5);
     while (!stopRequested_.load(std::memory_order_acquire)) {
         if (config_.switches >= 0 && switch_.count() >= config_.switches) {
             return;
@@ -510,12 +510,7 @@ void LoopbackDriver::streamLoop(Clock::time_point epoch) {
             const Clock::time_point deadline =
                 epoch + std::chrono::nanoseconds(static_cast<int64_t>(
                             static_cast<double>(frame - epochFrame) * 1e9 / rate));
-            // Short sleeps, so that stop is not held up by a long buffer period.
-            Clock::time_point now = Clock::now();
-            while (now < deadline && !stopRequested_.load(std::memory_order_acquire)) {
-                std::this_thread::sleep_until(std::min(deadline, now + slice));
-                now = Clock::now();
-            }
+            const Clock::time_point now = sleepUntilOrStopped(deadline, stopRequested_);
             if (stopRequested_.load(std::memory_order_acquire)) {
                 return;
             }

@@ -4,48 +4,26 @@
 #include <cstring>
 #include <initializer_list>
 
+#include "driver_config.h"
 #include "loopback_samples.h"
+#include "measure/maths.h"
 
 namespace {
 
-constexpr double kPi = 3.14159265358979323846;
 constexpr size_t kChunk = 256; // values converted at a time, on the stack
-
-// An optional sign, digits and an optional fraction: no exponent, no locale. The digits
-// are gathered whole and divided once, so that 0.7 is the double nearest to 0.7.
-bool parseDecimal(const char*& p, const char* end, double* out) {
-    bool negative = false;
-    if (p < end && (*p == '-' || *p == '+')) {
-        negative = *p++ == '-';
-    }
-    int64_t digits = 0;
-    int count = 0;
-    int fraction = -1; // digits after the point; -1: no point yet
-    for (; p < end && *p != ':'; ++p) {
-        if (*p == '.' && fraction < 0) {
-            fraction = 0;
-        } else if (*p >= '0' && *p <= '9' && count < 15) {
-            digits = digits * 10 + (*p - '0');
-            ++count;
-            fraction += fraction >= 0 ? 1 : 0;
-        } else {
-            return false;
-        }
-    }
-    if (count == 0) {
-        return false;
-    }
-    const double value = double(digits) / std::pow(10.0, fraction > 0 ? fraction : 0);
-    *out = negative ? -value : value;
-    return true;
-}
 
 // Reads `count` colon-separated numbers after the name's colon, and nothing more.
 bool parseNumbers(const char* p, const char* end, double* values, int count) {
     for (int i = 0; i < count; ++i) {
-        if (p == end || *p++ != ':' || !parseDecimal(p, end, &values[i])) {
+        if (p == end || *p++ != ':') {
             return false;
         }
+        const char* next = static_cast<const char*>(std::memchr(p, ':', size_t(end - p)));
+        const char* stop = next != nullptr ? next : end;
+        if (!parseDecimal(Span{p, size_t(stop - p)}, &values[i])) {
+            return false;
+        }
+        p = stop;
     }
     return p == end;
 }

@@ -13,6 +13,7 @@
 
 #include "e2e/e2e_support.h"
 #include "korvane_version.h"
+#include "measure/maths.h"
 #include "support/json_reader.h"
 
 namespace {
@@ -280,7 +281,6 @@ TEST(KorvaneWav, CheckFindsTheLoopbackDelayOfARealRunExactly) {
 // sweep of 10 s from 16 Hz to 16 kHz at a = 0.5, made once for every case.
 namespace {
 
-constexpr double kPi = 3.14159265358979323846;
 constexpr double kRate = 96000;
 constexpr double kLevel = 0.5;
 constexpr int kDelay = 512;

@@ -1,12 +1,12 @@
 #include "measure/analysis/ir_analysis.h"
 
+#include "measure/maths.h"
 #include <algorithm>
 #include <cmath>
 #include <limits>
 
 namespace {
 
-constexpr double kPi = 3.14159265358979323846;
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 // Regularisation relative to the largest |X|^2 in the band: inside, small enough to leave
 // the division exact to far below any tolerance; outside, as large as the band's peak.
@@ -15,8 +15,6 @@ constexpr double kOutOfBand = 1.0;
 // Widths of the raised-cosine transitions beyond the band's ends.
 constexpr double kLowTransitionOctaves = 1.0;
 constexpr double kHighTransitionOctaves = 1.0 / 3;
-// Each window's ends are tapered over this part of its length.
-constexpr double kTaperFraction = 1.0;
 // The order spectra are evaluated on a transform at least this many times the linear
 // window, so that interpolating between bins stays exact to well below 0.001 dB.
 constexpr size_t kZeroPadding = 4;
@@ -61,19 +59,16 @@ void orderSpectrum(const double* h, int64_t n, int64_t start, int64_t end, doubl
                    std::vector<double>* buffer, OrderSpectrum* out) {
     const int64_t whole = int64_t(std::floor(origin));
     const double fraction = origin - double(whole);
-    // Each side is tapered over its outer part, so that the window is 1 at the origin.
+    // Each side is a half raised cosine over its whole length, so that the window is 1 at the
+    // origin alone.
     const double before = origin - double(start);
     const double after = double(end) - origin;
     buffer->assign(length, 0.0);
     for (int64_t t = start; t < end; ++t) {
         const double fromStart = double(t - start) + 0.5;
         const double fromEnd = double(end - t) - 0.5;
-        double w = 1;
-        if (fromStart < kTaperFraction * before) {
-            w = 0.5 - 0.5 * std::cos(kPi * fromStart / (kTaperFraction * before));
-        } else if (fromEnd < kTaperFraction * after) {
-            w = 0.5 - 0.5 * std::cos(kPi * fromEnd / (kTaperFraction * after));
-        }
+        const double w = fromStart < before ? 0.5 - 0.5 * std::cos(kPi * fromStart / before)
+                                            : 0.5 - 0.5 * std::cos(kPi * fromEnd / after);
         const int64_t at = ((t - whole) % int64_t(length) + int64_t(length)) % int64_t(length);
         (*buffer)[size_t(at)] = w * h[size_t(((t % n) + n) % n)];
     }

@@ -6,12 +6,12 @@
 
 #include "measure/exit_codes.h"
 #include "measure/files/canonical_writer.h"
+#include "measure/maths.h"
 #include "measure/text/name_table.h"
 #include "wav/wav_io.h"
 
 namespace {
 
-constexpr double kPi = 3.14159265358979323846;
 constexpr uint32_t kGenerateBlockFrames = 16384;
 
 uint64_t splitMix(uint64_t* state) {

@@ -9,10 +9,10 @@
 
 #include "measure/files/file_names.h"
 #include "measure/files/text_file.h"
+#include "measure/maths.h"
 
 namespace {
 
-constexpr double kPi = 3.14159265358979323846;
 // Each fade lasts as long as the sweep takes for this part of an octave: short enough to
 // leave the band alone, long enough that neither end clicks.
 constexpr double kFadeOctaves = 1.0 / 24;
@@ -40,8 +40,8 @@ bool planSyncSweep(double from, double to, double seconds, uint32_t rate, SyncSw
                  " must lie between 0 and half the rate, " + hz(rate / 2.0) + ", from below to";
         return false;
     }
-    const double octaves = std::log(to / from);
-    const double turns = std::round(from * seconds / octaves);
+    const double logRatio = std::log(to / from); // the sweep lasts L ln(to / from)
+    const double turns = std::round(from * seconds / logRatio);
     if (!(seconds > 0) || turns < 1) {
         *error = "the sweep is too short for one whole turn at " + hz(from);
         return false;
@@ -50,7 +50,7 @@ bool planSyncSweep(double from, double to, double seconds, uint32_t rate, SyncSw
     sweep->from = from;
     sweep->to = to;
     sweep->rateConstant = turns / from;
-    sweep->frames = uint64_t(std::llround(sweep->rateConstant * octaves * rate));
+    sweep->frames = uint64_t(std::llround(sweep->rateConstant * logRatio * rate));
     const uint64_t fade =
         uint64_t(std::llround(sweep->rateConstant * std::log(2.0) * kFadeOctaves * rate));
     sweep->fadeInFrames = sweep->fadeOutFrames = std::min(fade, sweep->frames / 4);

@@ -10,10 +10,9 @@
 #include "loopback_config.h"
 #include "loopback_driver.h"
 #include "loopback_dut.h"
+#include "measure/maths.h"
 
 namespace {
-
-constexpr double kPi = 3.14159265358979323846;
 
 LoopbackDut parsed(const char* text) {
     LoopbackDut dut;

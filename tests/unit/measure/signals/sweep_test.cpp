@@ -3,13 +3,12 @@
 #include <cmath>
 #include <cstring>
 
+#include "measure/maths.h"
 #include "measure/signals/signal_gen.h"
 #include "measure/signals/sweep.h"
 #include "support/measure_test_files.h"
 
-namespace {
-constexpr double kPi = 3.14159265358979323846;
-}
+namespace {}
 
 TEST(SyncSweep, LastsAboutTheSecondsAskedWithAWholeNumberOfTurnsAtTheStart) {
     SyncSweep sweep;
