@@ -5,18 +5,22 @@
 #include "measure/analysis/loopback_check.h"
 #include "measure/files/riff_reader.h"
 
-ToolExit runCheck(const Arguments& arguments, FILE* out, FILE* err) {
-    std::string error;
+namespace {
+
+struct CheckRequest {
     CheckOptions options;
     bool exact = false;
     bool json = false;
+};
+
+// The options into *request; kToolOk, or the usage fault already reported.
+ToolExit readCheckOptions(const Arguments& arguments, CheckRequest* request, FILE* err) {
+    CheckOptions& options = request->options;
     for (const auto& option : arguments.options) {
         const std::string& name = option.first;
         uint64_t value = 0;
-        if (name == "--exact") {
-            exact = true;
-        } else if (name == "--json") {
-            json = true;
+        if (name == "--exact" || name == "--json") {
+            (name == "--exact" ? request->exact : request->json) = true;
         } else if (name == "--width") {
             if (!parseWhole(option.second, 4, &value) || value < 2) {
                 return usageError(err, "check", "--width needs 2, 3 or 4 (bytes)");
@@ -27,21 +31,32 @@ ToolExit runCheck(const Arguments& arguments, FILE* out, FILE* err) {
                 return usageError(err, "check", name + " needs a channel number from 1");
             }
             (name == "--play-start" ? options.playStart : options.recStart) = uint32_t(value);
+        } else if (!parseWhole(option.second, kMaxDelaySearch, &value)) {
+            return usageError(err, "check",
+                              name + " needs a number of frames from 0 to " +
+                                  std::to_string(kMaxDelaySearch));
         } else {
-            if (!parseWhole(option.second, kMaxDelaySearch, &value)) {
-                return usageError(err, "check",
-                                  name + " needs a number of frames from 0 to " +
-                                      std::to_string(kMaxDelaySearch));
-            }
             (name == "--delay" ? options.delay : options.maxDelay) = int64_t(value);
         }
     }
-    if (exact && options.width == 0) {
+    if (request->exact && options.width == 0) {
         return usageError(err, "check", "--exact needs --width 2, 3 or 4");
     }
     if (arguments.positional.size() != 2) {
         return usageError(err, "check", "needs PLAYED and RECORDED");
     }
+    return kToolOk;
+}
+
+} // namespace
+
+ToolExit runCheck(const Arguments& arguments, FILE* out, FILE* err) {
+    CheckRequest request;
+    const ToolExit usage = readCheckOptions(arguments, &request, err);
+    if (usage != kToolOk) {
+        return usage;
+    }
+    std::string error;
     const char* playedPath = arguments.positional[0].c_str();
     const char* recordedPath = arguments.positional[1].c_str();
     WavData played;
@@ -57,19 +72,15 @@ ToolExit runCheck(const Arguments& arguments, FILE* out, FILE* err) {
     report.recordedPath = recordedPath;
     report.played = &played;
     report.recorded = &recorded;
-    report.options = options;
-    report.checks = checkRecording(played, recorded, options);
+    report.options = request.options;
+    report.checks = checkRecording(played, recorded, request.options);
     report.allExact = played.format.sampleRate == recorded.format.sampleRate;
     for (const ChannelCheck& check : report.checks) {
         report.allExact = report.allExact && check.exact;
     }
     report.trusted = recordingTrusted(report.checks);
-    if (json) {
-        printCheckJson(out, report);
-    } else {
-        printCheckTable(out, report);
-    }
-    if (exact && !report.allExact) {
+    (request.json ? printCheckJson : printCheckTable)(out, report);
+    if (request.exact && !report.allExact) {
         return kToolMismatch;
     }
     return report.trusted ? kToolOk : kToolUntrusted;

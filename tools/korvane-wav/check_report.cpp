@@ -24,15 +24,10 @@ std::string fileSummary(const char* path, const WavData& data) {
 
 } // namespace
 
-void printCheckTable(FILE* out, const CheckReport& report) {
-    const WavData& played = *report.played;
-    const WavData& recorded = *report.recorded;
+namespace {
+
+void printChannelRows(FILE* out, const CheckReport& report) {
     const int width = report.options.width;
-    std::fprintf(out, "played:   %s\n", fileSummary(report.playedPath, played).c_str());
-    std::fprintf(out, "recorded: %s\n", fileSummary(report.recordedPath, recorded).c_str());
-    if (played.format.sampleRate != recorded.format.sampleRate) {
-        std::fprintf(out, "note: the sample rates differ\n");
-    }
     std::fprintf(out, "channel  played  delay  correlation  peak dBFS");
     if (width != 0) {
         std::fprintf(out, "  exact (%d-bit)", 8 * width);
@@ -52,6 +47,9 @@ void printCheckTable(FILE* out, const CheckReport& report) {
         }
         std::fprintf(out, "%s\n", check.problems != 0 ? "  not trusted" : "");
     }
+}
+
+void printMismatches(FILE* out, const CheckReport& report) {
     for (const ChannelCheck& check : report.checks) {
         if (!check.exactTested || check.exact) {
             continue;
@@ -69,8 +67,33 @@ void printCheckTable(FILE* out, const CheckReport& report) {
                 floatText(check.expected).c_str(), floatText(check.got).c_str());
         }
     }
-    std::string untrusted;
-    size_t untrustedCount = 0;
+}
+
+} // namespace
+
+void printUntrustedSummary(FILE* out, const std::vector<uint32_t>& channels) {
+    if (channels.empty()) {
+        return;
+    }
+    std::string list;
+    for (uint32_t channel : channels) {
+        list += (list.empty() ? "" : ", ") + std::to_string(channel);
+    }
+    std::fprintf(out, "not trusted: the delay or level of channel%s %s cannot be trusted\n",
+                 channels.size() == 1 ? "" : "s", list.c_str());
+}
+
+void printCheckTable(FILE* out, const CheckReport& report) {
+    const WavData& played = *report.played;
+    const WavData& recorded = *report.recorded;
+    std::fprintf(out, "played:   %s\n", fileSummary(report.playedPath, played).c_str());
+    std::fprintf(out, "recorded: %s\n", fileSummary(report.recordedPath, recorded).c_str());
+    if (played.format.sampleRate != recorded.format.sampleRate) {
+        std::fprintf(out, "note: the sample rates differ\n");
+    }
+    printChannelRows(out, report);
+    printMismatches(out, report);
+    std::vector<uint32_t> untrusted;
     for (const ChannelCheck& check : report.checks) {
         for (const std::string& text :
              trustProblemTexts(check, report.options, played.format.sampleRate)) {
@@ -78,19 +101,15 @@ void printCheckTable(FILE* out, const CheckReport& report) {
                          text.c_str());
         }
         if (check.problems != 0) {
-            untrusted += (untrusted.empty() ? "" : ", ") + std::to_string(check.recorded);
-            ++untrustedCount;
+            untrusted.push_back(check.recorded);
         }
     }
-    if (width != 0) {
+    if (report.options.width != 0) {
         std::fprintf(out, "%s\n",
                      report.allExact ? "exact: every channel is the round trip at this width"
                                      : "not exact");
     }
-    if (!report.trusted) {
-        std::fprintf(out, "not trusted: the delay or level of channel%s %s cannot be trusted\n",
-                     untrustedCount == 1 ? "" : "s", untrusted.c_str());
-    }
+    printUntrustedSummary(out, untrusted);
 }
 
 void printCheckJson(FILE* out, const CheckReport& report) {

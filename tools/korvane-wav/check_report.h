@@ -19,6 +19,8 @@ struct CheckReport {
     bool trusted = false;  // recordingTrusted(checks)
 };
 
+// "not trusted: the delay or level of channels 1, 2 cannot be trusted"; nothing for none.
+void printUntrustedSummary(FILE* out, const std::vector<uint32_t>& channels);
 void printCheckTable(FILE* out, const CheckReport& report);
 void printCheckJson(FILE* out, const CheckReport& report);
 // A played or recorded file as JSON: its path, channels, sample rate and frames.

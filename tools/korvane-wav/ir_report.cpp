@@ -56,8 +56,49 @@ Json limitsJson(const IrChannelReport& c) {
 
 } // namespace
 
+namespace {
+
+std::string orDash(double value, int decimals) {
+    return std::isnan(value) ? std::string("-") : fixedText(value, decimals);
+}
+
+void printIrChannel(FILE* out, const IrSummary& s, const IrChannelReport& c) {
+    if (c.played == 0) {
+        std::fprintf(out, "channel %u: no played channel reaches it\n", unsigned(c.recorded));
+    } else if (!c.analysed) {
+        std::fprintf(out, "channel %u (played %u): nothing to analyse\n", unsigned(c.recorded),
+                     unsigned(c.played));
+    } else {
+        std::fprintf(out,
+                     "channel %u (played %u): delay %u frames (%s ms); at %s Hz %s dB, THD "
+                     "%s %%; THD at most %s %% (%s Hz)\n",
+                     unsigned(c.recorded), unsigned(c.played), unsigned(c.ir.delay),
+                     fixedText(c.ir.delay * 1000.0 / s.sweep.rate, 3).c_str(),
+                     fixedText(s.reference, 0).c_str(), orDash(c.reference.magnitudeDb, 2).c_str(),
+                     orDash(c.reference.thdPercent, 3).c_str(), orDash(c.worstThd, 3).c_str(),
+                     orDash(c.worstThdFrequency, 1).c_str());
+    }
+    for (const auto& problem : c.problems) {
+        std::fprintf(out, "  not trusted: %s\n", problem.second.c_str());
+    }
+    if (c.judged) {
+        std::fprintf(out, "  limits: %s\n", verdictText(c).c_str());
+    }
+    if (!c.analysed) {
+        return;
+    }
+    std::fprintf(out, "  impulse response: %s (from %u frames before the delay)\n",
+                 c.files[0].c_str(), unsigned(c.ir.lead));
+    std::string others;
+    for (size_t i = 1; i < c.files.size(); ++i) {
+        others += (i > 1 ? ", " : "") + c.files[i];
+    }
+    std::fprintf(out, "  files: %s\n", others.c_str());
+}
+
+} // namespace
+
 void printIrText(FILE* out, const IrSummary& s, const std::vector<IrChannelReport>& reports) {
-    const double msPerFrame = 1000.0 / s.sweep.rate;
     double low = 0;
     double high = 0;
     fullLevelBand(s.sweep, &low, &high);
@@ -65,58 +106,17 @@ void printIrText(FILE* out, const IrSummary& s, const std::vector<IrChannelRepor
                  fixedText(s.sweep.from, 2).c_str(), fixedText(s.sweep.to, 2).c_str(),
                  fixedText(s.sweep.rateConstant, 6).c_str(), s.sweepSource.c_str(),
                  fixedText(low, 2).c_str(), fixedText(high, 2).c_str());
-    auto orDash = [](double value, int decimals) {
-        return std::isnan(value) ? std::string("-") : fixedText(value, decimals);
-    };
+    std::vector<uint32_t> untrusted;
     for (const IrChannelReport& c : reports) {
-        if (c.played == 0) {
-            std::fprintf(out, "channel %u: no played channel reaches it\n", unsigned(c.recorded));
-        } else if (!c.analysed) {
-            std::fprintf(out, "channel %u (played %u): nothing to analyse\n", unsigned(c.recorded),
-                         unsigned(c.played));
-        } else {
-            std::fprintf(out,
-                         "channel %u (played %u): delay %u frames (%s ms); at %s Hz %s dB, THD "
-                         "%s %%; THD at most %s %% (%s Hz)\n",
-                         unsigned(c.recorded), unsigned(c.played), unsigned(c.ir.delay),
-                         fixedText(c.ir.delay * msPerFrame, 3).c_str(),
-                         fixedText(s.reference, 0).c_str(),
-                         orDash(c.reference.magnitudeDb, 2).c_str(),
-                         orDash(c.reference.thdPercent, 3).c_str(), orDash(c.worstThd, 3).c_str(),
-                         orDash(c.worstThdFrequency, 1).c_str());
+        printIrChannel(out, s, c);
+        if (!c.problems.empty()) {
+            untrusted.push_back(c.recorded);
         }
-        for (const auto& problem : c.problems) {
-            std::fprintf(out, "  not trusted: %s\n", problem.second.c_str());
-        }
-        if (c.judged) {
-            std::fprintf(out, "  limits: %s\n", verdictText(c).c_str());
-        }
-        if (!c.analysed) {
-            continue;
-        }
-        std::fprintf(out, "  impulse response: %s (from %u frames before the delay)\n",
-                     c.files[0].c_str(), unsigned(c.ir.lead));
-        std::string others;
-        for (size_t i = 1; i < c.files.size(); ++i) {
-            others += (i > 1 ? ", " : "") + c.files[i];
-        }
-        std::fprintf(out, "  files: %s\n", others.c_str());
     }
     if (s.pngMissing) {
         std::fprintf(out, "note: rsvg-convert is not installed: no PNG files\n");
     }
-    std::string untrusted;
-    size_t count = 0;
-    for (const IrChannelReport& c : reports) {
-        if (!c.problems.empty()) {
-            untrusted += (untrusted.empty() ? "" : ", ") + std::to_string(c.recorded);
-            ++count;
-        }
-    }
-    if (count != 0) {
-        std::fprintf(out, "not trusted: the delay or level of channel%s %s cannot be trusted\n",
-                     count == 1 ? "" : "s", untrusted.c_str());
-    }
+    printUntrustedSummary(out, untrusted);
     if (s.judging) {
         std::fprintf(out, "limits %s: %s\n", s.request.limitsPath.c_str(),
                      s.allPass ? "pass" : "FAIL");

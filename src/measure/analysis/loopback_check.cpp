@@ -171,6 +171,68 @@ size_t delaySearchLength(size_t playedFrames, size_t recordedFrames, uint32_t ma
     return fftLength(used + lastLag);
 }
 
+namespace {
+
+// |sum played[n] recorded[n + d]| for d = 0 .. lastLag, from conj(P) R: both spectra of
+// zero-padded real signals, so no wrap reaches the lags searched.
+std::vector<double> correlationMagnitudes(const std::vector<float>& played, size_t used,
+                                          const std::vector<float>& recorded, size_t window,
+                                          size_t n, uint32_t lastLag) {
+    std::vector<std::complex<double>> p(n / 2 + 1);
+    std::vector<std::complex<double>> r(n / 2 + 1);
+    Fft fft;
+    double* x = Fft::realInput(p.data());
+    std::copy(played.begin(), played.begin() + long(used), x);
+    fft.forwardInPlace(p.data(), n);
+    x = Fft::realInput(r.data());
+    std::copy(recorded.begin(), recorded.begin() + long(window), x);
+    fft.forwardInPlace(r.data(), n);
+    for (size_t k = 0; k < r.size(); ++k) {
+        r[k] *= std::conj(p[k]);
+    }
+    std::vector<std::complex<double>>().swap(p);
+    const double* lags = fft.inverseInPlace(r.data(), n);
+    std::vector<double> magnitude(size_t(lastLag) + 1);
+    for (uint32_t d = 0; d <= lastLag; ++d) {
+        magnitude[d] = std::fabs(lags[d]);
+    }
+    return magnitude;
+}
+
+// The best lag of the transform's, evaluated again exactly among those within tolerance
+// of it (at most kMaxCandidates): the smallest of equals. -1 when none overlaps.
+int64_t bestExactLag(const std::vector<double>& magnitude, double tolerance,
+                     const std::vector<float>& played, size_t used,
+                     const std::vector<float>& recorded) {
+    const double best = *std::max_element(magnitude.begin(), magnitude.end());
+    std::vector<std::pair<double, uint32_t>> candidates;
+    for (uint32_t d = 0; d < magnitude.size(); ++d) {
+        if (magnitude[d] >= best - tolerance) {
+            candidates.push_back({magnitude[d], d});
+        }
+    }
+    if (candidates.size() > kMaxCandidates) {
+        std::partial_sort(candidates.begin(), candidates.begin() + kMaxCandidates, candidates.end(),
+                          [](const auto& a, const auto& b) {
+                              return a.first > b.first ||
+                                     (a.first == b.first && a.second < b.second);
+                          });
+        candidates.resize(kMaxCandidates);
+    }
+    double bestExact = -1;
+    int64_t lag = 0;
+    for (const auto& candidate : candidates) {
+        const double exact = std::fabs(exactCorrelation(played, used, recorded, candidate.second));
+        if (exact > bestExact || (exact == bestExact && candidate.second < lag)) {
+            bestExact = exact;
+            lag = candidate.second;
+        }
+    }
+    return bestExact > 0 ? lag : -1;
+}
+
+} // namespace
+
 DelayMatch findDelay(const std::vector<float>& played, const std::vector<float>& recorded,
                      uint32_t maxDelay) {
     DelayMatch match;
@@ -188,56 +250,15 @@ DelayMatch findDelay(const std::vector<float>& played, const std::vector<float>&
         !std::isfinite(recordedEnergy)) {
         return match;
     }
-    // The lags from conj(P) R, both spectra of zero-padded real signals: no wrap reaches
-    // the lags searched.
     const size_t n = delaySearchLength(played.size(), recordedFrames, maxDelay);
-    std::vector<double> signal(n, 0.0);
-    std::vector<std::complex<double>> p(n / 2 + 1);
-    std::vector<std::complex<double>> r(n / 2 + 1);
-    Fft fft;
-    std::copy(played.begin(), played.begin() + long(used), signal.begin());
-    fft.forward(signal.data(), n, p.data());
-    std::fill(signal.begin(), signal.end(), 0.0);
-    std::copy(recorded.begin(), recorded.begin() + long(window), signal.begin());
-    fft.forward(signal.data(), n, r.data());
-    for (size_t k = 0; k < r.size(); ++k) {
-        r[k] *= std::conj(p[k]);
-    }
-    std::vector<std::complex<double>>().swap(p);
-    fft.inverse(r.data(), n, signal.data());
-    std::vector<double> magnitude(size_t(lastLag) + 1);
-    double best = 0;
-    for (uint32_t d = 0; d <= lastLag; ++d) {
-        magnitude[d] = std::fabs(signal[d]);
-        best = std::max(best, magnitude[d]);
-    }
+    const std::vector<double> magnitude =
+        correlationMagnitudes(played, used, recorded, window, n, lastLag);
     const double tolerance = kCandidateTolerance * std::sqrt(playedEnergy * recordedEnergy);
-    std::vector<std::pair<double, uint32_t>> candidates;
-    for (uint32_t d = 0; d <= lastLag; ++d) {
-        if (magnitude[d] >= best - tolerance) {
-            candidates.push_back({magnitude[d], d});
-        }
-    }
-    if (candidates.size() > kMaxCandidates) {
-        std::partial_sort(candidates.begin(), candidates.begin() + kMaxCandidates, candidates.end(),
-                          [](const auto& a, const auto& b) {
-                              return a.first > b.first ||
-                                     (a.first == b.first && a.second < b.second);
-                          });
-        candidates.resize(kMaxCandidates);
-    }
-    double bestExact = -1;
-    for (const auto& candidate : candidates) {
-        const double exact = exactCorrelation(played, used, recorded, candidate.second);
-        const double magnitude = std::fabs(exact);
-        if (magnitude > bestExact || (magnitude == bestExact && candidate.second < match.delay)) {
-            bestExact = magnitude;
-            match.delay = candidate.second;
-        }
-    }
-    if (!(bestExact > 0)) {
+    const int64_t lag = bestExactLag(magnitude, tolerance, played, used, recorded);
+    if (lag < 0) {
         return match; // nothing overlaps at any lag
     }
+    match.delay = uint32_t(lag);
     match.found = true;
     match.correlation = normalisedCorrelation(played, used, recorded, match.delay);
     match.lastLag = lastLag;

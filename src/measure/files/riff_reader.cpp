@@ -1,5 +1,6 @@
 #include "measure/files/riff_reader.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
@@ -110,6 +111,72 @@ std::string unsupportedTag(uint32_t tag, bool subformat) {
            " is not supported: only integer PCM and IEEE float are read";
 }
 
+// The extensible format's valid bits and subformat, whose tag becomes the encoding.
+ReadResult parseExtensible(const uint8_t* raw, uint32_t size, uint32_t extension, WavFormat* format,
+                           std::string* error) {
+    if (size < kFormatExtensibleBytes || extension < kExtensibleExtraBytes) {
+        *error = "the extensible \"fmt \" chunk has " + number(size) +
+                 " bytes and an extension of " + number(extension) + "; it needs 40 and 22";
+        return kReadBadFile;
+    }
+    format->extensible = true;
+    format->validBits = loadLe16(raw + 18);
+    const uint8_t* guid = raw + 24;
+    if (std::memcmp(guid + 4, kSubformatGuidTail, sizeof kSubformatGuidTail) != 0 ||
+        loadLe16(guid + 2) != 0) {
+        char text[64];
+        std::snprintf(text, sizeof text, "%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X",
+                      unsigned(loadLe32(guid)), unsigned(loadLe16(guid + 4)),
+                      unsigned(loadLe16(guid + 6)), guid[8], guid[9], guid[10], guid[11], guid[12],
+                      guid[13], guid[14], guid[15]);
+        *error = std::string("the extensible subformat {") + text +
+                 "} is not supported: only integer PCM and IEEE float are read";
+        return kReadBadFile;
+    }
+    format->encoding = loadLe16(guid);
+    if (format->encoding != kWaveFormatPcm && format->encoding != kWaveFormatFloat) {
+        *error = unsupportedTag(format->encoding, true);
+        return kReadBadFile;
+    }
+    return kReadOk;
+}
+
+// Whether the samples are of a kind and layout the reader converts.
+ReadResult checkSampleLayout(WavFormat* format, std::string* error) {
+    const uint32_t bits = format->bitsPerSample;
+    if (format->encoding == kWaveFormatPcm && bits != 8 && bits != 16 && bits != 24 && bits != 32) {
+        *error = number(bits) + "-bit integer PCM is not supported (8, 16, 24 or 32 bits)";
+        return kReadBadFile;
+    }
+    if (format->encoding == kWaveFormatFloat && bits != 32 && bits != 64) {
+        *error = number(bits) + "-bit float is not supported (32 or 64 bits)";
+        return kReadBadFile;
+    }
+    if (format->extensible && format->validBits == 0) {
+        format->validBits = bits;
+    } else if (format->extensible && format->validBits > bits) {
+        *error = "the extensible format's " + number(format->validBits) +
+                 " valid bits exceed its " + number(bits) + "-bit container";
+        return kReadBadFile;
+    }
+    if (format->channels == 0) {
+        *error = "the \"fmt \" chunk gives 0 channels";
+        return kReadBadFile;
+    }
+    if (format->sampleRate == 0) {
+        *error = "the \"fmt \" chunk gives a sample rate of 0";
+        return kReadBadFile;
+    }
+    const uint32_t frameBytes = format->channels * (bits / 8);
+    if (format->blockAlign != frameBytes) {
+        *error = "the block align " + number(format->blockAlign) + " does not match " +
+                 number(format->channels) + " channels of " + number(bits) + " bits (" +
+                 number(frameBytes) + ")";
+        return kReadBadFile;
+    }
+    return kReadOk;
+}
+
 ReadResult parseFormat(RiffReader* reader, uint32_t size, std::string* error) {
     if (size < kFormatPlainBytes) {
         *error = "the \"fmt \" chunk has " + number(size) + " bytes; it needs at least 16";
@@ -138,67 +205,18 @@ ReadResult parseFormat(RiffReader* reader, uint32_t size, std::string* error) {
             return kReadBadFile;
         }
     }
+    ReadResult result = kReadOk;
     if (tag == kWaveFormatExtensible) {
-        if (size < kFormatExtensibleBytes || extension < kExtensibleExtraBytes) {
-            *error = "the extensible \"fmt \" chunk has " + number(size) +
-                     " bytes and an extension of " + number(extension) + "; it needs 40 and 22";
-            return kReadBadFile;
-        }
-        format.extensible = true;
-        format.validBits = loadLe16(raw + 18);
-        const uint8_t* guid = raw + 24;
-        if (std::memcmp(guid + 4, kSubformatGuidTail, sizeof kSubformatGuidTail) != 0 ||
-            loadLe16(guid + 2) != 0) {
-            char text[64];
-            std::snprintf(text, sizeof text, "%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X",
-                          unsigned(loadLe32(guid)), unsigned(loadLe16(guid + 4)),
-                          unsigned(loadLe16(guid + 6)), guid[8], guid[9], guid[10], guid[11],
-                          guid[12], guid[13], guid[14], guid[15]);
-            *error = std::string("the extensible subformat {") + text +
-                     "} is not supported: only integer PCM and IEEE float are read";
-            return kReadBadFile;
-        }
-        format.encoding = loadLe16(guid);
-        if (format.encoding != kWaveFormatPcm && format.encoding != kWaveFormatFloat) {
-            *error = unsupportedTag(format.encoding, true);
-            return kReadBadFile;
-        }
+        result = parseExtensible(raw, size, extension, &format, error);
     } else if (tag != kWaveFormatPcm && tag != kWaveFormatFloat) {
         *error = unsupportedTag(tag, false);
-        return kReadBadFile;
+        result = kReadBadFile;
     }
-    const uint32_t bits = format.bitsPerSample;
-    if (format.encoding == kWaveFormatPcm && bits != 8 && bits != 16 && bits != 24 && bits != 32) {
-        *error = number(bits) + "-bit integer PCM is not supported (8, 16, 24 or 32 bits)";
-        return kReadBadFile;
+    if (result == kReadOk) {
+        result = checkSampleLayout(&format, error);
     }
-    if (format.encoding == kWaveFormatFloat && bits != 32 && bits != 64) {
-        *error = number(bits) + "-bit float is not supported (32 or 64 bits)";
-        return kReadBadFile;
-    }
-    if (format.extensible) {
-        if (format.validBits == 0) {
-            format.validBits = bits;
-        } else if (format.validBits > bits) {
-            *error = "the extensible format's " + number(format.validBits) +
-                     " valid bits exceed its " + number(bits) + "-bit container";
-            return kReadBadFile;
-        }
-    }
-    if (format.channels == 0) {
-        *error = "the \"fmt \" chunk gives 0 channels";
-        return kReadBadFile;
-    }
-    if (format.sampleRate == 0) {
-        *error = "the \"fmt \" chunk gives a sample rate of 0";
-        return kReadBadFile;
-    }
-    const uint32_t frameBytes = format.channels * (bits / 8);
-    if (format.blockAlign != frameBytes) {
-        *error = "the block align " + number(format.blockAlign) + " does not match " +
-                 number(format.channels) + " channels of " + number(bits) + " bits (" +
-                 number(frameBytes) + ")";
-        return kReadBadFile;
+    if (result != kReadOk) {
+        return result;
     }
     return skipBytes(reader, size - take) ? kReadOk : kReadBadFile;
 }
@@ -208,6 +226,86 @@ ReadResult fail(RiffReader* reader, ReadResult result) {
     return result;
 }
 
+std::string endsBeforeForm(const RiffReader& reader) {
+    return "the file ends at byte " + number(reader.offset) +
+           ", before the end of the RIFF form at byte " + number(reader.riffEnd) +
+           " (truncated, or a broken RIFF size)";
+}
+
+// A chunk's header, read, and where the chunk ends.
+struct Chunk {
+    uint8_t header[kChunkHeaderBytes];
+    uint64_t start = 0;
+    uint32_t size = 0;
+    uint64_t end = 0;
+    uint64_t paddedEnd = 0; // with its pad byte, where the form holds it
+};
+
+ReadResult readChunkHeader(RiffReader* reader, Chunk* chunk, std::string* error) {
+    chunk->start = reader->offset;
+    if (!readBytes(reader, chunk->header, sizeof chunk->header)) {
+        *error = endsBeforeForm(*reader);
+        return kReadBadFile;
+    }
+    chunk->size = loadLe32(chunk->header + 4);
+    chunk->end = reader->offset + chunk->size;
+    if (chunk->end > reader->riffEnd) {
+        *error = "the " + quoted(chunk->header) + " chunk at byte " + number(chunk->start) +
+                 " has " + number(chunk->size) +
+                 " bytes, which runs past the end of the RIFF form at byte " +
+                 number(reader->riffEnd) + " (broken chunk size" +
+                 (chunk->size == 0xFFFFFFFFu ? ", left unset as by a writer to a pipe)" : ")");
+        return kReadBadFile;
+    }
+    // An odd chunk is followed by a pad byte; a writer may leave out the last one.
+    chunk->paddedEnd = std::min(chunk->end + (chunk->size & 1), reader->riffEnd);
+    return kReadOk;
+}
+
+ReadResult takeFormat(RiffReader* reader, const Chunk& chunk, std::string* error) {
+    if (reader->format.channels != 0) {
+        *error = "there is a second \"fmt \" chunk at byte " + number(chunk.start);
+        return kReadBadFile;
+    }
+    const ReadResult result = parseFormat(reader, chunk.size, error);
+    if (result != kReadOk && error->empty()) {
+        *error = endsInside(*reader, chunk.header, chunk.end);
+    }
+    return result;
+}
+
+ReadResult takeData(RiffReader* reader, const Chunk& chunk, bool stopAtData, std::string* error) {
+    if (!stopAtData) {
+        *error = "there is a second \"data\" chunk at byte " + number(chunk.start);
+        return kReadBadFile;
+    }
+    if (reader->format.channels == 0) {
+        *error = "the \"data\" chunk at byte " + number(chunk.start) +
+                 " comes before the \"fmt \" chunk";
+        return kReadBadFile;
+    }
+    // Bytes after the last whole frame are passed over, as other readers do.
+    reader->frames = chunk.size / reader->format.blockAlign;
+    reader->trailingBytes = chunk.size % reader->format.blockAlign;
+    reader->framesLeft = reader->frames;
+    reader->dataStart = reader->offset;
+    reader->dataEnd = chunk.paddedEnd;
+    return kReadOk;
+}
+
+ReadResult skipChunk(RiffReader* reader, const Chunk& chunk, std::string* error) {
+    if (skipBytes(reader, chunk.paddedEnd - reader->offset)) {
+        return kReadOk;
+    }
+    if (reader->offset < chunk.end) {
+        *error = endsInside(*reader, chunk.header, chunk.end);
+    } else {
+        *error = "the file ends at byte " + number(reader->offset) + ", in the pad byte of the " +
+                 quoted(chunk.header) + " chunk (truncated)";
+    }
+    return kReadBadFile;
+}
+
 // Walks chunks from the current offset. Stops at the start of the data chunk when
 // stopAtData, else at the end of the form. *foundData tells which.
 ReadResult walkChunks(RiffReader* reader, bool stopAtData, bool* foundData, std::string* error) {
@@ -215,79 +313,28 @@ ReadResult walkChunks(RiffReader* reader, bool stopAtData, bool* foundData, std:
     for (;;) {
         if (reader->riffEnd - reader->offset < kChunkHeaderBytes) {
             // Too short for a chunk: stray bytes some writers leave; they must still be there.
-            const uint64_t rest = reader->riffEnd - reader->offset;
-            if (!skipBytes(reader, rest)) {
-                *error = "the file ends at byte " + number(reader->offset) +
-                         ", before the end of the RIFF form at byte " + number(reader->riffEnd) +
-                         " (truncated, or a broken RIFF size)";
+            if (!skipBytes(reader, reader->riffEnd - reader->offset)) {
+                *error = endsBeforeForm(*reader);
                 return kReadBadFile;
             }
             return kReadOk;
         }
-        const uint64_t chunkStart = reader->offset;
-        uint8_t header[kChunkHeaderBytes];
-        if (!readBytes(reader, header, sizeof header)) {
-            *error = "the file ends at byte " + number(reader->offset) +
-                     ", before the end of the RIFF form at byte " + number(reader->riffEnd) +
-                     " (truncated, or a broken RIFF size)";
-            return kReadBadFile;
+        Chunk chunk;
+        ReadResult result = readChunkHeader(reader, &chunk, error);
+        if (result == kReadOk && wavTagIs(chunk.header, "fmt ")) {
+            result = takeFormat(reader, chunk, error);
+        } else if (result == kReadOk && wavTagIs(chunk.header, "data")) {
+            result = takeData(reader, chunk, stopAtData, error);
+            *foundData = result == kReadOk;
+            return result;
+        } else if (result == kReadOk) {
+            reader->otherChunks.push_back(chunkIdText(chunk.header));
         }
-        const uint32_t size = loadLe32(header + 4);
-        const uint64_t chunkEnd = reader->offset + size;
-        if (chunkEnd > reader->riffEnd) {
-            *error = "the " + quoted(header) + " chunk at byte " + number(chunkStart) + " has " +
-                     number(size) + " bytes, which runs past the end of the RIFF form at byte " +
-                     number(reader->riffEnd) + " (broken chunk size" +
-                     (size == 0xFFFFFFFFu ? ", left unset as by a writer to a pipe)" : ")");
-            return kReadBadFile;
+        if (result == kReadOk) {
+            result = skipChunk(reader, chunk, error);
         }
-        // An odd chunk is followed by a pad byte; a writer may leave out the last one.
-        uint64_t paddedEnd = chunkEnd + (size & 1);
-        if (paddedEnd > reader->riffEnd) {
-            paddedEnd = reader->riffEnd;
-        }
-        const bool haveFormat = reader->format.channels != 0;
-        if (wavTagIs(header, "fmt ")) {
-            if (haveFormat) {
-                *error = "there is a second \"fmt \" chunk at byte " + number(chunkStart);
-                return kReadBadFile;
-            }
-            const ReadResult result = parseFormat(reader, size, error);
-            if (result != kReadOk) {
-                if (error->empty()) {
-                    *error = endsInside(*reader, header, chunkEnd);
-                }
-                return result;
-            }
-        } else if (wavTagIs(header, "data")) {
-            if (!stopAtData) {
-                *error = "there is a second \"data\" chunk at byte " + number(chunkStart);
-                return kReadBadFile;
-            }
-            if (!haveFormat) {
-                *error = "the \"data\" chunk at byte " + number(chunkStart) +
-                         " comes before the \"fmt \" chunk";
-                return kReadBadFile;
-            }
-            // Bytes after the last whole frame are passed over, as other readers do.
-            reader->frames = size / reader->format.blockAlign;
-            reader->trailingBytes = size % reader->format.blockAlign;
-            reader->framesLeft = reader->frames;
-            reader->dataStart = reader->offset;
-            reader->dataEnd = paddedEnd;
-            *foundData = true;
-            return kReadOk;
-        } else {
-            reader->otherChunks.push_back(chunkIdText(header));
-        }
-        if (!skipBytes(reader, paddedEnd - reader->offset)) {
-            if (reader->offset < chunkEnd) {
-                *error = endsInside(*reader, header, chunkEnd);
-            } else {
-                *error = "the file ends at byte " + number(reader->offset) +
-                         ", in the pad byte of the " + quoted(header) + " chunk (truncated)";
-            }
-            return kReadBadFile;
+        if (result != kReadOk) {
+            return result;
         }
     }
 }
@@ -373,6 +420,35 @@ std::string chunkIdText(const uint8_t* id) {
     return text;
 }
 
+namespace {
+
+// The 12-byte RIFF header of a WAVE form; its end in reader->riffEnd.
+ReadResult readRiffHeader(RiffReader* reader, std::string* error) {
+    uint8_t header[12];
+    if (!readBytes(reader, header, sizeof header)) {
+        *error = reader->offset == 0 ? "the file is empty"
+                                     : "the file ends after " + number(reader->offset) +
+                                           " bytes, inside the RIFF header";
+    } else if (wavTagIs(header, "RF64") || wavTagIs(header, "BW64")) {
+        *error = "it is an RF64 file (64-bit sizes); only RIFF WAVE files are read";
+    } else if (wavTagIs(header, "RIFX")) {
+        *error = "it is a big-endian RIFX file; only little-endian RIFF WAVE files are read";
+    } else if (!wavTagIs(header, "RIFF")) {
+        *error = "it is not a RIFF file (it starts with " + quoted(header) + ")";
+    } else if (!wavTagIs(header + 8, "WAVE")) {
+        *error = "it is a RIFF file of form " + quoted(header + 8) + ", not WAVE";
+    } else {
+        reader->riffEnd = 8 + uint64_t(loadLe32(header + 4));
+        if (reader->riffEnd >= 12) {
+            return kReadOk;
+        }
+        *error = "its RIFF size " + number(loadLe32(header + 4)) + " cannot hold the WAVE form";
+    }
+    return kReadBadFile;
+}
+
+} // namespace
+
 ReadResult openRiffReader(RiffReader* reader, const char* path, std::string* error) {
     *reader = RiffReader();
     error->clear();
@@ -381,52 +457,27 @@ ReadResult openRiffReader(RiffReader* reader, const char* path, std::string* err
         *error = std::string("the file cannot be opened (") + std::strerror(errno) + ")";
         return kReadCannotOpen;
     }
-    uint8_t header[12];
-    if (!readBytes(reader, header, sizeof header)) {
-        *error = reader->offset == 0 ? "the file is empty"
-                                     : "the file ends after " + number(reader->offset) +
-                                           " bytes, inside the RIFF header";
-        return fail(reader, kReadBadFile);
-    }
-    if (wavTagIs(header, "RF64") || wavTagIs(header, "BW64")) {
-        *error = "it is an RF64 file (64-bit sizes); only RIFF WAVE files are read";
-        return fail(reader, kReadBadFile);
-    }
-    if (wavTagIs(header, "RIFX")) {
-        *error = "it is a big-endian RIFX file; only little-endian RIFF WAVE files are read";
-        return fail(reader, kReadBadFile);
-    }
-    if (!wavTagIs(header, "RIFF")) {
-        *error = "it is not a RIFF file (it starts with " + quoted(header) + ")";
-        return fail(reader, kReadBadFile);
-    }
-    if (!wavTagIs(header + 8, "WAVE")) {
-        *error = "it is a RIFF file of form " + quoted(header + 8) + ", not WAVE";
-        return fail(reader, kReadBadFile);
-    }
-    reader->riffEnd = 8 + uint64_t(loadLe32(header + 4));
-    if (reader->riffEnd < 12) {
-        *error = "its RIFF size " + number(loadLe32(header + 4)) + " cannot hold the WAVE form";
-        return fail(reader, kReadBadFile);
-    }
     bool foundData = false;
-    const ReadResult result = walkChunks(reader, true, &foundData, error);
-    if (result != kReadOk) {
-        return fail(reader, result);
+    ReadResult result = readRiffHeader(reader, error);
+    if (result == kReadOk) {
+        result = walkChunks(reader, true, &foundData, error);
     }
-    if (!foundData) {
+    if (result == kReadOk && !foundData) {
         *error =
             reader->format.channels == 0 ? "it has no \"fmt \" chunk" : "it has no \"data\" chunk";
-        return fail(reader, kReadBadFile);
+        result = kReadBadFile;
     }
     // A header may announce far more than the file holds; found now, before anyone sizes
     // an output or a store by it. Where the size is unknown the reads find it.
     std::error_code unknown;
-    const uint64_t fileBytes = std::filesystem::file_size(path, unknown);
-    if (!unknown &&
+    const uint64_t fileBytes = result == kReadOk ? std::filesystem::file_size(path, unknown) : 0;
+    if (result == kReadOk && !unknown &&
         fileBytes < reader->dataStart + uint64_t(reader->frames) * reader->format.blockAlign) {
         *error = dataEndsEarly(*reader, fileBytes);
-        return fail(reader, kReadBadFile);
+        result = kReadBadFile;
+    }
+    if (result != kReadOk) {
+        return fail(reader, result);
     }
     const WavFormat& format = reader->format;
     reader->canonical = format.encoding == kWaveFormatFloat && !format.extensible &&

@@ -45,6 +45,82 @@ std::string curveName(const LimitCurve& curve) {
 
 } // namespace
 
+namespace {
+
+// A thd or hN row; *why on a bad one.
+bool parseOrderRow(const std::vector<std::string>& tokens, Limits* limits, LimitRow* row,
+                   LimitCurve** curve, std::string* why) {
+    const std::string& first = tokens[0];
+    const bool thd = first == "thd";
+    char* end = nullptr;
+    const long order = thd ? 0 : std::strtol(first.c_str() + 1, &end, 10);
+    if (!thd && (*end != '\0' || order < 2 || order > kMaxOrders)) {
+        *why = "unknown row " + first + " (orders h2 to h" + std::to_string(kMaxOrders) + ")";
+        return false;
+    }
+    if (tokens.size() != 3 || !number(tokens[1], false, &row->frequency) ||
+        !number(tokens[2], false, &row->max) || (thd && row->max < 0)) {
+        *why = first + " needs a frequency and a maximum" +
+               (thd ? std::string(" in percent") : std::string(" in dB"));
+        return false;
+    }
+    *curve = curveFor(limits, thd ? 1 : int(order), thd);
+    if (!thd && order > limits->highestOrder) {
+        limits->highestOrder = int(order);
+    }
+    return true;
+}
+
+bool parseResponseRow(const std::vector<std::string>& tokens, Limits* limits, LimitRow* row,
+                      LimitCurve** curve, std::string* why) {
+    if (tokens.size() != 4 || !number(tokens[0], false, &row->frequency) ||
+        !number(tokens[1], true, &row->min) || !number(tokens[2], true, &row->ideal) ||
+        !number(tokens[3], true, &row->max)) {
+        *why = "a response row is FREQUENCY MIN IDEAL MAX in dB (\"-\" for none)";
+        return false;
+    }
+    if (row->min > row->max) {
+        *why = "the minimum lies above the maximum";
+        return false;
+    }
+    *curve = curveFor(limits, 1, false);
+    return true;
+}
+
+// One line's words into the limits; *why on a bad line.
+bool parseLimitLine(const std::vector<std::string>& tokens, int lineNumber, Limits* limits,
+                    std::string* why) {
+    const std::string& first = tokens[0];
+    if (first == "reference") {
+        const bool ok = tokens.size() == 2 && number(tokens[1], false, &limits->reference) &&
+                        limits->reference > 0;
+        *why = ok ? "" : "reference needs one frequency above 0 Hz";
+        return ok;
+    }
+    LimitRow row;
+    row.line = lineNumber;
+    row.min = row.ideal = row.max = kNaN;
+    LimitCurve* curve = nullptr;
+    const bool orderRow = first == "thd" || (first.size() >= 2 && first[0] == 'h' &&
+                                             first[1] >= '0' && first[1] <= '9');
+    if (!(orderRow ? parseOrderRow(tokens, limits, &row, &curve, why)
+                   : parseResponseRow(tokens, limits, &row, &curve, why))) {
+        return false;
+    }
+    if (!(row.frequency > 0)) {
+        *why = "the frequency must lie above 0 Hz";
+        return false;
+    }
+    if (!curve->rows.empty() && row.frequency < curve->rows.back().frequency) {
+        *why = "the frequencies of " + curveName(*curve) + " rows must not fall";
+        return false;
+    }
+    curve->rows.push_back(row);
+    return true;
+}
+
+} // namespace
+
 bool parseLimits(const std::string& text, Limits* limits, std::string* error) {
     *limits = Limits();
     std::istringstream lines(text);
@@ -52,67 +128,16 @@ bool parseLimits(const std::string& text, Limits* limits, std::string* error) {
     int lineNumber = 0;
     while (std::getline(lines, line)) {
         ++lineNumber;
-        const size_t hash = line.find('#');
-        std::istringstream words(line.substr(0, hash));
+        std::istringstream words(line.substr(0, line.find('#')));
         std::vector<std::string> tokens;
         for (std::string token; words >> token;) {
             tokens.push_back(token);
         }
-        if (tokens.empty()) {
-            continue;
-        }
-        auto fail = [&](const std::string& why) {
+        std::string why;
+        if (!tokens.empty() && !parseLimitLine(tokens, lineNumber, limits, &why)) {
             *error = "line " + std::to_string(lineNumber) + ": " + why;
             return false;
-        };
-        const std::string& first = tokens[0];
-        LimitRow row;
-        row.line = lineNumber;
-        row.min = row.ideal = row.max = kNaN;
-        LimitCurve* curve = nullptr;
-        if (first == "reference") {
-            if (tokens.size() != 2 || !number(tokens[1], false, &limits->reference) ||
-                !(limits->reference > 0)) {
-                return fail("reference needs one frequency above 0 Hz");
-            }
-            continue;
         }
-        if (first == "thd" ||
-            (first.size() >= 2 && first[0] == 'h' && first[1] >= '0' && first[1] <= '9')) {
-            const bool thd = first == "thd";
-            char* end = nullptr;
-            const long order = thd ? 0 : std::strtol(first.c_str() + 1, &end, 10);
-            if (!thd && (*end != '\0' || order < 2 || order > kMaxOrders)) {
-                return fail("unknown row " + first + " (orders h2 to h" +
-                            std::to_string(kMaxOrders) + ")");
-            }
-            if (tokens.size() != 3 || !number(tokens[1], false, &row.frequency) ||
-                !number(tokens[2], false, &row.max) || (thd && row.max < 0)) {
-                return fail(first + " needs a frequency and a maximum" +
-                            (thd ? std::string(" in percent") : std::string(" in dB")));
-            }
-            curve = curveFor(limits, thd ? 1 : int(order), thd);
-            if (!thd && order > limits->highestOrder) {
-                limits->highestOrder = int(order);
-            }
-        } else {
-            if (tokens.size() != 4 || !number(tokens[0], false, &row.frequency) ||
-                !number(tokens[1], true, &row.min) || !number(tokens[2], true, &row.ideal) ||
-                !number(tokens[3], true, &row.max)) {
-                return fail("a response row is FREQUENCY MIN IDEAL MAX in dB (\"-\" for none)");
-            }
-            if (row.min > row.max) {
-                return fail("the minimum lies above the maximum");
-            }
-            curve = curveFor(limits, 1, false);
-        }
-        if (!(row.frequency > 0)) {
-            return fail("the frequency must lie above 0 Hz");
-        }
-        if (!curve->rows.empty() && row.frequency < curve->rows.back().frequency) {
-            return fail("the frequencies of " + curveName(*curve) + " rows must not fall");
-        }
-        curve->rows.push_back(row);
     }
     if (limits->curves.empty()) {
         *error = "no limit rows";

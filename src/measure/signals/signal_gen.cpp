@@ -92,22 +92,10 @@ double defaultSignalLevel(SignalKind kind) {
     return kind == kSignalImpulse ? 1.0 : 0.5;
 }
 
-bool planSignal(const SignalSpec& spec, SignalPlan* plan, std::string* error) {
-    *plan = SignalPlan();
-    if (spec.channels < 1 || spec.channels > kMaxSignalChannels) {
-        *error = "the channel count must be 1 to " + std::to_string(kMaxSignalChannels);
-        return false;
-    }
-    if (spec.sampleRate < 1) {
-        *error = "the sample rate must be at least 1 Hz";
-        return false;
-    }
-    plan->level = spec.level < 0 ? defaultSignalLevel(spec.kind) : spec.level;
-    if (!(plan->level <= 1.0)) {
-        *error = "the level must be at most 1 (0 dBFS)";
-        return false;
-    }
-    // Lengths in frames, checked as exact values before any is narrowed.
+namespace {
+
+// The lengths in frames, checked as exact values before any is narrowed.
+bool planLengths(const SignalSpec& spec, SignalPlan* plan, std::string* error) {
     const double rate = spec.sampleRate;
     const double signal = std::round(spec.seconds * rate);
     const double stagger = std::round(spec.stagger * rate);
@@ -132,38 +120,69 @@ bool planSignal(const SignalSpec& spec, SignalPlan* plan, std::string* error) {
     plan->staggerFrames = uint64_t(stagger);
     plan->padFrames = uint64_t(pad);
     plan->atFrame = uint64_t(std::min(at, double(plan->signalFrames)));
-    if (spec.kind == kSignalSine) {
-        for (uint32_t c = 0; c < spec.channels; ++c) {
-            const double frequency = spec.frequency + c * spec.frequencyStep;
-            if (!belowNyquist(frequency, spec.sampleRate)) {
-                *error = "channel " + std::to_string(c + 1) + "'s frequency " + hz(frequency) +
-                         " is not between 0 and half the rate, " + hz(spec.sampleRate / 2.0);
-                return false;
-            }
-        }
-    }
-    plan->to = spec.to;
-    if (spec.kind == kSignalSweep) {
-        if (plan->to < 0) {
-            plan->to = 0.45 * spec.sampleRate < 20000 ? 0.45 * spec.sampleRate : 20000;
-        }
-        if (!belowNyquist(spec.from, spec.sampleRate) || !belowNyquist(plan->to, spec.sampleRate) ||
-            spec.from == plan->to) {
-            *error = "the sweep's limits " + hz(spec.from) + " and " + hz(plan->to) +
-                     " must differ and lie between 0 and half the rate, " +
-                     hz(spec.sampleRate / 2.0);
+    return true;
+}
+
+bool checkSineFrequencies(const SignalSpec& spec, std::string* error) {
+    for (uint32_t c = 0; c < spec.channels; ++c) {
+        const double frequency = spec.frequency + c * spec.frequencyStep;
+        if (!belowNyquist(frequency, spec.sampleRate)) {
+            *error = "channel " + std::to_string(c + 1) + "'s frequency " + hz(frequency) +
+                     " is not between 0 and half the rate, " + hz(spec.sampleRate / 2.0);
             return false;
         }
-        if (spec.synchronized) {
-            if (!planSyncSweep(spec.from, plan->to, spec.seconds, spec.sampleRate, &plan->sweep,
-                               error)) {
-                return false;
-            }
-            plan->sweep.level = plan->level;
-            plan->sweep.staggerFrames = plan->staggerFrames;
-            plan->signalFrames = plan->sweep.frames;
+    }
+    return true;
+}
+
+bool planSweep(const SignalSpec& spec, SignalPlan* plan, std::string* error) {
+    if (plan->to < 0) {
+        plan->to = 0.45 * spec.sampleRate < 20000 ? 0.45 * spec.sampleRate : 20000;
+    }
+    if (!belowNyquist(spec.from, spec.sampleRate) || !belowNyquist(plan->to, spec.sampleRate) ||
+        spec.from == plan->to) {
+        *error = "the sweep's limits " + hz(spec.from) + " and " + hz(plan->to) +
+                 " must differ and lie between 0 and half the rate, " + hz(spec.sampleRate / 2.0);
+        return false;
+    }
+    if (spec.synchronized) {
+        if (!planSyncSweep(spec.from, plan->to, spec.seconds, spec.sampleRate, &plan->sweep,
+                           error)) {
+            return false;
         }
-    } else if (spec.synchronized) {
+        plan->sweep.level = plan->level;
+        plan->sweep.staggerFrames = plan->staggerFrames;
+        plan->signalFrames = plan->sweep.frames;
+    }
+    return true;
+}
+
+} // namespace
+
+bool planSignal(const SignalSpec& spec, SignalPlan* plan, std::string* error) {
+    *plan = SignalPlan();
+    if (spec.channels < 1 || spec.channels > kMaxSignalChannels) {
+        *error = "the channel count must be 1 to " + std::to_string(kMaxSignalChannels);
+        return false;
+    }
+    if (spec.sampleRate < 1) {
+        *error = "the sample rate must be at least 1 Hz";
+        return false;
+    }
+    plan->level = spec.level < 0 ? defaultSignalLevel(spec.kind) : spec.level;
+    if (!(plan->level <= 1.0)) {
+        *error = "the level must be at most 1 (0 dBFS)";
+        return false;
+    }
+    if (!planLengths(spec, plan, error) ||
+        (spec.kind == kSignalSine && !checkSineFrequencies(spec, error))) {
+        return false;
+    }
+    plan->to = spec.to;
+    if (spec.kind == kSignalSweep && !planSweep(spec, plan, error)) {
+        return false;
+    }
+    if (spec.kind != kSignalSweep && spec.synchronized) {
         *error = "only a sweep is synchronized";
         return false;
     }

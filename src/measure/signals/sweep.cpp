@@ -96,6 +96,53 @@ bool writeSweepSidecar(const std::string& path, const SyncSweep& sweep, std::str
     return writeTextFile(path, text, error);
 }
 
+namespace {
+
+// The value of a sidecar line as a number, when it is one: finite, not negative.
+bool sidecarNumber(const char* text, double* value) {
+    char* end = nullptr;
+    errno = 0;
+    *value = std::strtod(text, &end);
+    return *end == '\0' && errno == 0 && std::isfinite(*value) && *value >= 0;
+}
+
+// Where a whole-number key goes; null for a key read as a real number or not known.
+uint64_t* wholeField(const char* key, SyncSweep* sweep) {
+    return std::strcmp(key, "frames") == 0     ? &sweep->frames
+           : std::strcmp(key, "fade_in") == 0  ? &sweep->fadeInFrames
+           : std::strcmp(key, "fade_out") == 0 ? &sweep->fadeOutFrames
+           : std::strcmp(key, "start") == 0    ? &sweep->startFrame
+           : std::strcmp(key, "stagger") == 0  ? &sweep->staggerFrames
+                                               : nullptr;
+}
+
+// One "key value" line into the sweep; false when its value is bad for its key. Keys not
+// known are passed over, for sidecars of later versions.
+bool takeSidecarLine(const char* key, double value, SyncSweep* sweep) {
+    const uint64_t whole =
+        value == std::floor(value) && value < 1e15 ? uint64_t(value) : UINT64_MAX;
+    if (std::strcmp(key, "rate") == 0) {
+        sweep->rate = uint32_t(whole);
+        return whole >= 1 && whole <= UINT32_MAX;
+    }
+    double* real = std::strcmp(key, "from") == 0    ? &sweep->from
+                   : std::strcmp(key, "to") == 0    ? &sweep->to
+                   : std::strcmp(key, "L") == 0     ? &sweep->rateConstant
+                   : std::strcmp(key, "level") == 0 ? &sweep->level
+                                                    : nullptr;
+    if (real != nullptr) {
+        *real = value;
+        return true;
+    }
+    uint64_t* target = wholeField(key, sweep);
+    if (target != nullptr) {
+        *target = whole;
+    }
+    return target == nullptr || whole != UINT64_MAX;
+}
+
+} // namespace
+
 bool readSweepSidecar(const std::string& path, SyncSweep* sweep, std::string* error) {
     *sweep = SyncSweep();
     std::string text;
@@ -106,8 +153,7 @@ bool readSweepSidecar(const std::string& path, SyncSweep* sweep, std::string* er
     std::string line;
     int lineNumber = 0;
     bool seen[4] = {};
-    bool ok = true;
-    while (ok && std::getline(lines, line)) {
+    while (std::getline(lines, line)) {
         ++lineNumber;
         char key[32];
         char value[200];
@@ -115,45 +161,14 @@ bool readSweepSidecar(const std::string& path, SyncSweep* sweep, std::string* er
         if (fields <= 0 || key[0] == '#') {
             continue;
         }
-        char* end = nullptr;
-        errno = 0;
-        const double parsed = fields == 2 ? std::strtod(value, &end) : 0;
-        ok = fields == 2 && *end == '\0' && errno == 0 && std::isfinite(parsed) && parsed >= 0;
-        const uint64_t whole =
-            ok && parsed == std::floor(parsed) && parsed < 1e15 ? uint64_t(parsed) : UINT64_MAX;
         for (int k = 0; k < 4; ++k) {
             seen[k] = seen[k] || std::strcmp(key, kRequired[k]) == 0;
         }
-        if (!ok) {
-        } else if (std::strcmp(key, "rate") == 0) {
-            ok = whole >= 1 && whole <= UINT32_MAX;
-            sweep->rate = uint32_t(whole);
-        } else if (std::strcmp(key, "from") == 0) {
-            sweep->from = parsed;
-        } else if (std::strcmp(key, "to") == 0) {
-            sweep->to = parsed;
-        } else if (std::strcmp(key, "L") == 0) {
-            sweep->rateConstant = parsed;
-        } else if (std::strcmp(key, "level") == 0) {
-            sweep->level = parsed;
-        } else {
-            uint64_t* target = std::strcmp(key, "frames") == 0     ? &sweep->frames
-                               : std::strcmp(key, "fade_in") == 0  ? &sweep->fadeInFrames
-                               : std::strcmp(key, "fade_out") == 0 ? &sweep->fadeOutFrames
-                               : std::strcmp(key, "start") == 0    ? &sweep->startFrame
-                               : std::strcmp(key, "stagger") == 0  ? &sweep->staggerFrames
-                                                                   : nullptr;
-            ok = target == nullptr || whole != UINT64_MAX; // later keys are passed over
-            if (target != nullptr) {
-                *target = whole;
-            }
-        }
-        if (!ok) {
+        double parsed = 0;
+        if (fields != 2 || !sidecarNumber(value, &parsed) || !takeSidecarLine(key, parsed, sweep)) {
             *error = path + ": line " + std::to_string(lineNumber) + ": bad \"" + key + "\"";
+            return false;
         }
-    }
-    if (!ok) {
-        return false;
     }
     for (int k = 0; k < 4; ++k) {
         if (!seen[k]) {
