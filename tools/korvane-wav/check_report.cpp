@@ -56,14 +56,14 @@ void printMismatches(FILE* out, const CheckReport& report) {
         }
         if (check.mismatchFrame == check.recordedFrames) {
             std::fprintf(out,
-                         "channel %u: the recording ends at frame %u (delay %u), before the "
+                         "channel %u: the recording ends at frame %u (delay %lld), before the "
                          "played material does: expected %s there\n",
                          unsigned(check.recorded), unsigned(check.mismatchFrame),
-                         unsigned(check.delay), floatText(check.expected).c_str());
+                         (long long)check.delay, floatText(check.expected).c_str());
         } else {
             std::fprintf(
-                out, "channel %u: first mismatch at frame %u (delay %u): expected %s, got %s\n",
-                unsigned(check.recorded), unsigned(check.mismatchFrame), unsigned(check.delay),
+                out, "channel %u: first mismatch at frame %u (delay %lld): expected %s, got %s\n",
+                unsigned(check.recorded), unsigned(check.mismatchFrame), (long long)check.delay,
                 floatText(check.expected).c_str(), floatText(check.got).c_str());
         }
     }

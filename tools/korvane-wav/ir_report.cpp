@@ -70,10 +70,10 @@ void printIrChannel(FILE* out, const IrSummary& s, const IrChannelReport& c) {
                      unsigned(c.played));
     } else {
         std::fprintf(out,
-                     "channel %u (played %u): delay %u frames (%s ms); at %s Hz %s dB, THD "
+                     "channel %u (played %u): delay %lld frames (%s ms); at %s Hz %s dB, THD "
                      "%s %%; THD at most %s %% (%s Hz)\n",
-                     unsigned(c.recorded), unsigned(c.played), unsigned(c.ir.delay),
-                     fixedText(c.ir.delay * 1000.0 / s.sweep.rate, 3).c_str(),
+                     unsigned(c.recorded), unsigned(c.played), (long long)c.ir.delay,
+                     fixedText(double(c.ir.delay) * 1000.0 / s.sweep.rate, 3).c_str(),
                      fixedText(s.reference, 0).c_str(), orDash(c.reference.magnitudeDb, 2).c_str(),
                      orDash(c.reference.thdPercent, 3).c_str(), orDash(c.worstThd, 3).c_str(),
                      orDash(c.worstThdFrequency, 1).c_str());
@@ -102,10 +102,14 @@ void printIrText(FILE* out, const IrSummary& s, const std::vector<IrChannelRepor
     double low = 0;
     double high = 0;
     fullLevelBand(s.sweep, &low, &high);
-    std::fprintf(out, "sweep: %s Hz to %s Hz, L = %s s (%s); analysed from %s to %s Hz\n",
+    const double distortion = distortionFrom(s.sweep, s.options);
+    std::fprintf(out, "sweep: %s Hz to %s Hz, L = %s s (%s); analysed from %s to %s Hz%s\n",
                  fixedText(s.sweep.from, 2).c_str(), fixedText(s.sweep.to, 2).c_str(),
                  fixedText(s.sweep.rateConstant, 6).c_str(), s.sweepSource.c_str(),
-                 fixedText(low, 2).c_str(), fixedText(high, 2).c_str());
+                 fixedText(low, 2).c_str(), fixedText(high, 2).c_str(),
+                 std::isnan(distortion)
+                     ? ""
+                     : (", distortion from " + fixedText(distortion, 2) + " Hz").c_str());
     std::vector<uint32_t> untrusted;
     for (const IrChannelReport& c : reports) {
         printIrChannel(out, s, c);
@@ -139,7 +143,7 @@ void printIrJson(FILE* out, const IrSummary& s, const std::vector<IrChannelRepor
         }
         if (c.analysed) {
             channel["delayFrames"] = c.ir.delay;
-            channel["delayMs"] = c.ir.delay * msPerFrame;
+            channel["delayMs"] = double(c.ir.delay) * msPerFrame;
             Json files = Json::array();
             for (const std::string& file : c.files) {
                 files.push_back(jsonString(file));
@@ -170,7 +174,8 @@ void printIrJson(FILE* out, const IrSummary& s, const std::vector<IrChannelRepor
           {"toHz", s.sweep.to},
           {"L", s.sweep.rateConstant},
           {"bandFromHz", low},
-          {"bandToHz", high}}},
+          {"bandToHz", high},
+          {"distortionFromHz", jsonNumber(distortionFrom(s.sweep, s.options))}}},
         {"orders", s.options.orders},
         {"smoothing", s.options.smoothing > 0 ? Json(s.options.smoothing) : Json()},
         {"pngSkipped", s.pngMissing},

@@ -12,6 +12,11 @@ constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 // the division exact to far below any tolerance; outside, as large as the band's peak.
 constexpr double kInBand = 1e-10;
 constexpr double kOutOfBand = 1.0;
+// How far inside the full-level band the harmonics are given: so many times the frequency
+// resolution of their windows, past their main lobes and first side lobes.
+constexpr double kOrderResolutions = 8;
+// Below this the wire's response carries too little to divide by.
+constexpr double kWireFloor = 1e-3;
 // Widths of the raised-cosine transitions beyond the band's ends.
 constexpr double kLowTransitionOctaves = 1.0;
 constexpr double kHighTransitionOctaves = 1.0 / 3;
@@ -51,16 +56,23 @@ struct OrderSpectrum {
     std::vector<Complex> complexSums; // sum of H over bins [0, k)
 };
 
-// The order's window [start, end) of the deconvolution h (circular), its origin at the real
-// position origin, moved to time 0 exactly: the whole frames by placement, the fraction by
-// a linear phase.
-void orderSpectrum(const double* h, int64_t n, int64_t start, int64_t end, double origin,
-                   size_t length, uint32_t rate, bool smoothing, Fft* fft,
-                   std::vector<double>* buffer, OrderSpectrum* out) {
+// A deconvolution held circularly: h[0 .. n) is time base .. base + n.
+struct Deconvolution {
+    const double* h;
+    int64_t n;
+    int64_t base;
+
+    double at(int64_t t) const { return h[size_t((((t - base) % n) + n) % n)]; }
+};
+
+// The order's window [start, end) of the deconvolution, its origin at the real position
+// origin, moved to time 0 exactly: the whole frames by placement, the fraction by a linear
+// phase. Each side is a half raised cosine over its whole length, so that the window is 1
+// at the origin alone.
+void orderSpectrum(const Deconvolution& h, int64_t start, int64_t end, double origin, size_t length,
+                   uint32_t rate, Fft* fft, std::vector<double>* buffer, OrderSpectrum* out) {
     const int64_t whole = int64_t(std::floor(origin));
     const double fraction = origin - double(whole);
-    // Each side is a half raised cosine over its whole length, so that the window is 1 at the
-    // origin alone.
     const double before = origin - double(start);
     const double after = double(end) - origin;
     buffer->assign(length, 0.0);
@@ -70,7 +82,7 @@ void orderSpectrum(const double* h, int64_t n, int64_t start, int64_t end, doubl
         const double w = fromStart < before ? 0.5 - 0.5 * std::cos(kPi * fromStart / before)
                                             : 0.5 - 0.5 * std::cos(kPi * fromEnd / after);
         const int64_t at = ((t - whole) % int64_t(length) + int64_t(length)) % int64_t(length);
-        (*buffer)[size_t(at)] = w * h[size_t(((t % n) + n) % n)];
+        (*buffer)[size_t(at)] = w * h.at(t);
     }
     out->present = true;
     out->binHz = double(rate) / double(length);
@@ -80,17 +92,32 @@ void orderSpectrum(const double* h, int64_t n, int64_t start, int64_t end, doubl
         const double angle = 2 * kPi * double(k) * fraction / double(length);
         out->bins[k] *= Complex(std::cos(angle), std::sin(angle));
     }
-    out->powers.clear();
-    out->powerSums.clear();
-    out->complexSums.clear();
-    if (smoothing) {
-        out->powers.resize(out->bins.size());
-        out->powerSums.resize(out->bins.size() + 1, 0.0);
-        out->complexSums.resize(out->bins.size() + 1, Complex());
-        for (size_t k = 0; k < out->bins.size(); ++k) {
-            out->powers[k] = std::norm(out->bins[k]);
-            out->powerSums[k + 1] = out->powerSums[k] + out->powers[k];
-            out->complexSums[k + 1] = out->complexSums[k] + out->bins[k];
+}
+
+void prepareSmoothing(OrderSpectrum* out) {
+    out->powers.resize(out->bins.size());
+    out->powerSums.assign(out->bins.size() + 1, 0.0);
+    out->complexSums.assign(out->bins.size() + 1, Complex());
+    for (size_t k = 0; k < out->bins.size(); ++k) {
+        out->powers[k] = std::norm(out->bins[k]);
+        out->powerSums[k + 1] = out->powerSums[k] + out->powers[k];
+        out->complexSums[k + 1] = out->complexSums[k] + out->bins[k];
+    }
+}
+
+// The regularisation's own response, as the wire's windows hold it, taken out: divided out
+// of the linear window, and the linear response's share in each order's window (its tail
+// there) subtracted. A wire then measures flat with no distortion, to the band's edges.
+void removeWire(const std::vector<OrderSpectrum>& wire, std::vector<OrderSpectrum>* orders) {
+    std::vector<OrderSpectrum>& h = *orders;
+    for (size_t k = 0; k < h[1].bins.size(); ++k) {
+        const Complex w1 = wire[1].bins[k];
+        if (!(std::abs(w1) > kWireFloor)) {
+            continue; // far outside the band, where nothing is given
+        }
+        h[1].bins[k] /= w1;
+        for (size_t n = 2; n < h.size(); ++n) {
+            h[n].bins[k] -= h[1].bins[k] * wire[n].bins[k];
         }
     }
 }
@@ -152,24 +179,56 @@ int64_t orderBoundary(const SyncSweep& sweep, int order) {
     return int64_t(std::llround(perOrder * 0.5 * std::log(double(order) * (order + 1))));
 }
 
-// The linear window's frames after the delay.
+// The linear window's frames after the delay, as the options ask...
+int64_t wantedAfter(const SyncSweep& sweep, const IrOptions& options) {
+    return options.irSeconds > 0 ? int64_t(std::llround(options.irSeconds * sweep.rate))
+                                 : orderBoundary(sweep, 1);
+}
+
+// ...and as far as the recording goes.
 int64_t framesAfter(const SyncSweep& sweep, const IrOptions& options, size_t recordedFrames,
-                    size_t delay) {
-    const int64_t after = options.irSeconds > 0
-                              ? int64_t(std::llround(options.irSeconds * sweep.rate))
-                              : orderBoundary(sweep, 1);
-    return std::max<int64_t>(1, std::min<int64_t>(after, int64_t(recordedFrames - delay)));
+                    int64_t delay) {
+    return std::max<int64_t>(
+        1, std::min<int64_t>(wantedAfter(sweep, options), int64_t(recordedFrames) - delay));
 }
 
 double degrees(Complex value) {
     return std::arg(value) * 180 / kPi;
 }
 
-ResponsePoint responsePoint(const std::vector<OrderSpectrum>& orders, double f, double low,
-                            double high, double smoothing) {
+// Where each order is given. The response: the full-level band, in which the wire's
+// division leaves a linear device exact. The harmonics: less what their windows blur of the
+// fades at either end, which change the level a device sees and so its distortion.
+struct Band {
+    std::vector<double> low;  // index n: order n at n f from here; 1: the response
+    std::vector<double> high; // and up to here
+};
+
+Band bandOf(const SyncSweep& sweep, const IrOptions& options) {
+    double fadeEnd = 0;
+    double fadeStart = 0;
+    fullLevelBand(sweep, &fadeEnd, &fadeStart);
+    Band band;
+    band.low.assign(size_t(options.orders) + 1, fadeEnd);
+    band.high.assign(size_t(options.orders) + 1, fadeStart);
+    double margin = 0; // of the fundamental, so that every order is there
+    for (int n = 2; n <= options.orders; ++n) {
+        const double hz = kOrderResolutions * sweep.rate /
+                          double(orderBoundary(sweep, n) - orderBoundary(sweep, n - 1));
+        band.high[size_t(n)] = fadeStart - hz;
+        margin = std::max(margin, hz / n);
+    }
+    for (int n = 2; n <= options.orders; ++n) {
+        band.low[size_t(n)] = n * (fadeEnd + margin);
+    }
+    return band;
+}
+
+ResponsePoint responsePoint(const std::vector<OrderSpectrum>& orders, double f, const Band& band,
+                            double smoothing) {
     ResponsePoint p;
     p.frequency = f;
-    const Evaluated linear = evaluate(orders[1], f, smoothing, low, high);
+    const Evaluated linear = evaluate(orders[1], f, smoothing, band.low[1], band.high[1]);
     p.magnitudeDb = 10 * std::log10(linear.power);
     p.phaseDeg = degrees(linear.value);
     p.orderDb.assign(orders.size(), kNaN);
@@ -177,7 +236,8 @@ ResponsePoint responsePoint(const std::vector<OrderSpectrum>& orders, double f, 
     double harmonicPower = 0;
     bool any = false;
     for (size_t n = 2; n < orders.size(); ++n) {
-        const Evaluated e = evaluate(orders[n], double(n) * f, smoothing, low, high);
+        const Evaluated e =
+            evaluate(orders[n], double(n) * f, smoothing, band.low[n], band.high[n]);
         if (std::isnan(e.power)) {
             continue;
         }
@@ -192,6 +252,11 @@ ResponsePoint responsePoint(const std::vector<OrderSpectrum>& orders, double f, 
 
 } // namespace
 
+double distortionFrom(const SyncSweep& sweep, const IrOptions& options) {
+    const Band band = bandOf(sweep, options);
+    return options.orders > 1 ? band.low[2] / 2 : kNaN;
+}
+
 void fullLevelBand(const SyncSweep& sweep, double* low, double* high) {
     const double perFrame = 1.0 / (double(sweep.rate) * sweep.rateConstant);
     *low = sweep.from * std::exp(double(sweep.fadeInFrames) * perFrame);
@@ -203,7 +268,7 @@ void fullLevelBand(const SyncSweep& sweep, double* low, double* high) {
 }
 
 IrTransforms irTransforms(size_t playedFrames, size_t recordedFrames, const SyncSweep& sweep,
-                          const IrOptions& options, uint32_t delay) {
+                          const IrOptions& options, int64_t delay) {
     IrTransforms t;
     t.deconvolution = fftLength(playedFrames + recordedFrames);
     const int64_t window =
@@ -224,33 +289,57 @@ std::vector<double> frequencyGrid(double from, double to, int pointsPerOctave) {
     }
 }
 
+namespace {
+
+// The wire's deconvolution, X conj(X) / (|X|^2 + eps), transformed back in x's buffer and
+// kept over the span of the windows: real and even, its peak at time 0.
+void keepWire(std::vector<Complex>* x, const SyncSweep& sweep, const IrOptions& options, Fft* fft,
+              SweepInverse* inverse) {
+    const size_t n = inverse->length;
+    for (size_t k = 0; k < x->size(); ++k) {
+        (*x)[k] *= inverse->spectrum[k];
+    }
+    const double* w = fft->inverseInPlace(x->data(), n);
+    inverse->wireStart = -orderBoundary(sweep, options.orders);
+    const int64_t end = wantedAfter(sweep, options);
+    inverse->wire.resize(size_t(end - inverse->wireStart));
+    for (int64_t t = inverse->wireStart; t < end; ++t) {
+        const int64_t at = ((t % int64_t(n)) + int64_t(n)) % int64_t(n);
+        inverse->wire[size_t(t - inverse->wireStart)] = w[size_t(at)];
+    }
+}
+
+} // namespace
+
 void prepareSweepInverse(const std::vector<float>& played, size_t recordedFrames,
-                         const SyncSweep& sweep, Fft* fft, SweepInverse* inverse) {
+                         const SyncSweep& sweep, const IrOptions& options, Fft* fft,
+                         SweepInverse* inverse) {
     const size_t n =
         irTransforms(played.size(), recordedFrames, sweep, IrOptions(), 0).deconvolution;
     inverse->length = n;
-    inverse->spectrum.assign(n / 2 + 1, Complex());
-    double* x = Fft::realInput(inverse->spectrum.data());
+    std::vector<Complex> x(n / 2 + 1);
+    double* input = Fft::realInput(x.data());
     const double offset = mean(played);
     for (size_t i = 0; i < played.size(); ++i) {
-        x[i] = played[i] - offset;
+        input[i] = played[i] - offset;
     }
-    fft->forwardInPlace(inverse->spectrum.data(), n);
+    fft->forwardInPlace(x.data(), n);
     double reference = 0;
     const double binHz = double(sweep.rate) / double(n);
-    for (size_t k = 0; k < inverse->spectrum.size(); ++k) {
+    for (size_t k = 0; k < x.size(); ++k) {
         const double f = double(k) * binHz;
         if (f >= sweep.from && f <= sweep.to) {
-            reference = std::max(reference, std::norm(inverse->spectrum[k]));
+            reference = std::max(reference, std::norm(x[k]));
         }
     }
-    for (size_t k = 0; k < inverse->spectrum.size(); ++k) {
+    inverse->spectrum.resize(x.size());
+    for (size_t k = 0; k < x.size(); ++k) {
         const double w = outOfBand(double(k) * binHz, sweep.from, sweep.to);
         const double eps = reference * (kInBand + (kOutOfBand - kInBand) * w);
-        const Complex X = inverse->spectrum[k];
-        const double denominator = std::norm(X) + eps;
-        inverse->spectrum[k] = denominator > 0 ? std::conj(X) / denominator : Complex();
+        const double denominator = std::norm(x[k]) + eps;
+        inverse->spectrum[k] = denominator > 0 ? std::conj(x[k]) / denominator : Complex();
     }
+    keepWire(&x, sweep, options, fft, inverse);
 }
 
 namespace {
@@ -273,10 +362,12 @@ const double* deconvolve(const SweepInverse& inverse, const std::vector<float>& 
     return fft->inverseInPlace(work->data(), n);
 }
 
-size_t largestAt(const double* h, size_t frames) {
-    size_t at = 0;
-    for (size_t t = 1; t < frames; ++t) {
-        if (std::fabs(h[t]) > std::fabs(h[at])) {
+// The linear response's peak: from `earliest` frames before time 0 (a response that comes
+// before the recording starts) to the recording's end. The harmonics lie further back.
+int64_t largestAt(const Deconvolution& h, int64_t earliest, int64_t frames) {
+    int64_t at = 0;
+    for (int64_t t = -earliest; t < frames; ++t) {
+        if (std::fabs(h.at(t)) > std::fabs(h.at(at))) {
             at = t;
         }
     }
@@ -285,33 +376,30 @@ size_t largestAt(const double* h, size_t frames) {
 
 // The deconvolution from the start of the highest order's window to the end of the linear
 // one, and the linear impulse response within it.
-void keepSpan(const double* h, int64_t n, int64_t d, int64_t lead, int64_t after, int orders,
+void keepSpan(const Deconvolution& h, int64_t d, int64_t lead, int64_t after, int orders,
               const SyncSweep& sweep, ChannelIr* result) {
     result->lead = uint32_t(lead);
     result->spanStart = -orderBoundary(sweep, orders);
     result->span.resize(size_t(after - result->spanStart));
     for (int64_t t = result->spanStart; t < after; ++t) {
-        const int64_t at = ((d + t) % n + n) % n;
-        result->span[size_t(t - result->spanStart)] = float(h[size_t(at)]);
+        result->span[size_t(t - result->spanStart)] = float(h.at(d + t));
     }
     result->ir.assign(result->span.end() - (after + lead), result->span.end());
 }
 
-// Each order's window of h moved to its own origin and transformed.
-std::vector<OrderSpectrum> orderSpectra(const double* h, int64_t n, int64_t d, int64_t after,
+// Each order's window of h around d moved to its own origin and transformed.
+std::vector<OrderSpectrum> orderSpectra(const Deconvolution& h, int64_t d, int64_t after,
                                         size_t length, const SyncSweep& sweep,
-                                        const IrOptions& options, Fft* fft, ChannelIr* result) {
+                                        const IrOptions& options, Fft* fft) {
     const double perOrder = double(sweep.rate) * sweep.rateConstant; // frames per unit of ln n
     std::vector<OrderSpectrum> spectra(size_t(options.orders) + 1);
-    result->orderStart.assign(size_t(options.orders) + 1, 0);
     std::vector<double> buffer;
     for (int order = 1; order <= options.orders; ++order) {
         const int64_t start = d - orderBoundary(sweep, order);
         const int64_t end = order == 1 ? d + after : d - orderBoundary(sweep, order - 1);
-        result->orderStart[size_t(order)] = start - d;
         const double origin = double(d) - perOrder * std::log(double(order));
-        orderSpectrum(h, n, start, end, origin, length, sweep.rate, options.smoothing > 0, fft,
-                      &buffer, &spectra[size_t(order)]);
+        orderSpectrum(h, start, end, origin, length, sweep.rate, fft, &buffer,
+                      &spectra[size_t(order)]);
     }
     return spectra;
 }
@@ -322,36 +410,45 @@ bool analyseChannel(const SweepInverse& inverse, const std::vector<float>& recor
                     const SyncSweep& sweep, const IrOptions& options, Fft* fft, ChannelIr* result,
                     std::string* error) {
     *result = ChannelIr();
-    const size_t n = inverse.length;
-    const size_t recordedFrames = std::min(recorded.size(), n);
-    std::vector<Complex> work;
-    const double* h = deconvolve(inverse, recorded, recordedFrames, fft, &work);
-    const size_t delay = largestAt(h, recordedFrames);
-    if (!(std::fabs(h[delay]) > 0)) {
-        *error = "the recording holds nothing of the sweep";
-        return false;
-    }
-    if (orderBoundary(sweep, options.orders) >= int64_t(n - recordedFrames)) {
+    const int64_t n = int64_t(inverse.length);
+    const int64_t recordedFrames = std::min<int64_t>(int64_t(recorded.size()), n);
+    // The harmonics' windows must stay clear of the recording's end, wrapped round.
+    const int64_t room = n - recordedFrames - orderBoundary(sweep, options.orders);
+    if (room <= 0) {
         *error =
             "the sweep is too short to tell order " + std::to_string(options.orders) + " apart";
         return false;
     }
-    result->delay = uint32_t(delay);
-    result->peak = std::fabs(h[delay]);
-    const int64_t after = framesAfter(sweep, options, recordedFrames, delay);
-    keepSpan(h, int64_t(n), int64_t(delay), orderBoundary(sweep, 1), after, options.orders, sweep,
-             result);
-    const size_t length = irTransforms(0, recordedFrames, sweep, options, uint32_t(delay)).orders;
-    const std::vector<OrderSpectrum> spectra =
-        orderSpectra(h, int64_t(n), int64_t(delay), after, length, sweep, options, fft, result);
-    double low = 0;
-    double high = 0;
-    fullLevelBand(sweep, &low, &high);
-    for (double f : frequencyGrid(low, high, options.pointsPerOctave)) {
-        result->points.push_back(responsePoint(spectra, f, low, high, options.smoothing));
+    std::vector<Complex> work;
+    const Deconvolution h{deconvolve(inverse, recorded, size_t(recordedFrames), fft, &work), n, 0};
+    const int64_t delay = largestAt(h, std::min(orderBoundary(sweep, 1), room - 1), recordedFrames);
+    if (!(std::fabs(h.at(delay)) > 0)) {
+        *error = "the recording holds nothing of the sweep";
+        return false;
+    }
+    result->delay = delay;
+    result->peak = std::fabs(h.at(delay));
+    const int64_t after = framesAfter(sweep, options, size_t(recordedFrames), delay);
+    keepSpan(h, delay, orderBoundary(sweep, 1), after, options.orders, sweep, result);
+    result->orderStart.assign(size_t(options.orders) + 1, 0);
+    for (int order = 1; order <= options.orders; ++order) {
+        result->orderStart[size_t(order)] = -orderBoundary(sweep, order);
+    }
+    const size_t length = irTransforms(0, size_t(recordedFrames), sweep, options, delay).orders;
+    std::vector<OrderSpectrum> spectra = orderSpectra(h, delay, after, length, sweep, options, fft);
+    const Deconvolution wire{inverse.wire.data(), int64_t(inverse.wire.size()), inverse.wireStart};
+    removeWire(orderSpectra(wire, 0, after, length, sweep, options, fft), &spectra);
+    if (options.smoothing > 0) {
+        for (OrderSpectrum& spectrum : spectra) {
+            prepareSmoothing(&spectrum);
+        }
+    }
+    const Band band = bandOf(sweep, options);
+    for (double f : frequencyGrid(band.low[1], band.high[1], options.pointsPerOctave)) {
+        result->points.push_back(responsePoint(spectra, f, band, options.smoothing));
     }
     for (double f : options.probes) {
-        result->probes.push_back(responsePoint(spectra, f, low, high, options.smoothing));
+        result->probes.push_back(responsePoint(spectra, f, band, options.smoothing));
     }
     return true;
 }

@@ -33,8 +33,8 @@ struct ResponsePoint {
 };
 
 struct ChannelIr {
-    uint32_t delay = 0; // frames from the played channel to the recording
-    double peak = 0;    // |h| at the delay
+    int64_t delay = 0; // frames from the played channel to the recording; negative: earlier
+    double peak = 0;   // |h| at the delay
     // The linear impulse response, starting `lead` frames before the delay.
     std::vector<float> ir;
     uint32_t lead = 0;
@@ -50,12 +50,17 @@ struct ChannelIr {
 
 // The played channel's regularised inverse, conj(X) / (|X|^2 + eps(f)): eps is small inside
 // the sweep's band and large outside it, with raised-cosine transitions in log frequency.
+// The same division of the played channel by itself, a perfect wire's measurement, keeps
+// the regularisation's own response: the analysis divides it out of every window.
 struct SweepInverse {
     size_t length = 0; // of the transforms: no circular wrap for recordings of recordedFrames
     std::vector<std::complex<double>> spectrum;
+    std::vector<double> wire; // the wire's deconvolution from wireStart on (time 0 its peak)
+    int64_t wireStart = 0;
 };
 void prepareSweepInverse(const std::vector<float>& played, size_t recordedFrames,
-                         const SyncSweep& sweep, Fft* fft, SweepInverse* inverse);
+                         const SyncSweep& sweep, const IrOptions& options, Fft* fft,
+                         SweepInverse* inverse);
 
 // Deconvolves the recording (mean removed) and analyses it. False with *error when the
 // recording holds nothing or the orders do not fit the sweep.
@@ -70,12 +75,16 @@ struct IrTransforms {
     size_t orders = 0;
 };
 IrTransforms irTransforms(size_t playedFrames, size_t recordedFrames, const SyncSweep& sweep,
-                          const IrOptions& options, uint32_t delay);
+                          const IrOptions& options, int64_t delay);
 
 // Where the sweep plays at its full level, between its fades: the band every response is
 // given in (a harmonic's where its own frequency lies in it). Near the ends of the band an
 // order's window, a few periods of the frequency long, blurs what lies beyond them.
 void fullLevelBand(const SyncSweep& sweep, double* low, double* high);
+// The fundamental frequency from which the harmonics are given: above the full-level band's
+// start by what their windows blur of the fade, which changes the level a device sees; NaN
+// without harmonics. Each order stops as far below the top.
+double distortionFrom(const SyncSweep& sweep, const IrOptions& options);
 
 // The grid: 1 kHz x 2^(k / pointsPerOctave) within [from, to].
 std::vector<double> frequencyGrid(double from, double to, int pointsPerOctave);

@@ -42,7 +42,7 @@ bool analyseOne(const IrMeasurement& m, IrWorker* worker, IrChannelReport* repor
     // The same sweep on every channel, as gen writes it unstaggered, is inverted once.
     const std::vector<float>& x = m.played->channels[size_t(source)];
     if (worker->inverted == nullptr || *worker->inverted != x || worker->invertedFor != y.size()) {
-        prepareSweepInverse(x, y.size(), m.sweep, &worker->fft, &worker->inverse);
+        prepareSweepInverse(x, y.size(), m.sweep, m.options, &worker->fft, &worker->inverse);
         worker->inverted = &x;
         worker->invertedFor = y.size();
     }

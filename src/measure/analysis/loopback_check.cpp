@@ -17,11 +17,23 @@ namespace {
 constexpr double kCandidateTolerance = 1e-6;
 constexpr size_t kMaxCandidates = 64;
 
+// The played frames [*first, *last) that meet the recording at this delay.
+void overlap(size_t playedFrames, size_t recordedFrames, int64_t delay, size_t* first,
+             size_t* last) {
+    const int64_t from = std::max<int64_t>(0, -delay);
+    const int64_t to = std::min<int64_t>(int64_t(playedFrames), int64_t(recordedFrames) - delay);
+    *first = size_t(from);
+    *last = size_t(std::max(from, to));
+}
+
 double exactCorrelation(const std::vector<float>& played, size_t playedFrames,
-                        const std::vector<float>& recorded, uint32_t delay) {
+                        const std::vector<float>& recorded, int64_t delay) {
+    size_t first = 0;
+    size_t last = 0;
+    overlap(playedFrames, recorded.size(), delay, &first, &last);
     double sum = 0;
-    for (size_t n = 0; n < playedFrames && n + delay < recorded.size(); ++n) {
-        sum += double(played[n]) * double(recorded[n + delay]);
+    for (size_t n = first; n < last; ++n) {
+        sum += double(played[n]) * double(recorded[size_t(int64_t(n) + delay)]);
     }
     return sum;
 }
@@ -35,20 +47,22 @@ double energy(const std::vector<float>& samples, size_t begin, size_t end) {
 }
 
 // Normalised over the frames that overlap at this delay only, so that a recording cut
-// short still gives 1 for a copy.
+// short, or started late, still gives 1 for a copy.
 double normalisedCorrelation(const std::vector<float>& played, size_t playedFrames,
-                             const std::vector<float>& recorded, uint32_t delay) {
-    const size_t overlap =
-        delay < recorded.size() ? std::min(playedFrames, recorded.size() - delay) : 0;
+                             const std::vector<float>& recorded, int64_t delay) {
+    size_t first = 0;
+    size_t last = 0;
+    overlap(playedFrames, recorded.size(), delay, &first, &last);
     const double norm =
-        std::sqrt(energy(played, 0, overlap) * energy(recorded, delay, size_t(delay) + overlap));
+        std::sqrt(energy(played, first, last) *
+                  energy(recorded, size_t(int64_t(first) + delay), size_t(int64_t(last) + delay)));
     return norm > 0 ? exactCorrelation(played, playedFrames, recorded, delay) / norm : 0;
 }
 
 // How the peak at match->delay stands among the other lags. Its own lobe, from the peak
 // outward while the magnitude keeps falling, is not counted among them.
 void rankPeak(const std::vector<double>& magnitude, DelayMatch* match) {
-    const size_t peak = match->delay;
+    const size_t peak = size_t(match->delay + match->firstLag);
     size_t low = peak;
     size_t high = peak;
     while (low > 0 && magnitude[low - 1] <= magnitude[low]) {
@@ -68,7 +82,7 @@ void rankPeak(const std::vector<double>& magnitude, DelayMatch* match) {
         ++rest;
         if (magnitude[d] > second) {
             second = magnitude[d];
-            match->secondDelay = uint32_t(d);
+            match->secondDelay = int64_t(d) - match->firstLag;
         }
     }
     const double top = magnitude[peak];
@@ -164,20 +178,33 @@ float roundTrip(float sample, int width) {
     return writerFloat(loaderNative(sample, width), width);
 }
 
+namespace {
+
+// How far the search goes on either side of lag 0.
+void searchedLags(size_t playedFrames, size_t recordedFrames, uint32_t maxDelay, size_t* used,
+                  uint32_t* firstLag, uint32_t* lastLag) {
+    *used = std::min<size_t>({playedFrames, recordedFrames, kMaxCorrelatedFrames});
+    *lastLag = uint32_t(std::min<size_t>({size_t(maxDelay), recordedFrames - 1, kMaxDelaySearch}));
+    *firstLag = uint32_t(std::min<size_t>({size_t(maxDelay), *used - 1, kMaxDelaySearch}));
+}
+
+} // namespace
+
 size_t delaySearchLength(size_t playedFrames, size_t recordedFrames, uint32_t maxDelay) {
-    const size_t lastLag =
-        std::min<size_t>({size_t(maxDelay), recordedFrames - 1, kMaxDelaySearch});
-    const size_t used = std::min<size_t>({playedFrames, recordedFrames, kMaxCorrelatedFrames});
-    return fftLength(used + lastLag);
+    size_t used = 0;
+    uint32_t firstLag = 0;
+    uint32_t lastLag = 0;
+    searchedLags(playedFrames, recordedFrames, maxDelay, &used, &firstLag, &lastLag);
+    return fftLength(used + lastLag + firstLag);
 }
 
 namespace {
 
-// |sum played[n] recorded[n + d]| for d = 0 .. lastLag, from conj(P) R: both spectra of
-// zero-padded real signals, so no wrap reaches the lags searched.
+// |sum played[n] recorded[n + d]| for d = -firstLag .. lastLag (at index d + firstLag), from
+// conj(P) R: both spectra of zero-padded real signals, so no wrap reaches the lags searched.
 std::vector<double> correlationMagnitudes(const std::vector<float>& played, size_t used,
                                           const std::vector<float>& recorded, size_t window,
-                                          size_t n, uint32_t lastLag) {
+                                          size_t n, uint32_t firstLag, uint32_t lastLag) {
     std::vector<std::complex<double>> p(n / 2 + 1);
     std::vector<std::complex<double>> r(n / 2 + 1);
     Fft fft;
@@ -192,43 +219,52 @@ std::vector<double> correlationMagnitudes(const std::vector<float>& played, size
     }
     std::vector<std::complex<double>>().swap(p);
     const double* lags = fft.inverseInPlace(r.data(), n);
-    std::vector<double> magnitude(size_t(lastLag) + 1);
-    for (uint32_t d = 0; d <= lastLag; ++d) {
-        magnitude[d] = std::fabs(lags[d]);
+    std::vector<double> magnitude(size_t(firstLag) + lastLag + 1);
+    for (size_t i = 0; i < magnitude.size(); ++i) {
+        const int64_t d = int64_t(i) - firstLag;
+        magnitude[i] = std::fabs(lags[d >= 0 ? size_t(d) : size_t(int64_t(n) + d)]);
     }
     return magnitude;
 }
 
+// Of two lags that match alike, the nearer to 0, and of two as near the later.
+bool preferred(double a, int64_t lagA, double b, int64_t lagB) {
+    if (a != b) {
+        return a > b;
+    }
+    const int64_t nearA = lagA < 0 ? -lagA : lagA;
+    const int64_t nearB = lagB < 0 ? -lagB : lagB;
+    return nearA != nearB ? nearA < nearB : lagA > lagB;
+}
+
 // The best lag of the transform's, evaluated again exactly among those within tolerance
-// of it (at most kMaxCandidates): the smallest of equals. -1 when none overlaps.
-int64_t bestExactLag(const std::vector<double>& magnitude, double tolerance,
-                     const std::vector<float>& played, size_t used,
-                     const std::vector<float>& recorded) {
+// of it (at most kMaxCandidates). False when nothing overlaps at any of them.
+bool bestExactLag(const std::vector<double>& magnitude, uint32_t firstLag, double tolerance,
+                  const std::vector<float>& played, size_t used, const std::vector<float>& recorded,
+                  int64_t* lag) {
     const double best = *std::max_element(magnitude.begin(), magnitude.end());
-    std::vector<std::pair<double, uint32_t>> candidates;
-    for (uint32_t d = 0; d < magnitude.size(); ++d) {
-        if (magnitude[d] >= best - tolerance) {
-            candidates.push_back({magnitude[d], d});
+    std::vector<std::pair<double, int64_t>> candidates;
+    for (size_t i = 0; i < magnitude.size(); ++i) {
+        if (magnitude[i] >= best - tolerance) {
+            candidates.push_back({magnitude[i], int64_t(i) - firstLag});
         }
     }
     if (candidates.size() > kMaxCandidates) {
         std::partial_sort(candidates.begin(), candidates.begin() + kMaxCandidates, candidates.end(),
                           [](const auto& a, const auto& b) {
-                              return a.first > b.first ||
-                                     (a.first == b.first && a.second < b.second);
+                              return preferred(a.first, a.second, b.first, b.second);
                           });
         candidates.resize(kMaxCandidates);
     }
     double bestExact = -1;
-    int64_t lag = 0;
     for (const auto& candidate : candidates) {
         const double exact = std::fabs(exactCorrelation(played, used, recorded, candidate.second));
-        if (exact > bestExact || (exact == bestExact && candidate.second < lag)) {
+        if (bestExact < 0 || preferred(exact, candidate.second, bestExact, *lag)) {
             bestExact = exact;
-            lag = candidate.second;
+            *lag = candidate.second;
         }
     }
-    return bestExact > 0 ? lag : -1;
+    return bestExact > 0;
 }
 
 } // namespace
@@ -240,9 +276,10 @@ DelayMatch findDelay(const std::vector<float>& played, const std::vector<float>&
     if (played.empty() || recordedFrames == 0) {
         return match;
     }
-    const uint32_t lastLag =
-        uint32_t(std::min<size_t>({size_t(maxDelay), recordedFrames - 1, kMaxDelaySearch}));
-    const size_t used = std::min<size_t>({played.size(), recordedFrames, kMaxCorrelatedFrames});
+    size_t used = 0;
+    uint32_t firstLag = 0;
+    uint32_t lastLag = 0;
+    searchedLags(played.size(), recordedFrames, maxDelay, &used, &firstLag, &lastLag);
     const size_t window = std::min<size_t>(recordedFrames, used + lastLag);
     const double playedEnergy = energy(played, 0, used);
     const double recordedEnergy = energy(recorded, 0, window);
@@ -252,15 +289,15 @@ DelayMatch findDelay(const std::vector<float>& played, const std::vector<float>&
     }
     const size_t n = delaySearchLength(played.size(), recordedFrames, maxDelay);
     const std::vector<double> magnitude =
-        correlationMagnitudes(played, used, recorded, window, n, lastLag);
+        correlationMagnitudes(played, used, recorded, window, n, firstLag, lastLag);
     const double tolerance = kCandidateTolerance * std::sqrt(playedEnergy * recordedEnergy);
-    const int64_t lag = bestExactLag(magnitude, tolerance, played, used, recorded);
-    if (lag < 0) {
+    if (!bestExactLag(magnitude, firstLag, tolerance, played, used, recorded, &match.delay)) {
+        match.delay = 0;
         return match; // nothing overlaps at any lag
     }
-    match.delay = uint32_t(lag);
     match.found = true;
     match.correlation = normalisedCorrelation(played, used, recorded, match.delay);
+    match.firstLag = firstLag;
     match.lastLag = lastLag;
     rankPeak(magnitude, &match);
     return match;
@@ -275,11 +312,11 @@ int64_t playedChannelFor(uint32_t recordedChannel, uint32_t playChannels,
 }
 
 bool firstMismatch(const std::vector<float>* played, const std::vector<float>& recorded,
-                   uint32_t delay, int width, uint32_t* frame, float* expected, float* got) {
-    const size_t playedFrames = played != nullptr ? played->size() : 0;
+                   int64_t delay, int width, uint32_t* frame, float* expected, float* got) {
+    const int64_t playedFrames = played != nullptr ? int64_t(played->size()) : 0;
     auto wanted = [&](size_t n) {
-        return n >= delay && n - delay < playedFrames ? roundTrip((*played)[n - delay], width)
-                                                      : 0.0f;
+        const int64_t at = int64_t(n) - delay;
+        return at >= 0 && at < playedFrames ? roundTrip((*played)[size_t(at)], width) : 0.0f;
     };
     for (size_t n = 0; n < recorded.size(); ++n) {
         const float want = wanted(n);
@@ -291,7 +328,7 @@ bool firstMismatch(const std::vector<float>* played, const std::vector<float>& r
         }
     }
     const size_t material = played != nullptr ? materialLength(*played) : 0;
-    if (material != 0 && uint64_t(delay) + material > recorded.size()) {
+    if (material != 0 && delay + int64_t(material) > int64_t(recorded.size())) {
         *frame = uint32_t(recorded.size());
         *expected = wanted(recorded.size());
         *got = 0.0f;
@@ -312,7 +349,7 @@ DelayMatch matchChannel(const std::vector<float>& reference, const std::vector<f
                                  : uint32_t(std::min<int64_t>(options.maxDelay, kMaxDelaySearch));
         return findDelay(reference, samples, maxDelay);
     }
-    match.delay = uint32_t(options.delay);
+    match.delay = options.delay;
     const size_t used = std::min<size_t>(reference.size(), kMaxCorrelatedFrames);
     match.correlation = normalisedCorrelation(reference, used, samples, match.delay);
     match.found = match.correlation != 0;
@@ -333,11 +370,11 @@ ChannelCheck checkChannel(const WavData& played, const WavData& recorded, uint32
     if (reference != nullptr) {
         check.match = matchChannel(*reference, samples, options);
     }
-    check.delay = options.delay >= 0 ? uint32_t(options.delay) : check.match.delay;
+    check.delay = options.delay >= 0 ? options.delay : check.match.delay;
     check.recordedFrames = uint32_t(samples.size());
     const size_t material = reference != nullptr ? materialLength(*reference) : 0;
     if (material != 0 && (check.match.found || options.delay >= 0)) {
-        check.materialEnd = uint64_t(check.delay) + material;
+        check.materialEnd = uint64_t(std::max<int64_t>(0, check.delay + int64_t(material)));
     }
     if (options.width != 0) {
         check.exactTested = true;

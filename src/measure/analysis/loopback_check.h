@@ -23,20 +23,23 @@ float writerFloat(int32_t native, int width);
 float roundTrip(float sample, int width);
 
 struct DelayMatch {
-    bool found = false; // false when either side is silent
-    uint32_t delay = 0;
+    bool found = false;     // false when either side is silent
+    int64_t delay = 0;      // negative: the recording starts after the playback did
     double correlation = 0; // normalised; -1 means inverted
     // How the best peak stands among the other lags searched, outside its own lobe: the
     // highest of them relative to it (0: none), and the peak over their root mean square
     // (0: too few of them to tell, fewer than kMinRestLags).
     double secondPeak = 0;
-    uint32_t secondDelay = 0;
+    int64_t secondDelay = 0;
     double peakToRest = 0;
-    uint32_t lastLag = 0; // the search went from lag 0 to here
+    uint32_t lastLag = 0; // the search went from lag -firstLag to lag lastLag
+    uint32_t firstLag = 0;
 };
 
-// The lag d in 0..maxDelay that maximises |sum played[n] recorded[n + d]|, the smallest
-// of equals. Evaluated through an FFT, the best candidates again exactly.
+// The lag d in -maxDelay..maxDelay that maximises |sum played[n] recorded[n + d]|, the
+// nearest to 0 of equals (the later of two as near). A negative lag is a recording that
+// started late, or a response that comes before its cause. Evaluated through an FFT, the
+// best candidates again exactly.
 DelayMatch findDelay(const std::vector<float>& played, const std::vector<float>& recorded,
                      uint32_t maxDelay);
 // The length of its two transforms (forward and back) for channels of these lengths.
@@ -54,8 +57,8 @@ struct ChannelCheck {
     uint32_t recorded = 0; // 1-based
     uint32_t played = 0;   // 1-based; 0: no played channel reaches this input
     DelayMatch match;
-    uint32_t delay = 0; // the one compared at
-    double peak = 0;    // of the recording, linear
+    int64_t delay = 0; // the one compared at
+    double peak = 0;   // of the recording, linear
     bool exactTested = false;
     bool exact = false;
     uint32_t mismatchFrame = 0; // of the recording, 0-based; its length: the recording ends
@@ -78,7 +81,7 @@ int64_t playedChannelFor(uint32_t recordedChannel, uint32_t playChannels,
 // before the played material does differs at its end: *frame is then its length and *got
 // is 0. False when none does.
 bool firstMismatch(const std::vector<float>* played, const std::vector<float>& recorded,
-                   uint32_t delay, int width, uint32_t* frame, float* expected, float* got);
+                   int64_t delay, int width, uint32_t* frame, float* expected, float* got);
 
 std::vector<ChannelCheck> checkRecording(const WavData& played, const WavData& recorded,
                                          const CheckOptions& options);

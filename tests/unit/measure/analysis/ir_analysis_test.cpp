@@ -41,7 +41,7 @@ ChannelIr measure(const SyncSweep& sweep, const std::vector<float>& played,
                   const std::vector<float>& recorded, const IrOptions& options = IrOptions()) {
     Fft fft;
     SweepInverse inverse;
-    prepareSweepInverse(played, recorded.size(), sweep, &fft, &inverse);
+    prepareSweepInverse(played, recorded.size(), sweep, options, &fft, &inverse);
     ChannelIr ir;
     std::string error;
     EXPECT_TRUE(analyseChannel(inverse, recorded, sweep, options, &fft, &ir, &error)) << error;
@@ -59,7 +59,7 @@ TEST(IrAnalysis, ADelayedInvertedCopyHasItsDelayExactlyAndAFlatResponse) {
     const std::vector<float> played = play(sweep, 12000);
     const ChannelIr ir =
         measure(sweep, played, through(played, 1234, [](double x) { return -0.5 * x; }));
-    EXPECT_EQ(ir.delay, 1234u);
+    EXPECT_EQ(ir.delay, 1234);
     EXPECT_EQ(ir.lead, uint32_t(std::llround(kRate * sweep.rateConstant * 0.5 * std::log(2.0))));
     ASSERT_EQ(ir.ir.size(), 2 * size_t(ir.lead));
     EXPECT_EQ(ir.ir[ir.lead], float(-ir.peak)); // the band-limited impulse, inverted
@@ -105,7 +105,7 @@ TEST(IrAnalysis, APolynomialGivesEachOrderItsTrigonometricLevelAndPhase) {
         through(played, 700,
                 [&](double x) { return x + a2 * x * x + a3 * x * x * x + a4 * x * x * x * x; }),
         options);
-    EXPECT_EQ(ir.delay, 700u);
+    EXPECT_EQ(ir.delay, 700);
     int checked[5] = {};
     for (const ResponsePoint& p : ir.points) {
         if (p.frequency < 200) {
@@ -144,7 +144,7 @@ TEST(IrAnalysis, ADelayLongerThanTheHarmonicsLeadDoesNotWrap) {
     // The 2nd order now lies at a positive time, 30000 - L ln 2 frames.
     const ChannelIr ir =
         measure(sweep, played, through(played, 30000, [](double x) { return x + 0.1 * x * x; }));
-    EXPECT_EQ(ir.delay, 30000u);
+    EXPECT_EQ(ir.delay, 30000);
     const ResponsePoint& p = ir.points[ir.points.size() / 3];
     EXPECT_NEAR(p.magnitudeDb, 0, 0.001);
     EXPECT_NEAR(p.orderDb[2], 20 * std::log10(0.1 * kLevel / 2), 0.01);
@@ -189,7 +189,7 @@ TEST(IrAnalysis, NothingRecordedOrOrdersBeyondTheSweepAreRefused) {
     const std::vector<float> played = play(sweep, 1000);
     Fft fft;
     SweepInverse inverse;
-    prepareSweepInverse(played, played.size(), sweep, &fft, &inverse);
+    prepareSweepInverse(played, played.size(), sweep, IrOptions(), &fft, &inverse);
     ChannelIr ir;
     std::string error;
     EXPECT_FALSE(analyseChannel(inverse, std::vector<float>(played.size(), 0.0f), sweep,
@@ -198,7 +198,7 @@ TEST(IrAnalysis, NothingRecordedOrOrdersBeyondTheSweepAreRefused) {
 
     const SyncSweep brief = testSweep(1000, 2000, 0.1);
     const std::vector<float> short_ = play(brief, 0);
-    prepareSweepInverse(short_, short_.size(), brief, &fft, &inverse);
+    prepareSweepInverse(short_, short_.size(), brief, IrOptions(), &fft, &inverse);
     IrOptions options;
     options.orders = 10;
     EXPECT_FALSE(analyseChannel(inverse, short_, brief, options, &fft, &ir, &error));

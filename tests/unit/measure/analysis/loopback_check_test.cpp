@@ -38,17 +38,25 @@ std::vector<float> loopback(const std::vector<float>& played, uint32_t delay, si
     return recorded;
 }
 
-uint32_t bruteForceDelay(const std::vector<float>& p, const std::vector<float>& r, uint32_t max) {
+// Every lag from -max to max where the two overlap, the nearest to 0 of equals and of two as
+// near the later.
+int64_t bruteForceDelay(const std::vector<float>& p, const std::vector<float>& r, int64_t max) {
     double best = -1;
-    uint32_t at = 0;
-    for (uint32_t d = 0; d <= max && d < r.size(); ++d) {
-        double sum = 0;
-        for (size_t n = 0; n < p.size() && n + d < r.size(); ++n) {
-            sum += double(p[n]) * r[n + d];
-        }
-        if (std::fabs(sum) > best) {
-            best = std::fabs(sum);
-            at = d;
+    int64_t at = 0;
+    for (int64_t k = 0; k <= max; ++k) {
+        for (int64_t d : {k, -k}) {
+            if (d >= int64_t(r.size()) || -d >= int64_t(p.size())) {
+                continue;
+            }
+            double sum = 0;
+            for (int64_t n = std::max<int64_t>(0, -d);
+                 n < int64_t(p.size()) && n + d < int64_t(r.size()); ++n) {
+                sum += double(p[size_t(n)]) * r[size_t(n + d)];
+            }
+            if (std::fabs(sum) > best) {
+                best = std::fabs(sum);
+                at = d;
+            }
         }
     }
     return at;
@@ -156,10 +164,10 @@ TEST(FindDelay, FindsTheLagOfLargestCorrelationAsABruteForceSearchDoes) {
         v = -v;
     }
     const DelayMatch match = findDelay(played, inverted, 100);
-    EXPECT_EQ(match.delay, 40u);
+    EXPECT_EQ(match.delay, 40);
     EXPECT_NEAR(match.correlation, -1.0, 1e-6);
     // A delay beyond the search is not found there.
-    EXPECT_NE(findDelay(played, loopback(played, 500, 4000, 0), 100).delay, 500u);
+    EXPECT_NE(findDelay(played, loopback(played, 500, 4000, 0), 100).delay, 500);
 
     // Noisy, mixed recordings: the same answer as the exact search over every lag.
     for (uint64_t seed = 2; seed < 8; ++seed) {
@@ -267,7 +275,7 @@ TEST(CheckRecording, ReportsDelayLevelAndExactnessPerRecordedChannel) {
         EXPECT_EQ(checks[r].recorded, r + 1);
         EXPECT_EQ(checks[r].played, r + 1);
         EXPECT_TRUE(checks[r].match.found);
-        EXPECT_EQ(checks[r].delay, 300u);
+        EXPECT_EQ(checks[r].delay, 300);
         EXPECT_TRUE(checks[r].exactTested);
         EXPECT_TRUE(checks[r].exact);
         EXPECT_NEAR(checks[r].peak, 0.5, 0.01);
@@ -291,7 +299,7 @@ TEST(CheckRecording, ReportsDelayLevelAndExactnessPerRecordedChannel) {
     std::swap(recorded.channels[0], recorded.channels[1]);
     options.delay = 299;
     checks = checkRecording(played, recorded, options);
-    EXPECT_EQ(checks[0].delay, 299u);
+    EXPECT_EQ(checks[0].delay, 299);
     EXPECT_FALSE(checks[0].exact);
     EXPECT_EQ(checks[0].mismatchFrame, 299u);
 }
@@ -388,7 +396,7 @@ TEST(CheckTrust, ARecordingThatEndsBeforeTheDelayedPlaybackIsCutShortAndNotExact
     options.width = 3;
     const ChannelCheck check = checkOne(played, loopback(played, 300, 2048, 3), options);
     EXPECT_EQ(check.problems, uint32_t(kTrustCutShort));
-    EXPECT_EQ(check.delay, 300u);
+    EXPECT_EQ(check.delay, 300);
     EXPECT_EQ(check.materialEnd, 2300u);
     EXPECT_FALSE(check.exact);
     EXPECT_EQ(check.mismatchFrame, 2048u);
