@@ -1,22 +1,51 @@
 #include "ir_measure.h"
 
+#include <cmath>
+#include <cstdio>
+
 #include "command_line.h"
 #include "ir_report.h"
 #include "measure/files/file_names.h"
 #include "measure/files/ir_files.h"
+#include "platform/file_status.h"
 
 namespace {
 
 constexpr double kDefaultReference = 1000;
 
+std::string sweepText(const SyncSweep& sweep) {
+    char text[96];
+    std::snprintf(text, sizeof text, "from %.9g Hz to %.9g Hz, L = %.9g s", sweep.from, sweep.to,
+                  sweep.rateConstant);
+    return text;
+}
+
+bool sameSweep(const SyncSweep& a, const SyncSweep& b) {
+    auto near = [](double x, double y) { return std::fabs(x - y) <= 1e-9 * std::fabs(y); };
+    return near(a.from, b.from) && near(a.to, b.to) && near(a.rateConstant, b.rateConstant);
+}
+
 // The sweep from the options, or else from the played file's sidecar; false with *error.
+// Options that contradict a sidecar are refused: one of them is not what was played.
 bool sweepFor(const IrRequest& request, uint32_t rate, SyncSweep* sweep, std::string* source,
               std::string* error) {
+    const std::string sidecar = sweepSidecarPath(request.played);
     if (request.seconds > 0) {
         *source = "options";
-        return planSyncSweep(request.from, request.to, request.seconds, rate, sweep, error);
+        if (!planSyncSweep(request.from, request.to, request.seconds, rate, sweep, error)) {
+            return false;
+        }
+        SyncSweep written;
+        std::string unread;
+        if (fileKind(sidecar.c_str()) != FileKind::Missing &&
+            readSweepSidecar(sidecar, &written, &unread) && !sameSweep(*sweep, written)) {
+            *error = "--from, --to and --seconds give a sweep " + sweepText(*sweep) + ", but " +
+                     sidecar + " says " + sweepText(written) + ": give the sweep that was played";
+            return false;
+        }
+        return true;
     }
-    *source = sweepSidecarPath(request.played);
+    *source = sidecar;
     if (!readSweepSidecar(*source, sweep, error)) {
         *error += " (give the sweep with --from, --to and --seconds)";
         return false;
@@ -48,6 +77,19 @@ bool readInputs(const IrRequest& request, WavData* played, WavData* recorded, Sy
     return true;
 }
 
+// Every played channel that is measured must be the sweep the analysis assumes.
+bool checkPlayedSweep(const IrRequest& request, const IrMeasurement& m, const std::string& source,
+                      std::string* error) {
+    const bool placed = source != "options";
+    if (playedChannelsHoldSweep(m, placed, error)) {
+        return true;
+    }
+    *error = request.played + ", " + *error + ": it is not the synchronized sweep " +
+             (placed ? source + " describes" : "--from, --to and --seconds give") + " (" +
+             sweepText(m.sweep) + ")";
+    return false;
+}
+
 } // namespace
 
 ToolExit runIrMeasurement(const IrRequest& request, FILE* out, FILE* err) {
@@ -70,6 +112,9 @@ ToolExit runIrMeasurement(const IrRequest& request, FILE* out, FILE* err) {
     m.map.playStart = request.playStart;
     m.map.recStart = request.recStart;
     m.options = irOptionsFor(request.analysis, m.limits, kDefaultReference);
+    if (!checkPlayedSweep(request, m, sweepSource, &error)) {
+        return fileError(err, error, kToolInput);
+    }
     std::vector<IrChannelReport> reports;
     if (!analyseIrChannels(m, &reports, &error)) {
         return fileError(err, request.recorded + ", " + error, kToolInput);

@@ -144,6 +144,7 @@ void printIrJson(FILE* out, const IrSummary& s, const std::vector<IrChannelRepor
         if (c.analysed) {
             channel["delayFrames"] = c.ir.delay;
             channel["delayMs"] = double(c.ir.delay) * msPerFrame;
+            channel["windowedShare"] = c.ir.windowedShare;
             Json files = Json::array();
             for (const std::string& file : c.files) {
                 files.push_back(jsonString(file));

@@ -293,15 +293,17 @@ namespace {
 
 // The wire's deconvolution, X conj(X) / (|X|^2 + eps), transformed back in x's buffer and
 // kept over the span of the windows: real and even, its peak at time 0.
-void keepWire(std::vector<Complex>* x, const SyncSweep& sweep, const IrOptions& options, Fft* fft,
-              SweepInverse* inverse) {
+void keepWire(std::vector<Complex>* x, size_t recordedFrames, const SyncSweep& sweep,
+              const IrOptions& options, Fft* fft, SweepInverse* inverse) {
     const size_t n = inverse->length;
     for (size_t k = 0; k < x->size(); ++k) {
         (*x)[k] *= inverse->spectrum[k];
     }
     const double* w = fft->inverseInPlace(x->data(), n);
     inverse->wireStart = -orderBoundary(sweep, options.orders);
-    const int64_t end = wantedAfter(sweep, options);
+    // As far as a linear window can reach, whatever --ir-length asks.
+    const int64_t end = std::min<int64_t>(wantedAfter(sweep, options),
+                                          int64_t(recordedFrames) + orderBoundary(sweep, 1));
     inverse->wire.resize(size_t(end - inverse->wireStart));
     for (int64_t t = inverse->wireStart; t < end; ++t) {
         const int64_t at = ((t % int64_t(n)) + int64_t(n)) % int64_t(n);
@@ -339,7 +341,7 @@ void prepareSweepInverse(const std::vector<float>& played, size_t recordedFrames
         const double denominator = std::norm(x[k]) + eps;
         inverse->spectrum[k] = denominator > 0 ? std::conj(x[k]) / denominator : Complex();
     }
-    keepWire(&x, sweep, options, fft, inverse);
+    keepWire(&x, recordedFrames, sweep, options, fft, inverse);
 }
 
 namespace {
@@ -372,6 +374,19 @@ int64_t largestAt(const Deconvolution& h, int64_t earliest, int64_t frames) {
         }
     }
     return at;
+}
+
+// The energy of h in [start, end) over all of it.
+double windowedShare(const Deconvolution& h, int64_t start, int64_t end) {
+    double inside = 0;
+    for (int64_t t = start; t < end; ++t) {
+        inside += h.at(t) * h.at(t);
+    }
+    double all = 0;
+    for (int64_t t = 0; t < h.n; ++t) {
+        all += h.h[t] * h.h[t];
+    }
+    return all > 0 ? inside / all : 0;
 }
 
 // The deconvolution from the start of the highest order's window to the end of the linear
@@ -428,6 +443,9 @@ bool analyseChannel(const SweepInverse& inverse, const std::vector<float>& recor
     }
     result->delay = delay;
     result->peak = std::fabs(h.at(delay));
+    result->windowedShare =
+        windowedShare(h, delay - orderBoundary(sweep, options.orders),
+                      delay + framesAfter(sweep, options, size_t(recordedFrames), delay));
     const int64_t after = framesAfter(sweep, options, size_t(recordedFrames), delay);
     keepSpan(h, delay, orderBoundary(sweep, 1), after, options.orders, sweep, result);
     result->orderStart.assign(size_t(options.orders) + 1, 0);

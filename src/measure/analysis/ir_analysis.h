@@ -35,6 +35,9 @@ struct ResponsePoint {
 struct ChannelIr {
     int64_t delay = 0; // frames from the played channel to the recording; negative: earlier
     double peak = 0;   // |h| at the delay
+    // The part of the deconvolution's energy that lies in the windows analysed: near 1 when
+    // the recording holds the sweep, far less when it holds something else.
+    double windowedShare = 0;
     // The linear impulse response, starting `lead` frames before the delay.
     std::vector<float> ir;
     uint32_t lead = 0;

@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "measure/analysis/parallel.h"
+#include "measure/signals/sweep_match.h"
 #include "measure/text/number_text.h"
 
 namespace {
@@ -87,6 +88,29 @@ IrOptions irOptionsFor(const IrOptions& requested, const Limits* limits, double 
         options.orders = std::max(options.orders, limits->highestOrder);
     }
     return options;
+}
+
+bool playedChannelsHoldSweep(const IrMeasurement& m, bool placed, std::string* error) {
+    const uint32_t channels = uint32_t(m.played->channels.size());
+    std::vector<bool> checked(channels, false);
+    std::vector<double> unit;
+    for (uint32_t r = 0; r < m.recorded->channels.size(); ++r) {
+        const int64_t c = playedChannelFor(r, channels, m.map);
+        if (c < 0 || checked[size_t(c)] || !hasSound(m.played->channels[size_t(c)])) {
+            continue;
+        }
+        checked[size_t(c)] = true;
+        if (unit.empty()) {
+            unit = unitSweep(m.sweep, m.played->channels[size_t(c)].size());
+        }
+        std::string why;
+        if (!channelHoldsSweep(m.sweep, placed, unit, m.played->channels[size_t(c)], uint32_t(c),
+                               &why)) {
+            *error = "channel " + std::to_string(c + 1) + ": " + why;
+            return false;
+        }
+    }
+    return true;
 }
 
 bool analyseIrChannels(const IrMeasurement& m, std::vector<IrChannelReport>* reports,

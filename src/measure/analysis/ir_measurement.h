@@ -41,6 +41,11 @@ struct IrMeasurement {
 // frequencies and orders.
 IrOptions irOptionsFor(const IrOptions& requested, const Limits* limits, double reference);
 
+// Whether every played channel that reaches a recorded one and holds sound is the sweep:
+// placed as it says when `placed` (a sidecar), else wherever its sound starts (options).
+// False with *error naming the channel and where it differs.
+bool playedChannelsHoldSweep(const IrMeasurement& m, bool placed, std::string* error);
+
 // Analyses every channel that a played channel reaches and that holds sound. False with
 // *error (naming the channel) when one cannot be analysed.
 bool analyseIrChannels(const IrMeasurement& m, std::vector<IrChannelReport>* reports,

@@ -7,12 +7,6 @@
 #include "measure/files/canonical_writer.h"
 #include "measure/text/number_text.h"
 
-namespace {
-
-constexpr uint32_t kConvertBlockFrames = 16384;
-
-} // namespace
-
 bool secondsToFrames(double seconds, uint32_t sampleRate, uint64_t* frames) {
     const double exact = seconds * double(sampleRate);
     if (!(exact >= 0) || exact > 4294967295.0) {
@@ -28,10 +22,11 @@ namespace {
 ToolExit copyFrames(RiffReader* reader, CanonicalWriter* writer, const char* inPath,
                     const char* outPath, std::string* error) {
     std::string why;
-    std::vector<uint32_t> samples(size_t(kConvertBlockFrames) * reader->format.channels);
+    const uint32_t step = framesPerStep(reader->format.channels, reader->frames);
+    std::vector<uint32_t> samples(size_t(step) * reader->format.channels);
     for (;;) {
         uint32_t got = 0;
-        if (readRiffFrames(reader, samples.data(), kConvertBlockFrames, &got, &why) != kReadOk) {
+        if (readRiffFrames(reader, samples.data(), step, &got, &why) != kReadOk) {
             *error = std::string(inPath) + ": " + why;
             return kToolInput;
         }

@@ -539,6 +539,11 @@ void closeRiffReader(RiffReader* reader) {
     }
 }
 
+uint32_t framesPerStep(uint32_t channels, uint64_t frames) {
+    const uint64_t step = std::max<uint64_t>(1, (uint64_t(1) << 20) / std::max(1u, channels));
+    return uint32_t(std::max<uint64_t>(1, std::min(step, frames)));
+}
+
 ReadResult loadWavData(const char* path, WavData* data, std::string* error) {
     *data = WavData();
     RiffReader reader;
@@ -557,7 +562,7 @@ ReadResult loadWavData(const char* path, WavData* data, std::string* error) {
     data->canonical = reader.canonical;
     data->frames = reader.frames;
     data->channels.assign(channels, std::vector<float>(reader.frames));
-    const uint32_t stepFrames = 65536;
+    const uint32_t stepFrames = framesPerStep(channels, reader.frames);
     std::vector<uint32_t> bits(size_t(stepFrames) * channels);
     uint32_t done = 0;
     for (;;) {

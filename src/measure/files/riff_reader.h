@@ -22,6 +22,10 @@ constexpr uint32_t kExtensibleExtraBytes = 22;
 // Samples move through work blocks of about this size.
 constexpr uint32_t kReadBlockBytes = 1u << 20;
 
+// How many frames to take at a time into a buffer of whole samples: about a million
+// samples, and never more frames than the file holds, however many channels it claims.
+uint32_t framesPerStep(uint32_t channels, uint64_t frames);
+
 enum ReadResult : int {
     kReadOk = 0,
     kReadCannotOpen = 1,

@@ -20,7 +20,8 @@ bool number(const std::string& token, bool dashAllowed, double* value) {
     }
     char* end = nullptr;
     *value = std::strtod(token.c_str(), &end);
-    return !token.empty() && *end == '\0' && std::isfinite(*value);
+    // Frequencies in Hz and levels in dB or percent: beyond a million nothing is measured.
+    return !token.empty() && *end == '\0' && std::isfinite(*value) && std::fabs(*value) <= 1e6;
 }
 
 LimitCurve* curveFor(Limits* limits, int order, bool thd) {

@@ -17,6 +17,8 @@ namespace {
 // leave the band alone, long enough that neither end clicks.
 constexpr double kFadeOctaves = 1.0 / 24;
 const char* const kRequired[4] = {"rate", "from", "to", "L"};
+// A sweep fits in a WAV file of one channel of 32-bit samples.
+constexpr double kMaxSweepFrames = 1073741823;
 
 std::string hz(double value) {
     char text[32];
@@ -44,6 +46,11 @@ bool planSyncSweep(double from, double to, double seconds, uint32_t rate, SyncSw
     const double turns = std::round(from * seconds / logRatio);
     if (!(seconds > 0) || turns < 1) {
         *error = "the sweep is too short for one whole turn at " + hz(from);
+        return false;
+    }
+    if (!(turns / from * logRatio * rate <= kMaxSweepFrames)) {
+        *error = "a sweep of " + number(seconds) + " s at " + std::to_string(rate) +
+                 " Hz is longer than a WAV file holds";
         return false;
     }
     sweep->rate = rate;
@@ -141,6 +148,55 @@ bool takeSidecarLine(const char* key, double value, SyncSweep* sweep) {
     return target == nullptr || whole != UINT64_MAX;
 }
 
+std::string frameCount(double frames) {
+    char text[40];
+    std::snprintf(text, sizeof text, "%.0f", frames);
+    return text;
+}
+
+// Every value in range and each consistent with the rest: a sidecar edited by hand, or left
+// from another sweep, is refused rather than measured with.
+bool sidecarHoldsTogether(SyncSweep& sweep, std::string* error) {
+    const double turns = sweep.from * sweep.rateConstant;
+    if (!(sweep.from > 0) || !(sweep.to > sweep.from) || !(sweep.to < sweep.rate / 2.0) ||
+        !(turns >= 1) || std::fabs(turns - std::round(turns)) > 1e-6) {
+        *error = "from, to and L do not make a synchronized sweep at this rate";
+        return false;
+    }
+    const double length = sweep.rateConstant * std::log(sweep.to / sweep.from) * sweep.rate;
+    if (!(length <= kMaxSweepFrames)) {
+        *error = "from, to and L make a sweep of " + frameCount(length) +
+                 " frames, more than a WAV file holds";
+        return false;
+    }
+    if (sweep.frames == 0) {
+        // Not given: the sweep as gen makes it from from, to and L.
+        sweep.frames = uint64_t(std::llround(length));
+        const uint64_t fade =
+            uint64_t(std::llround(sweep.rateConstant * std::log(2.0) * kFadeOctaves * sweep.rate));
+        sweep.fadeInFrames =
+            sweep.fadeInFrames != 0 ? sweep.fadeInFrames : std::min(fade, sweep.frames / 4);
+        sweep.fadeOutFrames =
+            sweep.fadeOutFrames != 0 ? sweep.fadeOutFrames : std::min(fade, sweep.frames / 4);
+    }
+    if (std::fabs(double(sweep.frames) - length) > 1) {
+        *error = "frames " + std::to_string(sweep.frames) + " do not match from, to and L (" +
+                 frameCount(std::round(length)) + ")";
+        return false;
+    }
+    if (sweep.fadeInFrames + sweep.fadeOutFrames > sweep.frames) {
+        *error = "fade_in and fade_out are longer than the sweep's " +
+                 std::to_string(sweep.frames) + " frames";
+        return false;
+    }
+    if (!(sweep.level <= 1) || sweep.startFrame > kMaxSweepFrames ||
+        sweep.staggerFrames > kMaxSweepFrames) {
+        *error = "level must lie from 0 to 1, start and stagger within a WAV file's length";
+        return false;
+    }
+    return true;
+}
+
 } // namespace
 
 bool readSweepSidecar(const std::string& path, SyncSweep* sweep, std::string* error) {
@@ -176,10 +232,8 @@ bool readSweepSidecar(const std::string& path, SyncSweep* sweep, std::string* er
             return false;
         }
     }
-    const double turns = sweep->from * sweep->rateConstant;
-    if (!(sweep->from > 0) || !(sweep->to > sweep->from) || !(sweep->to < sweep->rate / 2.0) ||
-        !(turns >= 1) || std::fabs(turns - std::round(turns)) > 1e-6) {
-        *error = path + ": from, to and L do not make a synchronized sweep at this rate";
+    if (!sidecarHoldsTogether(*sweep, error)) {
+        *error = path + ": " + *error;
         return false;
     }
     return true;

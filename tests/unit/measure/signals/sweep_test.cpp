@@ -91,6 +91,12 @@ TEST(SyncSweep, ASidecarWithoutItsKeysOrWithBadValuesIsRefusedByLine) {
         {"rate 48000\nfrom 20\nto 30000\nL 1\n", "do not make a synchronized sweep"},
         {"rate 48000.5\nfrom 20\nto 20000\nL 1\n", "line 1: bad \"rate\""},
         {"rate 48000\nfrom 20\nto 20000\nL 1\nframes -3\n", "line 5: bad \"frames\""},
+        // Values out of range or at odds with the rest, which an edited sidecar may hold.
+        {"rate 48000\nfrom 20\nto 20000\nL 1\nfade_in 999999999999999\n", "fade_in and fade_out"},
+        {"rate 48000\nfrom 1e-300\nto 20000\nL 1e300\n", "more than a WAV file holds"},
+        {"rate 48000\nfrom 1e-9\nto 20000\nL 1e9\n", "more than a WAV file holds"},
+        {"rate 48000\nfrom 20\nto 20000\nL 1\nframes 331000\n", "frames 331000 do not match"},
+        {"rate 48000\nfrom 20\nto 20000\nL 1\nlevel 2\n", "level must lie from 0 to 1"},
     };
     for (const auto& c : cases) {
         ASSERT_TRUE(writeBytes(path, Bytes(c.input, c.input + std::strlen(c.input))));
