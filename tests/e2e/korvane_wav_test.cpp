@@ -537,7 +537,8 @@ TEST_F(KorvaneWavIr, FilesPlotsAndUsage) {
     const std::string out = dir->file("run1");
     ChildResult r = tool({"ir", play, recorded, "--out", out, "--smooth", "6"});
     ASSERT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_TRUE(has(r.out, "channel 1 (played 1): delay 512 frames (5.333 ms); at 1000 Hz "))
+    EXPECT_TRUE(has(r.out, "channel 1 (played 1): delay 512 frames (5.333 ms), drift 0.00 ppm; at "
+                           "1000 Hz "))
         << r.out;
     EXPECT_TRUE(has(r.out, "  impulse response: " + out +
                                "-ch1-ir.wav (from 47827 frames before "

@@ -28,7 +28,7 @@ const std::vector<Command>& commands() {
         {"ir",
          kIrHelp,
          {"--play-start", "--rec-start", "--orders", "--smooth", "--ir-length", "--from", "--to",
-          "--seconds", "--out", "--limits"},
+          "--seconds", "--out", "--limits", "--drift"},
          {"--json", "--no-plots"},
          runIr},
     };

@@ -28,6 +28,11 @@ ToolExit runIr(const Arguments& arguments, FILE* out, FILE* err) {
                 return usageError(err, "ir", "--orders needs an order from 1 to 10");
             }
             request.analysis.orders = int(whole);
+        } else if (name == "--drift") {
+            if (text != "correct" && text != "measure") {
+                return usageError(err, "ir", "--drift needs measure or correct");
+            }
+            request.analysis.correctDrift = text == "correct";
         } else if (name == "--smooth") {
             if (!parseNumber(text, &number) || number < 1 || number > 96) {
                 return usageError(err, "ir", "--smooth needs N from 1 to 96 (1/N octave)");

@@ -70,10 +70,14 @@ void printIrChannel(FILE* out, const IrSummary& s, const IrChannelReport& c) {
                      unsigned(c.played));
     } else {
         std::fprintf(out,
-                     "channel %u (played %u): delay %lld frames (%s ms); at %s Hz %s dB, THD "
-                     "%s %%; THD at most %s %% (%s Hz)\n",
+                     "channel %u (played %u): delay %lld frames (%s ms), drift %s ppm%s; at %s "
+                     "Hz %s dB, THD %s %%; THD at most %s %% (%s Hz)\n",
                      unsigned(c.recorded), unsigned(c.played), (long long)c.ir.delay,
                      fixedText(double(c.ir.delay) * 1000.0 / s.sweep.rate, 3).c_str(),
+                     c.ir.drift.measured ? fixedText(c.ir.drift.ppm, 2).c_str() : "-",
+                     c.ir.correctedPpm != 0
+                         ? (" (" + fixedText(c.ir.correctedPpm, 2) + " ppm corrected)").c_str()
+                         : "",
                      fixedText(s.reference, 0).c_str(), orDash(c.reference.magnitudeDb, 2).c_str(),
                      orDash(c.reference.thdPercent, 3).c_str(), orDash(c.worstThd, 3).c_str(),
                      orDash(c.worstThdFrequency, 1).c_str());
@@ -144,7 +148,11 @@ void printIrJson(FILE* out, const IrSummary& s, const std::vector<IrChannelRepor
         if (c.analysed) {
             channel["delayFrames"] = c.ir.delay;
             channel["delayMs"] = double(c.ir.delay) * msPerFrame;
-            channel["windowedShare"] = c.ir.windowedShare;
+            channel["driftPpm"] = jsonNumber(c.ir.drift.measured ? c.ir.drift.ppm : NAN);
+            channel["driftPhaseDeg"] = jsonNumber(c.ir.drift.measured ? c.ir.drift.phaseDeg : NAN);
+            channel["driftCorrectedPpm"] = c.ir.correctedPpm;
+            channel["driftMisfitDeg"] =
+                jsonNumber(c.ir.drift.measured ? c.ir.drift.residualDeg : NAN);
             Json files = Json::array();
             for (const std::string& file : c.files) {
                 files.push_back(jsonString(file));

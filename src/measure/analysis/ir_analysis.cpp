@@ -456,6 +456,11 @@ bool analyseChannel(const SweepInverse& inverse, const std::vector<float>& recor
     std::vector<OrderSpectrum> spectra = orderSpectra(h, delay, after, length, sweep, options, fft);
     const Deconvolution wire{inverse.wire.data(), int64_t(inverse.wire.size()), inverse.wireStart};
     removeWire(orderSpectra(wire, 0, after, length, sweep, options, fft), &spectra);
+    double fadeEnd = 0;
+    double fadeStart = 0;
+    fullLevelBand(sweep, &fadeEnd, &fadeStart);
+    result->drift = estimateDrift(spectra[1].bins, length, sweep.rate, fadeEnd, fadeStart,
+                                  sweep.rateConstant, fft);
     if (options.smoothing > 0) {
         for (OrderSpectrum& spectrum : spectra) {
             prepareSmoothing(&spectrum);

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "measure/analysis/clock_drift.h"
 #include "measure/analysis/fft.h"
 #include "measure/signals/sweep.h"
 
@@ -19,6 +20,7 @@ struct IrOptions {
     int pointsPerOctave = 48;   // of the frequency grid, anchored at 1 kHz
     double irSeconds = 0;       // linear window after the delay; 0: as long as the part before
     std::vector<double> probes; // further frequencies to evaluate (limits)
+    bool correctDrift = false;  // resample a recording on another clock to the played one
 };
 
 struct ResponsePoint {
@@ -38,6 +40,10 @@ struct ChannelIr {
     // The part of the deconvolution's energy that lies in the windows analysed: near 1 when
     // the recording holds the sweep, far less when it holds something else.
     double windowedShare = 0;
+    // The clocks' difference, from the excess phase; and what was corrected before this
+    // analysis (0: nothing).
+    DriftEstimate drift;
+    double correctedPpm = 0;
     // The linear impulse response, starting `lead` frames before the delay.
     std::vector<float> ir;
     uint32_t lead = 0;

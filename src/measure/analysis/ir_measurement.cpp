@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 
 #include "measure/analysis/parallel.h"
 #include "measure/signals/sweep_match.h"
@@ -11,6 +12,15 @@ namespace {
 
 // A recorded peak at or above this, -0.01 dBFS, may have clipped.
 constexpr double kClipLevel = 0.99885;
+// A drift below this is not worth a resampling's own small error.
+constexpr double kLeastCorrectedPpm = 0.01;
+// The phase error a drift may leave across the band. A drift's bend fits its model exactly;
+// a device's own phase beyond minimum phase leaves a misfit, and a bend no larger than a
+// few times that is not taken for a clock's.
+constexpr double kDriftPhaseDeg = 1;
+constexpr double kDriftOverMisfit = 20;
+// Beyond this the recording's phase follows no clock: it holds another signal.
+constexpr double kMostPpm = 5000;
 
 bool hasSound(const std::vector<float>& samples) {
     for (float s : samples) {
@@ -51,6 +61,18 @@ bool analyseOne(const IrMeasurement& m, IrWorker* worker, IrChannelReport* repor
         *error = "channel " + std::to_string(r + 1) + ": " + *error;
         return false;
     }
+    const DriftEstimate& drift = report->ir.drift;
+    if (m.options.correctDrift && drift.measured && std::fabs(drift.ppm) > kLeastCorrectedPpm) {
+        // Once on the played clock, the recording is measured again; what drift is left
+        // shows how well the correction took.
+        const double ppm = drift.ppm;
+        if (!analyseChannel(worker->inverse, resampleToPlayedClock(y, ppm), m.sweep, m.options,
+                            &worker->fft, &report->ir, error)) {
+            *error = "channel " + std::to_string(r + 1) + ", on the played clock: " + *error;
+            return false;
+        }
+        report->ir.correctedPpm = ppm;
+    }
     report->analysed = true;
     report->reference = report->ir.probes[0];
     for (const ResponsePoint& p : report->ir.points) {
@@ -60,6 +82,29 @@ bool analyseOne(const IrMeasurement& m, IrWorker* worker, IrChannelReport* repor
         }
     }
     return true;
+}
+
+// A clock drift that bends the phase, or a phase that follows no clock at all.
+void addDriftProblems(IrChannelReport* report) {
+    const DriftEstimate& drift = report->ir.drift;
+    if (!report->analysed || !drift.measured) {
+        return;
+    }
+    char text[200];
+    if (std::fabs(drift.ppm) > kMostPpm) {
+        std::snprintf(text, sizeof text,
+                      "the recording does not hold the played sweep: its phase bends as a "
+                      "clock %.0f ppm off would, more than any recorder's",
+                      std::fabs(drift.ppm));
+        report->problems.push_back({"not-the-sweep", text});
+    } else if (drift.phaseDeg > std::max(kDriftPhaseDeg, kDriftOverMisfit * drift.residualDeg)) {
+        std::snprintf(text, sizeof text,
+                      "the clocks differ by %.1f ppm: the phase is off by up to %.1f degrees; "
+                      "korvane-wav ir --drift correct resamples the recording to the played "
+                      "clock",
+                      std::fabs(drift.ppm), drift.phaseDeg);
+        report->problems.push_back({"clock-drift", text});
+    }
 }
 
 void addProblems(const ChannelCheck& check, const CheckOptions& map, uint32_t rate,
@@ -145,6 +190,7 @@ bool judgeIrChannels(const IrMeasurement& m, std::vector<IrChannelReport>* repor
     bool trusted = true;
     for (IrChannelReport& report : *reports) {
         addProblems(checks[report.recorded - 1], map, m.recorded->format.sampleRate, &report);
+        addDriftProblems(&report);
         trusted = trusted && report.problems.empty();
         if (m.limits == nullptr || report.played == 0) {
             continue;
