@@ -35,12 +35,17 @@ Json pointJson(const ResponsePoint& p) {
     for (size_t n = 2; n < p.orderDb.size(); ++n) {
         orders.push_back({{"order", n},
                           {"levelDb", jsonNumber(p.orderDb[n])},
-                          {"phaseDeg", jsonNumber(p.orderPhaseDeg[n])}});
+                          {"phaseDeg", jsonNumber(p.orderPhaseDeg[n])},
+                          {"noiseDb", jsonNumber(p.orderNoiseDb[n])},
+                          {"belowNoise", bool(p.orderBelowNoise[n])}});
     }
     return {{"frequencyHz", p.frequency},
             {"magnitudeDb", jsonNumber(p.magnitudeDb)},
             {"phaseDeg", jsonNumber(p.phaseDeg)},
             {"thdPercent", jsonNumber(p.thdPercent)},
+            {"thdBelowNoise", p.thdBelowNoise},
+            {"noiseDb", jsonNumber(p.noiseDb)},
+            {"lowSnr", p.lowSnr},
             {"orders", orders}};
 }
 
@@ -62,6 +67,45 @@ std::string orDash(double value, int decimals) {
     return std::isnan(value) ? std::string("-") : fixedText(value, decimals);
 }
 
+// "6.154 %", "below noise", or "-" where no order is measured.
+std::string thdText(const ResponsePoint& p) {
+    return p.thdBelowNoise ? "below noise" : orDash(p.thdPercent, 3) + " %";
+}
+
+std::string worstThdText(const IrChannelReport& c) {
+    if (!std::isnan(c.worstThd)) {
+        return "THD at most " + fixedText(c.worstThd, 3) + " % (" +
+               fixedText(c.worstThdFrequency, 1) + " Hz)";
+    }
+    for (const ResponsePoint& p : c.ir.points) {
+        if (p.thdBelowNoise) {
+            return "THD below noise throughout";
+        }
+    }
+    return "THD at most - % (- Hz)";
+}
+
+// Where the noise lets the magnitude be off by more than kResponseErrorDb.
+void printLowSnr(FILE* out, const IrChannelReport& c) {
+    size_t count = 0;
+    double from = 0;
+    double to = 0;
+    for (const ResponsePoint& p : c.ir.points) {
+        if (p.lowSnr) {
+            from = count++ == 0 ? p.frequency : from;
+            to = p.frequency;
+        }
+    }
+    if (count != 0) {
+        std::fprintf(out,
+                     "  noise: below %s dB SNR the magnitude may be off by more than %s dB: %zu "
+                     "of %zu points, from %s to %s Hz\n",
+                     fixedText(kLeastSnrDb, 1).c_str(), fixedText(kResponseErrorDb, 1).c_str(),
+                     count, c.ir.points.size(), fixedText(from, 1).c_str(),
+                     fixedText(to, 1).c_str());
+    }
+}
+
 void printIrChannel(FILE* out, const IrSummary& s, const IrChannelReport& c) {
     if (c.played == 0) {
         std::fprintf(out, "channel %u: no played channel reaches it\n", unsigned(c.recorded));
@@ -71,7 +115,7 @@ void printIrChannel(FILE* out, const IrSummary& s, const IrChannelReport& c) {
     } else {
         std::fprintf(out,
                      "channel %u (played %u): delay %lld frames (%s ms), drift %s ppm%s; at %s "
-                     "Hz %s dB, THD %s %%; THD at most %s %% (%s Hz)\n",
+                     "Hz %s dB, THD %s; %s\n",
                      unsigned(c.recorded), unsigned(c.played), (long long)c.ir.delay,
                      fixedText(double(c.ir.delay) * 1000.0 / s.sweep.rate, 3).c_str(),
                      c.ir.drift.measured ? fixedText(c.ir.drift.ppm, 2).c_str() : "-",
@@ -79,8 +123,8 @@ void printIrChannel(FILE* out, const IrSummary& s, const IrChannelReport& c) {
                          ? (" (" + fixedText(c.ir.correctedPpm, 2) + " ppm corrected)").c_str()
                          : "",
                      fixedText(s.reference, 0).c_str(), orDash(c.reference.magnitudeDb, 2).c_str(),
-                     orDash(c.reference.thdPercent, 3).c_str(), orDash(c.worstThd, 3).c_str(),
-                     orDash(c.worstThdFrequency, 1).c_str());
+                     thdText(c.reference).c_str(), worstThdText(c).c_str());
+        printLowSnr(out, c);
     }
     for (const auto& problem : c.problems) {
         std::fprintf(out, "  not trusted: %s\n", problem.second.c_str());

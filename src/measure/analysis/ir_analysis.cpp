@@ -15,6 +15,11 @@ constexpr double kOutOfBand = 1.0;
 // How far inside the full-level band the harmonics are given: so many times the frequency
 // resolution of their windows, past their main lobes and first side lobes.
 constexpr double kOrderResolutions = 8;
+// The noise floor is smoothed over a third of an octave. Noise alone in a window reaches k
+// times its mean power at one point in e^k: a harmonic stands out of it at 16 times (12 dB),
+// which noise reaches once in ten million.
+constexpr double kNoiseSmoothing = 3;
+constexpr double kAboveNoise = 16;
 // Below this the wire's response carries too little to divide by.
 constexpr double kWireFloor = 1e-3;
 // Widths of the raised-cosine transitions beyond the band's ends.
@@ -224,8 +229,57 @@ Band bandOf(const SyncSweep& sweep, const IrOptions& options) {
     return band;
 }
 
+// The deconvolution's noise on the linear window's bins, and how each order's window
+// scales it: a window's noise power grows with its length.
+struct NoiseFloor {
+    OrderSpectrum spectrum; // present when a stretch of the deconvolution held only noise
+    std::vector<double> windowScale;
+};
+
+double noisePower(const NoiseFloor& noise, double f, const Band& band) {
+    return evaluate(noise.spectrum, f, kNoiseSmoothing, band.low[1] / 2, band.high[1] * 2).power;
+}
+
+// Orders below their floor are not given; the THD only where the harmonics stand above
+// theirs together.
+void applyNoise(const NoiseFloor& noise, const Band& band, double linearPower, ResponsePoint* p) {
+    const size_t orders = p->orderDb.size();
+    p->orderNoiseDb.assign(orders, kNaN);
+    p->orderBelowNoise.assign(orders, false);
+    p->orderAtMostDb.assign(orders, kNaN);
+    if (!noise.spectrum.present) {
+        return;
+    }
+    p->noiseDb = 10 * std::log10(noisePower(noise, p->frequency, band));
+    p->lowSnr = !(p->magnitudeDb - p->noiseDb >= kLeastSnrDb);
+    double harmonics = 0;
+    double floor = 0;
+    for (size_t n = 2; n < orders; ++n) {
+        if (std::isnan(p->orderDb[n])) {
+            continue;
+        }
+        const double level = linearPower * std::pow(10.0, p->orderDb[n] / 10);
+        const double noiseLevel =
+            noisePower(noise, double(n) * p->frequency, band) * noise.windowScale[n];
+        p->orderNoiseDb[n] = 10 * std::log10(noiseLevel / linearPower);
+        harmonics += level;
+        floor += noiseLevel;
+        if (!(level > kAboveNoise * noiseLevel)) {
+            p->orderBelowNoise[n] = true;
+            p->orderAtMostDb[n] = p->orderNoiseDb[n] + 10 * std::log10(kAboveNoise);
+            p->orderDb[n] = kNaN;
+            p->orderPhaseDeg[n] = kNaN;
+        }
+    }
+    if (!std::isnan(p->thdPercent) && !(harmonics > kAboveNoise * floor)) {
+        p->thdBelowNoise = true;
+        p->thdAtMostPercent = 100 * std::sqrt(kAboveNoise * floor / linearPower);
+        p->thdPercent = kNaN;
+    }
+}
+
 ResponsePoint responsePoint(const std::vector<OrderSpectrum>& orders, double f, const Band& band,
-                            double smoothing) {
+                            double smoothing, const NoiseFloor& noise) {
     ResponsePoint p;
     p.frequency = f;
     const Evaluated linear = evaluate(orders[1], f, smoothing, band.low[1], band.high[1]);
@@ -247,6 +301,7 @@ ResponsePoint responsePoint(const std::vector<OrderSpectrum>& orders, double f, 
         p.orderPhaseDeg[n] = degrees(e.value);
     }
     p.thdPercent = any ? 100 * std::sqrt(harmonicPower / linear.power) : kNaN;
+    applyNoise(noise, band, linear.power, &p);
     return p;
 }
 
@@ -301,9 +356,11 @@ void keepWire(std::vector<Complex>* x, size_t recordedFrames, const SyncSweep& s
     }
     const double* w = fft->inverseInPlace(x->data(), n);
     inverse->wireStart = -orderBoundary(sweep, options.orders);
-    // As far as a linear window can reach, whatever --ir-length asks.
-    const int64_t end = std::min<int64_t>(wantedAfter(sweep, options),
-                                          int64_t(recordedFrames) + orderBoundary(sweep, 1));
+    // As far as the linear window and the noise floor's window after it reach, whatever
+    // --ir-length asks.
+    const int64_t lead = orderBoundary(sweep, 1);
+    const int64_t end =
+        std::min<int64_t>(3 * wantedAfter(sweep, options) + lead, int64_t(recordedFrames) + lead);
     inverse->wire.resize(size_t(end - inverse->wireStart));
     for (int64_t t = inverse->wireStart; t < end; ++t) {
         const int64_t at = ((t % int64_t(n)) + int64_t(n)) % int64_t(n);
@@ -419,6 +476,38 @@ std::vector<OrderSpectrum> orderSpectra(const Deconvolution& h, int64_t d, int64
     return spectra;
 }
 
+// A stretch of the deconvolution that holds no response: past the linear window by its own
+// length, still within the recording; transformed as the linear window is, the wire's
+// magnitude divided out. Absent when the recording ends too soon.
+NoiseFloor noiseFloor(const Deconvolution& h, const Deconvolution& wire, int64_t d, int64_t lead,
+                      int64_t after, int64_t recordedFrames, size_t length, const SyncSweep& sweep,
+                      const IrOptions& options, const std::vector<OrderSpectrum>& corrected,
+                      const OrderSpectrum& wireLinear, Fft* fft) {
+    NoiseFloor noise;
+    const int64_t at = lead + 2 * after; // from the delay
+    if (d + at + after > recordedFrames || at + after > wire.base + wire.n) {
+        return noise;
+    }
+    std::vector<double> buffer;
+    orderSpectrum(h, d + at - lead, d + at + after, double(d + at), length, sweep.rate, fft,
+                  &buffer, &noise.spectrum);
+    // The regularisation's tail reaches there too, shaped by the response: taken out.
+    OrderSpectrum tail;
+    orderSpectrum(wire, at - lead, at + after, double(at), length, sweep.rate, fft, &buffer, &tail);
+    for (size_t k = 0; k < noise.spectrum.bins.size(); ++k) {
+        const double w = std::abs(wireLinear.bins[k]);
+        noise.spectrum.bins[k] -= corrected[1].bins[k] * tail.bins[k];
+        noise.spectrum.bins[k] /= w > kWireFloor ? w : 1;
+    }
+    prepareSmoothing(&noise.spectrum);
+    noise.windowScale.assign(size_t(options.orders) + 1, 1);
+    for (int n = 2; n <= options.orders; ++n) {
+        noise.windowScale[size_t(n)] =
+            double(orderBoundary(sweep, n) - orderBoundary(sweep, n - 1)) / double(lead + after);
+    }
+    return noise;
+}
+
 } // namespace
 
 bool analyseChannel(const SweepInverse& inverse, const std::vector<float>& recorded,
@@ -455,7 +544,12 @@ bool analyseChannel(const SweepInverse& inverse, const std::vector<float>& recor
     const size_t length = irTransforms(0, size_t(recordedFrames), sweep, options, delay).orders;
     std::vector<OrderSpectrum> spectra = orderSpectra(h, delay, after, length, sweep, options, fft);
     const Deconvolution wire{inverse.wire.data(), int64_t(inverse.wire.size()), inverse.wireStart};
-    removeWire(orderSpectra(wire, 0, after, length, sweep, options, fft), &spectra);
+    const std::vector<OrderSpectrum> wireSpectra =
+        orderSpectra(wire, 0, after, length, sweep, options, fft);
+    removeWire(wireSpectra, &spectra);
+    const NoiseFloor noise =
+        noiseFloor(h, wire, delay, orderBoundary(sweep, 1), after, recordedFrames, length, sweep,
+                   options, spectra, wireSpectra[1], fft);
     double fadeEnd = 0;
     double fadeStart = 0;
     fullLevelBand(sweep, &fadeEnd, &fadeStart);
@@ -468,10 +562,10 @@ bool analyseChannel(const SweepInverse& inverse, const std::vector<float>& recor
     }
     const Band band = bandOf(sweep, options);
     for (double f : frequencyGrid(band.low[1], band.high[1], options.pointsPerOctave)) {
-        result->points.push_back(responsePoint(spectra, f, band, options.smoothing));
+        result->points.push_back(responsePoint(spectra, f, band, options.smoothing, noise));
     }
     for (double f : options.probes) {
-        result->probes.push_back(responsePoint(spectra, f, band, options.smoothing));
+        result->probes.push_back(responsePoint(spectra, f, band, options.smoothing, noise));
     }
     return true;
 }

@@ -3,6 +3,7 @@
 // the played channel, then one window per harmonic order, cut where the orders meet.
 #pragma once
 
+#include <cmath>
 #include <complex>
 #include <cstdint>
 #include <string>
@@ -27,12 +28,29 @@ struct ResponsePoint {
     double frequency = 0;
     double magnitudeDb = 0; // relative to the played level
     double phaseDeg = 0;    // delay removed
-    double thdPercent = 0;  // NaN where the sweep covers no order's frequency
+    double thdPercent = 0;  // NaN where the sweep covers no order's frequency, or below noise
     // Index n = 2 .. orders: the order's level relative to the fundamental in dB and its phase
-    // with its own delay removed, taken at n x frequency; NaN where the sweep does not reach.
+    // with its own delay removed, taken at n x frequency; NaN where the sweep does not reach
+    // or the order lies below the noise floor.
     std::vector<double> orderDb;
     std::vector<double> orderPhaseDeg;
+    // The deconvolution's noise floor: at f, relative to the played level as magnitudeDb;
+    // in each order's window at n f, relative to the fundamental as orderDb. NaN: unknown.
+    double noiseDb = NAN;
+    std::vector<double> orderNoiseDb;
+    std::vector<bool> orderBelowNoise; // the order was measured, and lies below its floor
+    bool thdBelowNoise = false;
+    // Below noise, what the harmonics may be at most: each order in dB re the fundamental,
+    // the THD in percent.
+    std::vector<double> orderAtMostDb;
+    double thdAtMostPercent = NAN;
+    // The noise lets the magnitude be in error by more than kResponseErrorDb.
+    bool lowSnr = false;
 };
+
+// The response's error that a point's noise floor may cause, and the SNR that keeps to it.
+constexpr double kResponseErrorDb = 0.1;
+constexpr double kLeastSnrDb = 38.7; // 20 log10(1 / (10^(0.1 / 20) - 1))
 
 struct ChannelIr {
     int64_t delay = 0; // frames from the played channel to the recording; negative: earlier

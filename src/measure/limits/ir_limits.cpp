@@ -203,6 +203,43 @@ double limitAt(const LimitCurve& curve, int which, double f) {
     return limit;
 }
 
+namespace {
+
+const char kOutside[] = " lies outside what the sweep measures";
+const char kBelowNoise[] = " lies below the noise floor, which lies above the limit";
+const char kUncertain[] = ": the noise floor leaves the response uncertain by more than 0.1 dB";
+
+// What a limit is judged on at a point: the value, or why there is none. Below the noise
+// floor a harmonic is judged by what it may be at most, the floor's own level.
+struct Judged {
+    double value = kNaN;
+    const char* why = nullptr;
+};
+
+Judged judgedValue(const LimitCurve& curve, const ResponsePoint& p, double referenceDb) {
+    const size_t n = size_t(curve.order);
+    Judged j;
+    if (curve.thd) {
+        j.value = p.thdBelowNoise ? p.thdAtMostPercent : p.thdPercent;
+    } else if (curve.order == 1) {
+        j.value = p.magnitudeDb - referenceDb;
+        j.why = p.lowSnr ? kUncertain : nullptr;
+    } else if (n < p.orderDb.size()) {
+        j.value = n < p.orderBelowNoise.size() && p.orderBelowNoise[n] ? p.orderAtMostDb[n]
+                                                                       : p.orderDb[n];
+    }
+    const bool belowNoise =
+        curve.thd ? p.thdBelowNoise : n < p.orderBelowNoise.size() && p.orderBelowNoise[n];
+    if (belowNoise) {
+        j.why = j.value > limitAt(curve, 2, p.frequency) ? kBelowNoise : nullptr;
+    } else if (std::isnan(j.value)) {
+        j.why = kOutside;
+    }
+    return j;
+}
+
+} // namespace
+
 LimitVerdict judgeLimits(const Limits& limits, const std::vector<ResponsePoint>& points,
                          double referenceDb) {
     LimitVerdict verdict;
@@ -215,48 +252,39 @@ LimitVerdict judgeLimits(const Limits& limits, const std::vector<ResponsePoint>&
             any = true;
         }
     };
-    auto unmeasured = [&](double f, const std::string& what) {
+    auto unmeasured = [&](double f, const std::string& what, const char* why) {
         if (verdict.unmeasured.empty()) {
             char text[64];
             std::snprintf(text, sizeof text, " at %g Hz", f);
-            verdict.unmeasured = what + text + " lies outside what the sweep measures";
+            verdict.unmeasured = what + text + why;
         }
     };
     if (std::isnan(referenceDb)) {
-        unmeasured(limits.reference, "the reference");
+        unmeasured(limits.reference, "the reference", kOutside);
     }
     for (const LimitCurve& curve : limits.curves) {
         const std::string name = curveName(curve);
-        const double first = curve.rows.front().frequency;
-        const double last = curve.rows.back().frequency;
         for (const ResponsePoint& p : points) {
             const double f = p.frequency;
-            if (f < first || f > last) {
-                continue;
-            }
-            const double min = limitAt(curve, 0, f);
             const double max = limitAt(curve, 2, f);
-            if (std::isnan(min) && std::isnan(max)) {
+            if (f < curve.rows.front().frequency || f > curve.rows.back().frequency ||
+                (std::isnan(limitAt(curve, 0, f)) && std::isnan(max))) {
                 continue;
             }
-            double value = curve.thd                                ? p.thdPercent
-                           : curve.order == 1                       ? p.magnitudeDb - referenceDb
-                           : size_t(curve.order) < p.orderDb.size() ? p.orderDb[size_t(curve.order)]
-                                                                    : kNaN;
-            if (std::isnan(value)) {
-                unmeasured(f, name);
-                continue;
-            }
-            if (curve.thd) {
-                margin(value > 0 ? 20 * std::log10(max / value) : 999, f, name);
+            const Judged j = judgedValue(curve, p, referenceDb);
+            if (j.why != nullptr) {
+                unmeasured(f, name, j.why);
+            } else if (curve.thd) {
+                margin(j.value > 0 ? 20 * std::log10(max / j.value) : 999, f, name);
             } else if (curve.order > 1) {
-                margin(max - value, f, name);
+                margin(max - j.value, f, name);
             } else {
+                const double min = limitAt(curve, 0, f);
                 if (!std::isnan(min)) {
-                    margin(value - min, f, "response min");
+                    margin(j.value - min, f, "response min");
                 }
                 if (!std::isnan(max)) {
-                    margin(max - value, f, "response max");
+                    margin(max - j.value, f, "response max");
                 }
             }
         }
