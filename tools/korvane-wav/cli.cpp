@@ -17,7 +17,7 @@ const std::vector<Command>& commands() {
         {"gen",
          kGenHelp,
          {"--channels", "--rate", "--seconds", "--level", "--freq", "--freq-step", "--from", "--to",
-          "--seed", "--at", "--stagger", "--pad"},
+          "--seed", "--at", "--stagger", "--pad", "--repeat", "--gap"},
          {"--synchronized"},
          runGen},
         {"check",

@@ -17,7 +17,8 @@ const std::pair<const char*, double SignalSpec::*> kNumberOptions[] = {
     {"--to", &SignalSpec::to},
     {"--at", &SignalSpec::at},
     {"--stagger", &SignalSpec::stagger},
-    {"--pad", &SignalSpec::padSeconds}};
+    {"--pad", &SignalSpec::padSeconds},
+    {"--gap", &SignalSpec::gapSeconds}};
 
 // A plain number option: its checks, and the field it goes to.
 ToolExit readNumberOption(const std::string& name, const std::string& text, SignalSpec* spec,
@@ -59,6 +60,11 @@ ToolExit readGenOptions(const Arguments& arguments, SignalSpec* spec, FILE* err)
                 return usageError(err, "gen", "--rate needs a whole number of Hz, 1 or more");
             }
             spec->sampleRate = uint32_t(whole);
+        } else if (name == "--repeat") {
+            if (!parseWhole(text, 1000, &whole) || whole < 1) {
+                return usageError(err, "gen", "--repeat needs a count from 1 to 1000");
+            }
+            spec->repeat = uint32_t(whole);
         } else if (name == "--seed") {
             if (!parseWhole(text, UINT64_MAX / 10, &whole)) {
                 return usageError(err, "gen", "--seed needs a whole number");

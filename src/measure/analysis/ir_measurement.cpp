@@ -40,21 +40,50 @@ struct IrWorker {
     size_t invertedFor = 0;                       // for recordings of this length
 };
 
+// Repeated sweeps: the recording's periods averaged into one, N times less noise power for
+// N sweeps, and the played channel up to its first sweep's period.
+void onePeriod(const SyncSweep& sweep, uint64_t start, const std::vector<float>& played,
+               const std::vector<float>& recorded, std::vector<float>* first,
+               std::vector<float>* averaged) {
+    const size_t length = size_t(start + sweep.periodFrames);
+    first->assign(played.begin(), played.begin() + long(std::min(length, played.size())));
+    std::vector<double> sum(length, 0.0);
+    for (uint32_t k = 0; k < sweep.repeat; ++k) {
+        const size_t offset = size_t(k * sweep.periodFrames);
+        for (size_t t = 0; t < length && offset + t < recorded.size(); ++t) {
+            sum[t] += recorded[offset + t];
+        }
+    }
+    averaged->resize(length);
+    for (size_t t = 0; t < length; ++t) {
+        (*averaged)[t] = float(sum[t] / sweep.repeat);
+    }
+}
+
 bool analyseOne(const IrMeasurement& m, IrWorker* worker, IrChannelReport* report,
                 std::string* error) {
     const uint32_t r = report->recorded - 1;
     const int64_t source = playedChannelFor(r, uint32_t(m.played->channels.size()), m.map);
     report->played = source >= 0 ? uint32_t(source + 1) : 0;
-    const std::vector<float>& y = m.recorded->channels[r];
+    const std::vector<float>& recorded = m.recorded->channels[r];
     // A silent channel has no response to find; check says why.
-    if (source < 0 || !hasSound(y)) {
+    if (source < 0 || !hasSound(recorded)) {
         return true;
     }
+    const std::vector<float>& played = m.played->channels[size_t(source)];
+    std::vector<float> averaged;
+    std::vector<float> first;
+    if (m.sweep.repeat > 1) {
+        onePeriod(m.sweep, m.sweep.startFrame + uint64_t(source) * m.sweep.staggerFrames, played,
+                  recorded, &first, &averaged);
+        worker->inverted = nullptr;
+    }
+    const std::vector<float>& x = m.sweep.repeat > 1 ? first : played;
+    const std::vector<float>& y = m.sweep.repeat > 1 ? averaged : recorded;
     // The same sweep on every channel, as gen writes it unstaggered, is inverted once.
-    const std::vector<float>& x = m.played->channels[size_t(source)];
     if (worker->inverted == nullptr || *worker->inverted != x || worker->invertedFor != y.size()) {
         prepareSweepInverse(x, y.size(), m.sweep, m.options, &worker->fft, &worker->inverse);
-        worker->inverted = &x;
+        worker->inverted = m.sweep.repeat > 1 ? nullptr : &x;
         worker->invertedFor = y.size();
     }
     if (!analyseChannel(worker->inverse, y, m.sweep, m.options, &worker->fft, &report->ir, error)) {

@@ -57,7 +57,7 @@ double sample(const SignalGenerator& generator, uint32_t channel, uint64_t frame
     }
     case kSignalSweep: {
         if (spec.synchronized) {
-            return plan.level * syncSweepValue(plan.sweep, frame);
+            return plan.level * repeatedSweepValue(plan.sweep, frame);
         }
         const double duration = double(plan.signalFrames) / rate;
         const double k = std::log(plan.to / spec.from);
@@ -152,7 +152,22 @@ bool planSweep(const SignalSpec& spec, SignalPlan* plan, std::string* error) {
         }
         plan->sweep.level = plan->level;
         plan->sweep.staggerFrames = plan->staggerFrames;
-        plan->signalFrames = plan->sweep.frames;
+        const double gap = std::round(spec.gapSeconds * spec.sampleRate);
+        if (spec.repeat > 1) {
+            plan->sweep.repeat = spec.repeat;
+            plan->sweep.periodFrames = plan->sweep.frames + uint64_t(gap);
+        }
+        plan->signalFrames = repeatedSweepFrames(plan->sweep);
+        const double total = double(plan->signalFrames) +
+                             (spec.channels - 1) * double(plan->staggerFrames) +
+                             double(plan->padFrames);
+        if (total > double(maxCanonicalFrames(spec.channels))) {
+            *error = tooLong("the repeated sweeps with stagger and padding", total, spec);
+            return false;
+        }
+    } else if (spec.repeat > 1) {
+        *error = "only a synchronized sweep is repeated";
+        return false;
     }
     return true;
 }
@@ -182,8 +197,9 @@ bool planSignal(const SignalSpec& spec, SignalPlan* plan, std::string* error) {
     if (spec.kind == kSignalSweep && !planSweep(spec, plan, error)) {
         return false;
     }
-    if (spec.kind != kSignalSweep && spec.synchronized) {
-        *error = "only a sweep is synchronized";
+    if (spec.kind != kSignalSweep && (spec.synchronized || spec.repeat > 1)) {
+        *error = spec.synchronized ? "only a sweep is synchronized"
+                                   : "only a synchronized sweep is repeated";
         return false;
     }
     if (spec.kind == kSignalImpulse && plan->atFrame >= plan->signalFrames) {

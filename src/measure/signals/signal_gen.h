@@ -34,6 +34,8 @@ struct SignalSpec {
     double at = 0;              // impulse position in seconds
     double stagger = 0;         // channel c starts c x stagger seconds late
     double padSeconds = 0;      // silence appended
+    uint32_t repeat = 1;        // synchronized sweep: this many, one after another...
+    double gapSeconds = 1;      // ...each followed by this much silence before the next
 };
 
 struct SignalPlan {

@@ -19,6 +19,7 @@ constexpr double kFadeOctaves = 1.0 / 24;
 const char* const kRequired[4] = {"rate", "from", "to", "L"};
 // A sweep fits in a WAV file of one channel of 32-bit samples.
 constexpr double kMaxSweepFrames = 1073741823;
+constexpr uint64_t kMostRepeats = 1000;
 
 std::string hz(double value) {
     char text[32];
@@ -85,6 +86,19 @@ double syncSweepValue(const SyncSweep& sweep, uint64_t frame) {
     return value;
 }
 
+double repeatedSweepValue(const SyncSweep& sweep, uint64_t frame) {
+    if (sweep.repeat <= 1 || sweep.periodFrames == 0) {
+        return syncSweepValue(sweep, frame);
+    }
+    return frame < repeatedSweepFrames(sweep) ? syncSweepValue(sweep, frame % sweep.periodFrames)
+                                              : 0;
+}
+
+uint64_t repeatedSweepFrames(const SyncSweep& sweep) {
+    return sweep.repeat <= 1 ? sweep.frames
+                             : uint64_t(sweep.repeat - 1) * sweep.periodFrames + sweep.frames;
+}
+
 std::string sweepSidecarPath(const std::string& wavPath) {
     return withoutWavSuffix(wavPath) + ".sweep";
 }
@@ -99,7 +113,10 @@ bool writeSweepSidecar(const std::string& path, const SyncSweep& sweep, std::str
         "\nfade_in " + std::to_string(sweep.fadeInFrames) + "\nfade_out " +
         std::to_string(sweep.fadeOutFrames) + "\nlevel " + number(sweep.level) + "\nstart " +
         std::to_string(sweep.startFrame) + "\nstagger " + std::to_string(sweep.staggerFrames) +
-        "\n";
+        "\n" +
+        (sweep.repeat > 1 ? "repeat " + std::to_string(sweep.repeat) + "\nperiod " +
+                                std::to_string(sweep.periodFrames) + "\n"
+                          : std::string());
     return writeTextFile(path, text, error);
 }
 
@@ -120,6 +137,7 @@ uint64_t* wholeField(const char* key, SyncSweep* sweep) {
            : std::strcmp(key, "fade_out") == 0 ? &sweep->fadeOutFrames
            : std::strcmp(key, "start") == 0    ? &sweep->startFrame
            : std::strcmp(key, "stagger") == 0  ? &sweep->staggerFrames
+           : std::strcmp(key, "period") == 0   ? &sweep->periodFrames
                                                : nullptr;
 }
 
@@ -131,6 +149,10 @@ bool takeSidecarLine(const char* key, double value, SyncSweep* sweep) {
     if (std::strcmp(key, "rate") == 0) {
         sweep->rate = uint32_t(whole);
         return whole >= 1 && whole <= UINT32_MAX;
+    }
+    if (std::strcmp(key, "repeat") == 0) {
+        sweep->repeat = uint32_t(std::min<uint64_t>(whole, kMostRepeats + 1));
+        return whole >= 1 && whole <= kMostRepeats;
     }
     double* real = std::strcmp(key, "from") == 0    ? &sweep->from
                    : std::strcmp(key, "to") == 0    ? &sweep->to
@@ -187,6 +209,14 @@ bool sidecarHoldsTogether(SyncSweep& sweep, std::string* error) {
     if (sweep.fadeInFrames + sweep.fadeOutFrames > sweep.frames) {
         *error = "fade_in and fade_out are longer than the sweep's " +
                  std::to_string(sweep.frames) + " frames";
+        return false;
+    }
+    if (sweep.repeat > 1 &&
+        (sweep.periodFrames < sweep.frames ||
+         double(sweep.repeat - 1) * double(sweep.periodFrames) + double(sweep.frames) >
+             kMaxSweepFrames)) {
+        *error = "repeat " + std::to_string(sweep.repeat) + " and period " +
+                 std::to_string(sweep.periodFrames) + " do not hold the sweeps";
         return false;
     }
     if (!(sweep.level <= 1) || sweep.startFrame > kMaxSweepFrames ||

@@ -18,7 +18,14 @@ struct SyncSweep {
     double level = 0;           // peak, linear
     uint64_t startFrame = 0;    // where channel 1's sweep starts in the file
     uint64_t staggerFrames = 0; // each further channel starts this much later
+    uint32_t repeat = 1;        // sweeps one after another, each periodFrames after the last
+    uint64_t periodFrames = 0;  // the sweep and the silence after it, when repeat > 1
 };
+
+// The repeated sweeps' value at a frame of their own, unit peak: 0 between them and after.
+double repeatedSweepValue(const SyncSweep& sweep, uint64_t frame);
+// Frames from the first sweep's start to the last one's end.
+uint64_t repeatedSweepFrames(const SyncSweep& sweep);
 
 // L = round(from x seconds / ln(to / from)) / from: the sweep lasts about `seconds`. False
 // with *error when from and to do not rise within half the rate or the sweep is too short

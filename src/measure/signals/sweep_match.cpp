@@ -57,9 +57,11 @@ bool channelHoldsSweep(const SyncSweep& sweep, bool placed, const std::vector<do
     double level = 0;
     placement(sweep, placed, unit, channel, index, &start, &level);
     const double tolerance = kFloatUlps * std::fabs(level);
-    const uint64_t end = start + sweep.frames;
+    const uint64_t end = start + repeatedSweepFrames(sweep);
+    const uint64_t period = sweep.repeat > 1 ? sweep.periodFrames : sweep.frames;
     for (uint64_t t = 0; t < channel.size(); ++t) {
-        const double expected = t >= start && t < end ? level * unit[size_t(t - start)] : 0;
+        const uint64_t at = t >= start && t < end ? (t - start) % period : sweep.frames;
+        const double expected = at < sweep.frames && at < unit.size() ? level * unit[at] : 0;
         if (std::fabs(channel[size_t(t)] - expected) > tolerance) {
             *why = "at frame " + std::to_string(t) + " it holds " + valueText(channel[size_t(t)]) +
                    ", the sweep " + valueText(expected);
