@@ -119,6 +119,10 @@ ToolExit runIrMeasurement(const IrRequest& request, FILE* out, FILE* err) {
     if (!analyseIrChannels(m, &reports, &error)) {
         return fileError(err, request.recorded + ", " + error, kToolInput);
     }
+    IrSummary summary{request, played, recorded, m.sweep, sweepSource, m.options};
+    summary.reference = judging ? limits.reference : kDefaultReference;
+    summary.judging = judging;
+    summary.trusted = judgeIrChannels(m, &reports);
     IrFiles files;
     files.prefix =
         request.outPrefix.empty() ? withoutWavSuffix(request.recorded) : request.outPrefix;
@@ -135,11 +139,7 @@ ToolExit runIrMeasurement(const IrRequest& request, FILE* out, FILE* err) {
         report.ir.span.clear();
         report.ir.ir.clear();
     }
-    IrSummary summary{request, played, recorded, m.sweep, sweepSource, m.options};
-    summary.reference = judging ? limits.reference : kDefaultReference;
-    summary.judging = judging;
     summary.pngMissing = files.pngMissing;
-    summary.trusted = judgeIrChannels(m, &reports);
     // A channel map that leaves signal unheard fails the line too.
     summary.allPass = irChannelsPass(reports) && summary.trusted;
     (request.json ? printIrJson : printIrText)(out, summary, reports);

@@ -113,5 +113,6 @@ bool writeIrChannelFiles(IrFiles* files, uint32_t rate, const IrOptions& options
     context.smoothing = options.smoothing;
     context.referenceDb = report->reference.magnitudeDb;
     context.limits = limits;
+    context.verdict = report->judged ? &report->verdict : nullptr;
     return writePlots(files, stem, context, options, report, error);
 }

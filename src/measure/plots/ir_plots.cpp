@@ -11,7 +11,10 @@ namespace {
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr double kImpulseFloorDb = -140;
-constexpr size_t kImpulseColumns = 1400; // the envelope's resolution across the plot
+constexpr double kDistortionFloorDb = -200; // below it, only the arithmetic's own noise
+constexpr size_t kImpulseColumns = 1400;    // the envelope's resolution across the plot
+constexpr double kAudioLow = 20;
+constexpr double kAudioHigh = 20000;
 
 std::string smoothingText(double smoothing) {
     return smoothing > 0
@@ -20,14 +23,36 @@ std::string smoothingText(double smoothing) {
                : "";
 }
 
-Plot frequencyPlot(const ChannelIr& ir, const std::string& title) {
+// Log frequency over at least the audio band, so that its ends have their ticks; with
+// limits, the verdict in the title and the worst margin's point marked.
+Plot frequencyPlot(const ChannelIr& ir, const std::string& title, const IrPlotContext& context) {
     Plot plot;
     plot.title = title;
     plot.xLabel = "frequency (Hz)";
     plot.logX = true;
-    plot.xMin = ir.points.empty() ? 10 : ir.points.front().frequency;
-    plot.xMax = ir.points.empty() ? 20000 : ir.points.back().frequency;
+    plot.xMin = std::min(kAudioLow, ir.points.empty() ? kAudioLow : ir.points.front().frequency);
+    plot.xMax = std::max(kAudioHigh, ir.points.empty() ? kAudioHigh : ir.points.back().frequency);
+    const LimitVerdict* v = context.verdict;
+    if (v != nullptr) {
+        plot.title += v->pass ? " - limits: pass" : " - limits: FAIL";
+        if (v->unmeasured.empty() && std::isfinite(v->worstFrequency)) {
+            plot.markers.push_back(
+                {v->worstFrequency,
+                 "worst margin " + fixedText(v->worstMarginDb, 2) + " dB (" + v->worstLimit + ")"});
+        }
+    }
     return plot;
+}
+
+// Phase wraps from +180 to -180 degrees as a break in the line, not a stroke across it.
+void addPhase(PlotSeries* series, double f, double degrees) {
+    if (!series->y.empty() && std::isfinite(series->y.back()) &&
+        std::fabs(degrees - series->y.back()) > 180) {
+        series->x.push_back(f);
+        series->y.push_back(kNaN);
+    }
+    series->x.push_back(f);
+    series->y.push_back(degrees);
 }
 
 // The limit curve's side over the plot's frequencies, shifted by offset; NaN outside it.
@@ -68,7 +93,7 @@ void widen(double value, double* low, double* high) {
 } // namespace
 
 std::string responsePlotSvg(const ChannelIr& ir, const IrPlotContext& context) {
-    Plot plot = frequencyPlot(ir, context.channel + ": frequency response");
+    Plot plot = frequencyPlot(ir, context.channel + ": frequency response", context);
     PlotPanel magnitude;
     magnitude.yLabel = "magnitude (dB)";
     PlotPanel phase;
@@ -86,8 +111,7 @@ std::string responsePlotSvg(const ChannelIr& ir, const IrPlotContext& context) {
     for (const ResponsePoint& p : ir.points) {
         level.x.push_back(p.frequency);
         level.y.push_back(p.magnitudeDb);
-        angle.x.push_back(p.frequency);
-        angle.y.push_back(p.phaseDeg);
+        addPhase(&angle, p.frequency, p.phaseDeg);
         widen(p.magnitudeDb, &low, &high);
     }
     magnitude.series.push_back(level);
@@ -118,27 +142,74 @@ std::string responsePlotSvg(const ChannelIr& ir, const IrPlotContext& context) {
     return renderSvg(plot);
 }
 
+namespace {
+
+// The harmonics' noise floor, as THD is judged against it: all orders' floors together.
+PlotSeries noiseSeries(const ChannelIr& ir, double* low, double* high) {
+    PlotSeries noise;
+    noise.label = "noise floor";
+    noise.color = 7;
+    noise.width = 1;
+    noise.dashArray = "1 3";
+    for (const ResponsePoint& p : ir.points) {
+        double power = 0;
+        for (double db : p.orderNoiseDb) {
+            power += std::isfinite(db) ? std::pow(10.0, db / 10) : 0;
+        }
+        noise.x.push_back(p.frequency);
+        noise.y.push_back(power > 0 ? 10 * std::log10(power) : kNaN);
+        widen(noise.y.back(), low, high);
+    }
+    return noise;
+}
+
+void addLimitLines(const ChannelIr& ir, const IrPlotContext& context, PlotPanel* panel) {
+    if (context.limits == nullptr) {
+        return;
+    }
+    for (const LimitCurve& curve : context.limits->curves) {
+        if (!curve.thd && curve.order == 1) {
+            continue;
+        }
+        PlotSeries s = limitSeries(
+            ir, curve, 2, 0, curve.thd ? "THD limit" : "H" + std::to_string(curve.order) + " limit",
+            curve.thd ? 7 : curve.order - 1);
+        if (curve.thd) {
+            for (double& y : s.y) {
+                y = y > 0 ? 20 * std::log10(y / 100) : kNaN;
+            }
+        }
+        panel->series.push_back(s);
+    }
+}
+
+} // namespace
+
 std::string distortionPlotSvg(const ChannelIr& ir, const IrPlotContext& context) {
-    Plot plot = frequencyPlot(ir, context.channel + ": harmonic distortion" +
-                                      smoothingText(context.smoothing));
+    Plot plot = frequencyPlot(
+        ir, context.channel + ": harmonic distortion" + smoothingText(context.smoothing), context);
     PlotPanel panel;
     panel.yLabel = "level relative to the fundamental (dB)";
     double low = -60;
     double high = 0;
+    // THD in dark grey dots over the orders' solid lines, which it often all but equals; what
+    // lies below the noise floor is not drawn.
     PlotSeries thd;
     thd.label = "THD";
-    thd.width = 4; // under the orders, which it often all but equals
+    thd.color = 7;
+    thd.width = 2.4;
+    thd.dashArray = "2 3";
     for (const ResponsePoint& p : ir.points) {
         thd.x.push_back(p.frequency);
         thd.y.push_back(p.thdPercent > 0 ? 20 * std::log10(p.thdPercent / 100) : kNaN);
         widen(thd.y.back(), &low, &high);
     }
-    panel.series.push_back(thd);
     const size_t orders = ir.points.empty() ? 0 : ir.points.front().orderDb.size();
     for (size_t n = 2; n < orders; ++n) {
         PlotSeries order;
         order.label = "H" + std::to_string(n);
         order.color = int(n) - 1;
+        order.width = 1.4;
         for (const ResponsePoint& p : ir.points) {
             order.x.push_back(p.frequency);
             order.y.push_back(p.orderDb[n]);
@@ -146,25 +217,10 @@ std::string distortionPlotSvg(const ChannelIr& ir, const IrPlotContext& context)
         }
         panel.series.push_back(order);
     }
-    if (context.limits != nullptr) {
-        for (const LimitCurve& curve : context.limits->curves) {
-            if (!curve.thd && curve.order == 1) {
-                continue;
-            }
-            PlotSeries s =
-                limitSeries(ir, curve, 2, 0,
-                            curve.thd ? "THD limit" : "H" + std::to_string(curve.order) + " limit",
-                            curve.thd ? 0 : curve.order - 1);
-            if (curve.thd) {
-                for (double& y : s.y) {
-                    y = y > 0 ? 20 * std::log10(y / 100) : kNaN;
-                }
-            }
-            panel.series.push_back(s);
-        }
-    }
-    // Far below the fundamental there is only the noise of the arithmetic.
-    low = std::max(low, kImpulseFloorDb);
+    panel.series.push_back(thd);
+    panel.series.push_back(noiseSeries(ir, &low, &high));
+    addLimitLines(ir, context, &panel);
+    low = std::max(low - 10, kDistortionFloorDb);
     roundRange(low, std::min(high + 5, 20.0), 8, &panel.yMin, &panel.yMax, &panel.yStep);
     plot.panels = {panel};
     return renderSvg(plot);

@@ -12,8 +12,9 @@ struct IrPlotContext {
     std::string channel; // names the channel in every title
     uint32_t rate = 0;
     double smoothing = 0;
-    double referenceDb = 0;         // where the response limits' 0 dB lies
-    const Limits* limits = nullptr; // may be null
+    double referenceDb = 0;                // where the response limits' 0 dB lies
+    const Limits* limits = nullptr;        // may be null
+    const LimitVerdict* verdict = nullptr; // with limits: marked on the plots
 };
 
 std::string responsePlotSvg(const ChannelIr& ir, const IrPlotContext& context);

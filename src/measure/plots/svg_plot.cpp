@@ -68,8 +68,11 @@ std::string hzText(double f) {
 // A legend's mark is at least 2 wide, to be seen.
 std::string seriesStyle(const PlotSeries& series, bool legend) {
     const double width = legend ? std::max(2.0, series.width) : series.width;
+    const std::string dash = !series.dashArray.empty() ? series.dashArray
+                             : series.dashed           ? "6 4"
+                                                       : "";
     return "stroke=\"" + color(series.color) + "\"" +
-           (series.dashed ? " stroke-dasharray=\"6 4\"" : "") +
+           (dash.empty() ? "" : " stroke-dasharray=\"" + dash + "\"") +
            (legend || width != 1.6 ? " stroke-width=\"" + px(width) + "\"" : "");
 }
 
@@ -214,11 +217,14 @@ std::string markerLines(const Plot& plot, const Frame& f, const XAxis& axis) {
     std::string svg;
     for (const auto& marker : plot.markers) {
         const double x = axis.pixel(marker.first);
+        // In the right half of the panel the label stands left of its line, clear of the legend.
+        const bool left = x > f.left + 0.5 * f.width;
         svg += "<line x1=\"" + px(x) + "\" y1=\"" + px(f.top) + "\" x2=\"" + px(x) + "\" y2=\"" +
                px(f.top + f.height) +
-               "\" stroke=\"#888888\" stroke-dasharray=\"2 3\"/>\n<text x=\"" + px(x + 4) +
-               "\" y=\"" + px(f.top + 16) + "\" fill=\"#555555\">" + escaped(marker.second) +
-               "</text>\n";
+               "\" stroke=\"#888888\" stroke-dasharray=\"2 3\"/>\n<text x=\"" +
+               px(left ? x - 4 : x + 4) + "\" y=\"" + px(f.top + 16) + "\"" +
+               (left ? " text-anchor=\"end\"" : "") + " fill=\"#555555\">" +
+               escaped(marker.second) + "</text>\n";
     }
     return svg;
 }

@@ -13,8 +13,9 @@ struct PlotSeries {
     std::vector<double> x;
     std::vector<double> y; // a value that is not finite breaks the line
     int color = 0;         // palette index
-    bool dashed = false;
-    double width = 1.6; // of the line
+    bool dashed = false;   // drawn first, under the rest: limits
+    std::string dashArray; // its own pattern, e.g. "2 3" for dots; dashed: "6 4"
+    double width = 1.6;    // of the line
 };
 
 struct PlotPanel {
