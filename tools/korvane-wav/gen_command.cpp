@@ -120,9 +120,14 @@ ToolExit runGen(const Arguments& arguments, FILE* out, FILE* err) {
                  countText(plan.totalFrames, "frame").c_str(),
                  dbfs(spec.kind == kSignalSilence ? 0 : plan.level).c_str());
     if (spec.synchronized) {
-        std::fprintf(out, "%s: synchronized sweep, %g Hz to %g Hz, L = %.9g s, %s\n",
+        const std::string repeats =
+            plan.sweep.repeat > 1 ? ", " + std::to_string(plan.sweep.repeat) + " of them every " +
+                                        countText(plan.sweep.periodFrames, "frame")
+                                  : "";
+        std::fprintf(out, "%s: synchronized sweep, %g Hz to %g Hz, L = %.9g s, %s%s\n",
                      sweepSidecarPath(outPath).c_str(), plan.sweep.from, plan.sweep.to,
-                     plan.sweep.rateConstant, countText(plan.sweep.frames, "frame").c_str());
+                     plan.sweep.rateConstant, countText(plan.sweep.frames, "frame").c_str(),
+                     repeats.c_str());
     }
     return kToolOk;
 }
