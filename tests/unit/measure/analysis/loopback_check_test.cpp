@@ -166,6 +166,10 @@ TEST(FindDelay, FindsTheLagOfLargestCorrelationAsABruteForceSearchDoes) {
     const DelayMatch match = findDelay(played, inverted, 100);
     EXPECT_EQ(match.delay, 40);
     EXPECT_NEAR(match.correlation, -1.0, 1e-6);
+    // A recording that started late: the played channel's start is missing from it.
+    const std::vector<float> late(played.begin() + 56, played.end());
+    EXPECT_EQ(findDelay(played, late, 100).delay, -56);
+    EXPECT_NEAR(findDelay(played, late, 100).correlation, 1.0, 1e-6);
     // A delay beyond the search is not found there.
     EXPECT_NE(findDelay(played, loopback(played, 500, 4000, 0), 100).delay, 500);
 

@@ -335,3 +335,11 @@ TEST(RiffReader, CountsWholeFramesAndTheBytesAfterThem) {
     closeRiffReader(&reader);
     std::remove(path.c_str());
 }
+
+TEST(RiffReader, ReadsInStepsSizedByTheFramesHeldNotTheChannelsClaimed) {
+    // A header may claim 65535 channels over no frame at all: a step of one frame.
+    EXPECT_EQ(framesPerStep(65535, 0), 1u);
+    EXPECT_EQ(framesPerStep(65535, 3), 3u);
+    EXPECT_EQ(framesPerStep(16383, 1000000), 64u);
+    EXPECT_EQ(framesPerStep(8, 1000000), 131072u);
+}
