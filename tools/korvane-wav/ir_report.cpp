@@ -175,8 +175,37 @@ void printIrText(FILE* out, const IrSummary& s, const std::vector<IrChannelRepor
     }
 }
 
+namespace {
+
+// What an analysed channel adds: its delay, drift, files, summary and points.
+void addMeasurementJson(const IrSummary& s, const IrChannelReport& c, Json* channel) {
+    const DriftEstimate& drift = c.ir.drift;
+    (*channel)["delayFrames"] = c.ir.delay;
+    (*channel)["delayMs"] = double(c.ir.delay) * 1000.0 / s.sweep.rate;
+    (*channel)["driftPpm"] = jsonNumber(drift.measured ? drift.ppm : NAN);
+    (*channel)["driftPhaseDeg"] = jsonNumber(drift.measured ? drift.phaseDeg : NAN);
+    (*channel)["driftCorrectedPpm"] = c.ir.correctedPpm;
+    (*channel)["driftMisfitDeg"] = jsonNumber(drift.measured ? drift.residualDeg : NAN);
+    Json files = Json::array();
+    for (const std::string& file : c.files) {
+        files.push_back(jsonString(file));
+    }
+    (*channel)["files"] = files;
+    (*channel)["summary"] = {{"referenceHz", s.reference},
+                             {"magnitudeDb", jsonNumber(c.reference.magnitudeDb)},
+                             {"thdPercent", jsonNumber(c.reference.thdPercent)},
+                             {"maxThdPercent", jsonNumber(c.worstThd)},
+                             {"maxThdFrequencyHz", jsonNumber(c.worstThdFrequency)}};
+    Json points = Json::array();
+    for (const ResponsePoint& p : c.ir.points) {
+        points.push_back(pointJson(p));
+    }
+    (*channel)["points"] = points;
+}
+
+} // namespace
+
 void printIrJson(FILE* out, const IrSummary& s, const std::vector<IrChannelReport>& reports) {
-    const double msPerFrame = 1000.0 / s.sweep.rate;
     Json channels = Json::array();
     for (const IrChannelReport& c : reports) {
         Json channel = {{"recorded", c.recorded}, {"played", c.played ? Json(c.played) : Json()}};
@@ -190,28 +219,7 @@ void printIrJson(FILE* out, const IrSummary& s, const std::vector<IrChannelRepor
             channel["limits"] = limitsJson(c);
         }
         if (c.analysed) {
-            channel["delayFrames"] = c.ir.delay;
-            channel["delayMs"] = double(c.ir.delay) * msPerFrame;
-            channel["driftPpm"] = jsonNumber(c.ir.drift.measured ? c.ir.drift.ppm : NAN);
-            channel["driftPhaseDeg"] = jsonNumber(c.ir.drift.measured ? c.ir.drift.phaseDeg : NAN);
-            channel["driftCorrectedPpm"] = c.ir.correctedPpm;
-            channel["driftMisfitDeg"] =
-                jsonNumber(c.ir.drift.measured ? c.ir.drift.residualDeg : NAN);
-            Json files = Json::array();
-            for (const std::string& file : c.files) {
-                files.push_back(jsonString(file));
-            }
-            channel["files"] = files;
-            channel["summary"] = {{"referenceHz", s.reference},
-                                  {"magnitudeDb", jsonNumber(c.reference.magnitudeDb)},
-                                  {"thdPercent", jsonNumber(c.reference.thdPercent)},
-                                  {"maxThdPercent", jsonNumber(c.worstThd)},
-                                  {"maxThdFrequencyHz", jsonNumber(c.worstThdFrequency)}};
-            Json points = Json::array();
-            for (const ResponsePoint& p : c.ir.points) {
-                points.push_back(pointJson(p));
-            }
-            channel["points"] = points;
+            addMeasurementJson(s, c, &channel);
         }
         channels.push_back(std::move(channel));
     }

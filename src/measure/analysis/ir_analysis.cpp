@@ -433,19 +433,6 @@ int64_t largestAt(const Deconvolution& h, int64_t earliest, int64_t frames) {
     return at;
 }
 
-// The energy of h in [start, end) over all of it.
-double windowedShare(const Deconvolution& h, int64_t start, int64_t end) {
-    double inside = 0;
-    for (int64_t t = start; t < end; ++t) {
-        inside += h.at(t) * h.at(t);
-    }
-    double all = 0;
-    for (int64_t t = 0; t < h.n; ++t) {
-        all += h.h[t] * h.h[t];
-    }
-    return all > 0 ? inside / all : 0;
-}
-
 // The deconvolution from the start of the highest order's window to the end of the linear
 // one, and the linear impulse response within it.
 void keepSpan(const Deconvolution& h, int64_t d, int64_t lead, int64_t after, int orders,

@@ -55,9 +55,6 @@ constexpr double kLeastSnrDb = 38.7; // 20 log10(1 / (10^(0.1 / 20) - 1))
 struct ChannelIr {
     int64_t delay = 0; // frames from the played channel to the recording; negative: earlier
     double peak = 0;   // |h| at the delay
-    // The part of the deconvolution's energy that lies in the windows analysed: near 1 when
-    // the recording holds the sweep, far less when it holds something else.
-    double windowedShare = 0;
     // The clocks' difference, from the excess phase; and what was corrected before this
     // analysis (0: nothing).
     DriftEstimate drift;
