@@ -519,9 +519,6 @@ bool analyseChannel(const SweepInverse& inverse, const std::vector<float>& recor
     }
     result->delay = delay;
     result->peak = std::fabs(h.at(delay));
-    result->windowedShare =
-        windowedShare(h, delay - orderBoundary(sweep, options.orders),
-                      delay + framesAfter(sweep, options, size_t(recordedFrames), delay));
     const int64_t after = framesAfter(sweep, options, size_t(recordedFrames), delay);
     keepSpan(h, delay, orderBoundary(sweep, 1), after, options.orders, sweep, result);
     result->orderStart.assign(size_t(options.orders) + 1, 0);
