@@ -98,10 +98,11 @@ void printLowSnr(FILE* out, const IrChannelReport& c) {
     }
     if (count != 0) {
         std::fprintf(out,
-                     "  noise: below %s dB SNR the magnitude may be off by more than %s dB: %zu "
-                     "of %zu points, from %s to %s Hz\n",
+                     "  noise: below %s dB SNR the magnitude may be off by more than %s dB: %llu "
+                     "of %llu points, from %s to %s Hz\n",
                      fixedText(kLeastSnrDb, 1).c_str(), fixedText(kResponseErrorDb, 1).c_str(),
-                     count, c.ir.points.size(), fixedText(from, 1).c_str(),
+                     (unsigned long long)count, (unsigned long long)c.ir.points.size(),
+                     fixedText(from, 1).c_str(),
                      fixedText(to, 1).c_str());
     }
 }
