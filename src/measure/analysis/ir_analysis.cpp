@@ -20,6 +20,7 @@ constexpr double kOrderResolutions = 8;
 // which noise reaches once in ten million.
 constexpr double kNoiseSmoothing = 3;
 constexpr double kAboveNoise = 16;
+constexpr size_t kPhasorSteps = 256;
 // Below this the wire's response carries too little to divide by.
 constexpr double kWireFloor = 1e-3;
 // Widths of the raised-cosine transitions beyond the band's ends.
@@ -93,9 +94,17 @@ void orderSpectrum(const Deconvolution& h, int64_t start, int64_t end, double or
     out->binHz = double(rate) / double(length);
     out->bins.resize(length / 2 + 1);
     fft->forward(buffer->data(), length, out->bins.data());
+    // The linear phase by a rotating phasor, set exactly every kPhasorSteps bins so that its
+    // rounding never grows past a few units in the last place.
+    const double step = 2 * kPi * fraction / double(length);
+    const Complex turn(std::cos(step), std::sin(step));
+    Complex phasor;
     for (size_t k = 0; k < out->bins.size(); ++k) {
-        const double angle = 2 * kPi * double(k) * fraction / double(length);
-        out->bins[k] *= Complex(std::cos(angle), std::sin(angle));
+        if (k % kPhasorSteps == 0) {
+            phasor = Complex(std::cos(step * double(k)), std::sin(step * double(k)));
+        }
+        out->bins[k] *= phasor;
+        phasor *= turn;
     }
 }
 
@@ -113,18 +122,43 @@ void prepareSmoothing(OrderSpectrum* out) {
 // The regularisation's own response, as the wire's windows hold it, taken out: divided out
 // of the linear window, and the linear response's share in each order's window (its tail
 // there) subtracted. A wire then measures flat with no distortion, to the band's edges.
-void removeWire(const std::vector<OrderSpectrum>& wire, std::vector<OrderSpectrum>* orders) {
+int64_t orderBoundary(const SyncSweep& sweep, int order);
+
+// Each order's window of the wire's deconvolution, around its time 0, one at a time.
+void wireWindow(const Deconvolution& wire, int order, int64_t after, size_t length,
+                const SyncSweep& sweep, Fft* fft, std::vector<double>* buffer, OrderSpectrum* out) {
+    const double perOrder = double(sweep.rate) * sweep.rateConstant;
+    const int64_t start = -orderBoundary(sweep, order);
+    const int64_t end = order == 1 ? after : -orderBoundary(sweep, order - 1);
+    orderSpectrum(wire, start, end, -perOrder * std::log(double(order)), length, sweep.rate, fft,
+                  buffer, out);
+}
+
+// The regularisation's own response, as the wire's windows hold it, taken out: divided out
+// of the linear window, and the linear response's share in each order's window (its tail
+// there) subtracted. A wire then measures flat with no distortion, to the band's edges.
+// Returns the wire's linear magnitude on the bins; 0 where it is too small to divide by.
+std::vector<double> removeWire(const Deconvolution& wire, int64_t after, size_t length,
+                               const SyncSweep& sweep, Fft* fft,
+                               std::vector<OrderSpectrum>* orders) {
     std::vector<OrderSpectrum>& h = *orders;
-    for (size_t k = 0; k < h[1].bins.size(); ++k) {
-        const Complex w1 = wire[1].bins[k];
-        if (!(std::abs(w1) > kWireFloor)) {
-            continue; // far outside the band, where nothing is given
-        }
-        h[1].bins[k] /= w1;
-        for (size_t n = 2; n < h.size(); ++n) {
-            h[n].bins[k] -= h[1].bins[k] * wire[n].bins[k];
+    std::vector<double> buffer;
+    OrderSpectrum w;
+    wireWindow(wire, 1, after, length, sweep, fft, &buffer, &w);
+    std::vector<double> linear(w.bins.size(), 0.0);
+    for (size_t k = 0; k < w.bins.size(); ++k) {
+        if (std::abs(w.bins[k]) > kWireFloor) { // far outside the band nothing is given
+            linear[k] = std::abs(w.bins[k]);
+            h[1].bins[k] /= w.bins[k];
         }
     }
+    for (size_t n = 2; n < h.size(); ++n) {
+        wireWindow(wire, int(n), after, length, sweep, fft, &buffer, &w);
+        for (size_t k = 0; k < w.bins.size(); ++k) {
+            h[n].bins[k] -= linear[k] > 0 ? h[1].bins[k] * w.bins[k] : Complex();
+        }
+    }
+    return linear;
 }
 
 struct Evaluated {
@@ -469,7 +503,7 @@ std::vector<OrderSpectrum> orderSpectra(const Deconvolution& h, int64_t d, int64
 NoiseFloor noiseFloor(const Deconvolution& h, const Deconvolution& wire, int64_t d, int64_t lead,
                       int64_t after, int64_t recordedFrames, size_t length, const SyncSweep& sweep,
                       const IrOptions& options, const std::vector<OrderSpectrum>& corrected,
-                      const OrderSpectrum& wireLinear, Fft* fft) {
+                      const std::vector<double>& wireLinear, Fft* fft) {
     NoiseFloor noise;
     const int64_t at = lead + 2 * after; // from the delay
     if (d + at + after > recordedFrames || at + after > wire.base + wire.n) {
@@ -482,9 +516,8 @@ NoiseFloor noiseFloor(const Deconvolution& h, const Deconvolution& wire, int64_t
     OrderSpectrum tail;
     orderSpectrum(wire, at - lead, at + after, double(at), length, sweep.rate, fft, &buffer, &tail);
     for (size_t k = 0; k < noise.spectrum.bins.size(); ++k) {
-        const double w = std::abs(wireLinear.bins[k]);
         noise.spectrum.bins[k] -= corrected[1].bins[k] * tail.bins[k];
-        noise.spectrum.bins[k] /= w > kWireFloor ? w : 1;
+        noise.spectrum.bins[k] /= wireLinear[k] > 0 ? wireLinear[k] : 1;
     }
     prepareSmoothing(&noise.spectrum);
     noise.windowScale.assign(size_t(options.orders) + 1, 1);
@@ -528,12 +561,10 @@ bool analyseChannel(const SweepInverse& inverse, const std::vector<float>& recor
     const size_t length = irTransforms(0, size_t(recordedFrames), sweep, options, delay).orders;
     std::vector<OrderSpectrum> spectra = orderSpectra(h, delay, after, length, sweep, options, fft);
     const Deconvolution wire{inverse.wire.data(), int64_t(inverse.wire.size()), inverse.wireStart};
-    const std::vector<OrderSpectrum> wireSpectra =
-        orderSpectra(wire, 0, after, length, sweep, options, fft);
-    removeWire(wireSpectra, &spectra);
+    const std::vector<double> wireLinear = removeWire(wire, after, length, sweep, fft, &spectra);
     const NoiseFloor noise =
         noiseFloor(h, wire, delay, orderBoundary(sweep, 1), after, recordedFrames, length, sweep,
-                   options, spectra, wireSpectra[1], fft);
+                   options, spectra, wireLinear, fft);
     double fadeEnd = 0;
     double fadeStart = 0;
     fullLevelBand(sweep, &fadeEnd, &fadeStart);
