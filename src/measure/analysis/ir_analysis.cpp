@@ -138,24 +138,33 @@ void wireWindow(const Deconvolution& wire, int order, int64_t after, size_t leng
 // of the linear window, and the linear response's share in each order's window (its tail
 // there) subtracted. A wire then measures flat with no distortion, to the band's edges.
 // Returns the wire's linear magnitude on the bins; 0 where it is too small to divide by.
-std::vector<double> removeWire(const Deconvolution& wire, int64_t after, size_t length,
-                               const SyncSweep& sweep, Fft* fft,
+std::vector<double> removeWire(const SweepInverse& inverse, const Deconvolution& wire,
+                               int64_t after, size_t length, const SyncSweep& sweep, Fft* fft,
                                std::vector<OrderSpectrum>* orders) {
     std::vector<OrderSpectrum>& h = *orders;
+    const bool kept = inverse.windowsLength == length && inverse.windowsAfter == after &&
+                      inverse.windows.size() >= h.size();
     std::vector<double> buffer;
     OrderSpectrum w;
-    wireWindow(wire, 1, after, length, sweep, fft, &buffer, &w);
-    std::vector<double> linear(w.bins.size(), 0.0);
-    for (size_t k = 0; k < w.bins.size(); ++k) {
-        if (std::abs(w.bins[k]) > kWireFloor) { // far outside the band nothing is given
-            linear[k] = std::abs(w.bins[k]);
-            h[1].bins[k] /= w.bins[k];
+    auto window = [&](int n) -> const std::vector<Complex>& {
+        if (kept) {
+            return inverse.windows[size_t(n)];
+        }
+        wireWindow(wire, n, after, length, sweep, fft, &buffer, &w);
+        return w.bins;
+    };
+    const std::vector<Complex>& w1 = window(1);
+    std::vector<double> linear(w1.size(), 0.0);
+    for (size_t k = 0; k < w1.size(); ++k) {
+        if (std::abs(w1[k]) > kWireFloor) { // far outside the band nothing is given
+            linear[k] = std::abs(w1[k]);
+            h[1].bins[k] /= w1[k];
         }
     }
     for (size_t n = 2; n < h.size(); ++n) {
-        wireWindow(wire, int(n), after, length, sweep, fft, &buffer, &w);
-        for (size_t k = 0; k < w.bins.size(); ++k) {
-            h[n].bins[k] -= linear[k] > 0 ? h[1].bins[k] * w.bins[k] : Complex();
+        const std::vector<Complex>& wn = window(int(n));
+        for (size_t k = 0; k < wn.size(); ++k) {
+            h[n].bins[k] -= linear[k] > 0 ? h[1].bins[k] * wn[k] : Complex();
         }
     }
     return linear;
@@ -435,6 +444,21 @@ void prepareSweepInverse(const std::vector<float>& played, size_t recordedFrames
     keepWire(&x, recordedFrames, sweep, options, fft, inverse);
 }
 
+void keepWireWindows(size_t recordedFrames, const SyncSweep& sweep, const IrOptions& options,
+                     Fft* fft, SweepInverse* inverse) {
+    const Deconvolution wire{inverse->wire.data(), int64_t(inverse->wire.size()),
+                             inverse->wireStart};
+    inverse->windowsLength = irTransforms(0, recordedFrames, sweep, options, 0).orders;
+    inverse->windowsAfter = framesAfter(sweep, options, recordedFrames, 0);
+    inverse->windows.assign(size_t(options.orders) + 1, {});
+    std::vector<double> buffer;
+    OrderSpectrum w;
+    for (int n = 1; n <= options.orders; ++n) {
+        wireWindow(wire, n, inverse->windowsAfter, inverse->windowsLength, sweep, fft, &buffer, &w);
+        inverse->windows[size_t(n)].swap(w.bins);
+    }
+}
+
 namespace {
 
 // The recording (mean removed) deconvolved by the played channel's inverse, in work: the
@@ -561,7 +585,8 @@ bool analyseChannel(const SweepInverse& inverse, const std::vector<float>& recor
     const size_t length = irTransforms(0, size_t(recordedFrames), sweep, options, delay).orders;
     std::vector<OrderSpectrum> spectra = orderSpectra(h, delay, after, length, sweep, options, fft);
     const Deconvolution wire{inverse.wire.data(), int64_t(inverse.wire.size()), inverse.wireStart};
-    const std::vector<double> wireLinear = removeWire(wire, after, length, sweep, fft, &spectra);
+    const std::vector<double> wireLinear =
+        removeWire(inverse, wire, after, length, sweep, fft, &spectra);
     const NoiseFloor noise =
         noiseFloor(h, wire, delay, orderBoundary(sweep, 1), after, recordedFrames, length, sweep,
                    options, spectra, wireLinear, fft);

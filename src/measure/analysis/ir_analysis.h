@@ -81,10 +81,18 @@ struct SweepInverse {
     std::vector<std::complex<double>> spectrum;
     std::vector<double> wire; // the wire's deconvolution from wireStart on (time 0 its peak)
     int64_t wireStart = 0;
+    // When one inverse serves many channels: the wire's window of every order, transformed
+    // once, for orders' transforms of windowsLength and a linear window to windowsAfter.
+    size_t windowsLength = 0;
+    int64_t windowsAfter = 0;
+    std::vector<std::vector<std::complex<double>>> windows;
 };
 void prepareSweepInverse(const std::vector<float>& played, size_t recordedFrames,
                          const SyncSweep& sweep, const IrOptions& options, Fft* fft,
                          SweepInverse* inverse);
+// The wire's windows for recordings of recordedFrames, kept in the inverse.
+void keepWireWindows(size_t recordedFrames, const SyncSweep& sweep, const IrOptions& options,
+                     Fft* fft, SweepInverse* inverse);
 
 // Deconvolves the recording (mean removed) and analyses it. False with *error when the
 // recording holds nothing or the orders do not fit the sweep.

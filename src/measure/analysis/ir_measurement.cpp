@@ -35,6 +35,7 @@ bool hasSound(const std::vector<float>& samples) {
 // inverse of the played channel it last used.
 struct IrWorker {
     Fft fft;
+    const SweepInverse* shared = nullptr; // one inverse for every channel, when they agree
     SweepInverse inverse;
     const std::vector<float>* inverted = nullptr; // the played channel it inverts
     size_t invertedFor = 0;                       // for recordings of this length
@@ -81,12 +82,14 @@ bool analyseOne(const IrMeasurement& m, IrWorker* worker, IrChannelReport* repor
     const std::vector<float>& x = m.sweep.repeat > 1 ? first : played;
     const std::vector<float>& y = m.sweep.repeat > 1 ? averaged : recorded;
     // The same sweep on every channel, as gen writes it unstaggered, is inverted once.
-    if (worker->inverted == nullptr || *worker->inverted != x || worker->invertedFor != y.size()) {
+    if (worker->shared == nullptr && (worker->inverted == nullptr || *worker->inverted != x ||
+                                      worker->invertedFor != y.size())) {
         prepareSweepInverse(x, y.size(), m.sweep, m.options, &worker->fft, &worker->inverse);
         worker->inverted = m.sweep.repeat > 1 ? nullptr : &x;
         worker->invertedFor = y.size();
     }
-    if (!analyseChannel(worker->inverse, y, m.sweep, m.options, &worker->fft, &report->ir, error)) {
+    const SweepInverse& inverse = worker->shared != nullptr ? *worker->shared : worker->inverse;
+    if (!analyseChannel(inverse, y, m.sweep, m.options, &worker->fft, &report->ir, error)) {
         *error = "channel " + std::to_string(r + 1) + ": " + *error;
         return false;
     }
@@ -95,7 +98,7 @@ bool analyseOne(const IrMeasurement& m, IrWorker* worker, IrChannelReport* repor
         // Once on the played clock, the recording is measured again; what drift is left
         // shows how well the correction took.
         const double ppm = drift.ppm;
-        if (!analyseChannel(worker->inverse, resampleToPlayedClock(y, ppm), m.sweep, m.options,
+        if (!analyseChannel(inverse, resampleToPlayedClock(y, ppm), m.sweep, m.options,
                             &worker->fft, &report->ir, error)) {
             *error = "channel " + std::to_string(r + 1) + ", on the played clock: " + *error;
             return false;
@@ -187,6 +190,38 @@ bool playedChannelsHoldSweep(const IrMeasurement& m, bool placed, std::string* e
     return true;
 }
 
+namespace {
+
+// The played channel of the first recorded channel that one reaches; -1 for none.
+int64_t firstSource(const IrMeasurement& m) {
+    for (uint32_t r = 0; r < m.recorded->channels.size(); ++r) {
+        const int64_t c = playedChannelFor(r, uint32_t(m.played->channels.size()), m.map);
+        if (c >= 0) {
+            return c;
+        }
+    }
+    return -1;
+}
+
+// Whether every recorded channel measures through one and the same played sweep, as gen
+// writes it unstaggered: then one inverse, and the wire's windows, serve them all.
+bool oneSweepForAll(const IrMeasurement& m) {
+    const int64_t first = firstSource(m);
+    if (first < 0 || m.sweep.repeat > 1) {
+        return false;
+    }
+    const std::vector<float>& x = m.played->channels[size_t(first)];
+    for (uint32_t r = 0; r < m.recorded->channels.size(); ++r) {
+        const int64_t c = playedChannelFor(r, uint32_t(m.played->channels.size()), m.map);
+        if (c >= 0 && m.played->channels[size_t(c)] != x) {
+            return false;
+        }
+    }
+    return true;
+}
+
+} // namespace
+
 bool analyseIrChannels(const IrMeasurement& m, std::vector<IrChannelReport>* reports,
                        std::string* error) {
     const size_t count = m.recorded->channels.size();
@@ -196,6 +231,16 @@ bool analyseIrChannels(const IrMeasurement& m, std::vector<IrChannelReport>* rep
     }
     const size_t workers = std::min(count, machineThreads());
     std::vector<IrWorker> state(workers);
+    SweepInverse shared;
+    if (oneSweepForAll(m)) {
+        const std::vector<float>& played = m.played->channels[size_t(firstSource(m))];
+        const size_t frames = m.recorded->channels.front().size();
+        prepareSweepInverse(played, frames, m.sweep, m.options, &state[0].fft, &shared);
+        keepWireWindows(frames, m.sweep, m.options, &state[0].fft, &shared);
+        for (IrWorker& worker : state) {
+            worker.shared = &shared;
+        }
+    }
     std::vector<std::string> errors(count);
     forEachInParallel(count, workers, [&](size_t r, size_t worker) {
         analyseOne(m, &state[worker], &(*reports)[r], &errors[r]);
