@@ -6,6 +6,7 @@
 #include "measure/maths.h"
 #include "measure/signals/signal_gen.h"
 #include "measure/signals/sweep.h"
+#include "measure/signals/sweep_match.h"
 #include "support/measure_test_files.h"
 
 namespace {}
@@ -110,4 +111,31 @@ TEST(SyncSweep, ASidecarWithoutItsKeysOrWithBadValuesIsRefusedByLine) {
     SyncSweep sweep;
     std::string error;
     EXPECT_TRUE(readSweepSidecar(path, &sweep, &error)) << error;
+}
+
+// A played channel is the sweep only where its sidecar places it, at its level, every
+// repetition; one sample off, or the sweep elsewhere, is named by its frame.
+TEST(SyncSweep, APlayedChannelHoldsTheSweepOrTheFirstFrameThatDiffersIsNamed) {
+    SyncSweep sweep;
+    std::string error;
+    ASSERT_TRUE(planSyncSweep(20, 20000, 0.2, 48000, &sweep, &error)) << error;
+    sweep.level = 0.5;
+    sweep.startFrame = 10;
+    sweep.staggerFrames = 100;
+    sweep.repeat = 2;
+    sweep.periodFrames = sweep.frames + 50;
+    const size_t frames = 10 + 100 + repeatedSweepFrames(sweep) + 20;
+    std::vector<float> channel(frames, 0.0f);
+    for (uint64_t t = 0; t < repeatedSweepFrames(sweep); ++t) {
+        channel[size_t(110 + t)] = float(0.5 * repeatedSweepValue(sweep, t));
+    }
+    const std::vector<double> unit = unitSweep(sweep, frames);
+    std::string why;
+    EXPECT_TRUE(channelHoldsSweep(sweep, true, unit, channel, 1, &why)) << why;
+    EXPECT_TRUE(channelHoldsSweep(sweep, false, unit, channel, 0, &why)) << why;
+    EXPECT_FALSE(channelHoldsSweep(sweep, true, unit, channel, 0, &why));
+    EXPECT_EQ(why.rfind("at frame 11 it holds 0,", 0), 0u) << why;
+    channel[size_t(110 + sweep.periodFrames + 7)] += 1e-3f;
+    EXPECT_FALSE(channelHoldsSweep(sweep, true, unit, channel, 1, &why));
+    EXPECT_EQ(why.rfind("at frame " + std::to_string(110 + sweep.periodFrames + 7), 0), 0u) << why;
 }
