@@ -549,7 +549,8 @@ TEST_F(KorvaneWavIr, FilesPlotsAndUsage) {
     EXPECT_EQ(ir.formatTag, 3);
     EXPECT_EQ(ir.channels, 1);
     EXPECT_EQ(ir.rate, 96000u);
-    ASSERT_EQ(ir.samples.size(), 2u * 47827);
+    // The window follows the filter's decay past the part before the delay.
+    ASSERT_GE(ir.samples.size(), 2u * 47827);
     const std::string csv = fileText(out + "-ch1.csv");
     EXPECT_EQ(csv.rfind("frequency_hz,magnitude_db,phase_deg,thd_percent,h2_db,h2_phase_deg,h3_db,"
                         "h3_phase_deg,h4_db,h4_phase_deg,h5_db,h5_phase_deg,noise_db\n",

@@ -27,9 +27,9 @@ const std::vector<Command>& commands() {
          runCheck},
         {"ir",
          kIrHelp,
-         {"--play-start", "--rec-start", "--orders", "--smooth", "--ir-length", "--from", "--to",
-          "--seconds", "--out", "--limits", "--drift"},
-         {"--json", "--no-plots"},
+         {"--play-start", "--rec-start", "--orders", "--smooth", "--ir-length", "--gate", "--from",
+          "--to", "--seconds", "--out", "--limits", "--drift"},
+         {"--json", "--no-plots", "--room"},
          runIr},
     };
     return table;

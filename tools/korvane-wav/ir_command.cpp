@@ -14,6 +14,8 @@ ToolExit runIr(const Arguments& arguments, FILE* out, FILE* err) {
             request.json = true;
         } else if (name == "--no-plots") {
             request.plots = false;
+        } else if (name == "--room") {
+            request.room = true;
         } else if (name == "--out") {
             request.outPrefix = text;
         } else if (name == "--limits") {
@@ -43,6 +45,7 @@ ToolExit runIr(const Arguments& arguments, FILE* out, FILE* err) {
                 return usageError(err, "ir", name + " needs a number above 0");
             }
             (name == "--ir-length" ? request.analysis.irSeconds
+             : name == "--gate"    ? request.analysis.gateMs
              : name == "--from"    ? request.from
              : name == "--to"      ? request.to
                                    : request.seconds) = number;
@@ -51,6 +54,12 @@ ToolExit runIr(const Arguments& arguments, FILE* out, FILE* err) {
     const int sweepOptions = (request.from > 0) + (request.to > 0) + (request.seconds > 0);
     if (sweepOptions != 0 && sweepOptions != 3) {
         return usageError(err, "ir", "give the sweep with all of --from, --to and --seconds");
+    }
+    if (request.analysis.gateMs > 0 && request.analysis.irSeconds > 0) {
+        return usageError(err, "ir", "--gate and --ir-length both end the window: give one");
+    }
+    if (request.analysis.gateMs > 0 && request.room) {
+        return usageError(err, "ir", "--room needs the whole decay: leave out --gate");
     }
     if (arguments.positional.size() != 2) {
         return usageError(err, "ir", "needs PLAYED and RECORDED");

@@ -77,6 +77,19 @@ bool readInputs(const IrRequest& request, WavData* played, WavData* recorded, Sy
     return true;
 }
 
+// Each analysed channel's room parameters, over the band the response is given in.
+void measureRooms(const IrMeasurement& m, std::vector<IrChannelReport>* reports) {
+    double low = 0;
+    double high = 0;
+    fullLevelBand(m.sweep, &low, &high);
+    Fft fft;
+    for (IrChannelReport& report : *reports) {
+        if (report.analysed) {
+            report.room = roomParameters(report.ir.ir, m.sweep.rate, low, high, &fft);
+        }
+    }
+}
+
 // Every played channel that is measured must be the sweep the analysis assumes.
 bool checkPlayedSweep(const IrRequest& request, const IrMeasurement& m, const std::string& source,
                       std::string* error) {
@@ -123,6 +136,9 @@ ToolExit runIrMeasurement(const IrRequest& request, FILE* out, FILE* err) {
     summary.reference = judging ? limits.reference : kDefaultReference;
     summary.judging = judging;
     summary.trusted = judgeIrChannels(m, &reports);
+    if (request.room) {
+        measureRooms(m, &reports);
+    }
     IrFiles files;
     files.prefix =
         request.outPrefix.empty() ? withoutWavSuffix(request.recorded) : request.outPrefix;

@@ -24,6 +24,7 @@ struct IrRequest {
     std::string limitsPath;
     bool json = false;
     bool plots = true;
+    bool room = false; // the room's acoustic parameters too
 };
 
 // Measures every channel, writes its files and prints the report. kToolLimitsFailed when

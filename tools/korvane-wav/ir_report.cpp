@@ -102,8 +102,37 @@ void printLowSnr(FILE* out, const IrChannelReport& c) {
                      "of %llu points, from %s to %s Hz\n",
                      fixedText(kLeastSnrDb, 1).c_str(), fixedText(kResponseErrorDb, 1).c_str(),
                      (unsigned long long)count, (unsigned long long)c.ir.points.size(),
-                     fixedText(from, 1).c_str(),
-                     fixedText(to, 1).c_str());
+                     fixedText(from, 1).c_str(), fixedText(to, 1).c_str());
+    }
+}
+
+// Where the window ends by a gate, or before the decay does.
+void printWindow(FILE* out, const IrSummary& s, const IrChannelReport& c) {
+    const double ms = double(c.ir.window.after) * 1000.0 / s.sweep.rate;
+    if (!std::isnan(c.ir.gateLowestHz)) {
+        std::fprintf(out,
+                     "  gate: %s ms after the direct sound: the response holds from %s Hz up\n",
+                     fixedText(ms, 2).c_str(), fixedText(c.ir.gateLowestHz, 1).c_str());
+    } else if (!std::isnan(c.ir.cutBelowHz)) {
+        std::fprintf(out,
+                     "  window: it ends %s ms after the direct sound, before the decay does: the "
+                     "response is affected from %s Hz down (a longer --ir-length, or none, "
+                     "follows the decay)\n",
+                     fixedText(ms, 1).c_str(), fixedText(c.ir.cutBelowHz, 1).c_str());
+    }
+}
+
+void printRoom(FILE* out, const IrChannelReport& c) {
+    if (c.room.empty()) {
+        return;
+    }
+    std::fprintf(out, "  room:   band    EDT s   T20 s   T30 s  C50 dB  C80 dB   D50 %%\n");
+    for (const RoomBand& b : c.room) {
+        std::fprintf(out, "  %12s %8s %7s %7s %7s %7s %7s\n",
+                     b.centreHz > 0 ? (fixedText(b.centreHz, 0) + " Hz").c_str() : "all",
+                     orDash(b.edt, 3).c_str(), orDash(b.t20, 3).c_str(), orDash(b.t30, 3).c_str(),
+                     orDash(b.c50Db, 2).c_str(), orDash(b.c80Db, 2).c_str(),
+                     orDash(b.d50Percent, 1).c_str());
     }
 }
 
@@ -126,6 +155,8 @@ void printIrChannel(FILE* out, const IrSummary& s, const IrChannelReport& c) {
                      fixedText(s.reference, 0).c_str(), orDash(c.reference.magnitudeDb, 2).c_str(),
                      thdText(c.reference).c_str(), worstThdText(c).c_str());
         printLowSnr(out, c);
+        printWindow(out, s, c);
+        printRoom(out, c);
     }
     for (const auto& problem : c.problems) {
         std::fprintf(out, "  not trusted: %s\n", problem.second.c_str());
@@ -187,6 +218,28 @@ void addMeasurementJson(const IrSummary& s, const IrChannelReport& c, Json* chan
     (*channel)["driftPhaseDeg"] = jsonNumber(drift.measured ? drift.phaseDeg : NAN);
     (*channel)["driftCorrectedPpm"] = c.ir.correctedPpm;
     (*channel)["driftMisfitDeg"] = jsonNumber(drift.measured ? drift.residualDeg : NAN);
+    (*channel)["directToNoiseDb"] = jsonNumber(c.ir.peakToNoiseDb);
+    const double msPerFrame = 1000.0 / s.sweep.rate;
+    (*channel)["window"] = {{"afterDelayMs", double(c.ir.window.after) * msPerFrame},
+                            {"fadeMs", double(c.ir.window.fade) * msPerFrame},
+                            {"cutsDecay", !std::isnan(c.ir.cutBelowHz)},
+                            {"affectedBelowHz", jsonNumber(c.ir.cutBelowHz)},
+                            {"gateMs", jsonNumber(s.options.gateMs > 0 ? s.options.gateMs : NAN)},
+                            {"gateLowestHz", jsonNumber(c.ir.gateLowestHz)}};
+    if (!c.room.empty()) {
+        Json room = Json::array();
+        for (const RoomBand& b : c.room) {
+            room.push_back({{"bandHz", b.centreHz > 0 ? Json(b.centreHz) : Json()},
+                            {"edtS", jsonNumber(b.edt)},
+                            {"t20S", jsonNumber(b.t20)},
+                            {"t30S", jsonNumber(b.t30)},
+                            {"c50Db", jsonNumber(b.c50Db)},
+                            {"c80Db", jsonNumber(b.c80Db)},
+                            {"d50Percent", jsonNumber(b.d50Percent)},
+                            {"rangeDb", jsonNumber(b.rangeDb)}});
+        }
+        (*channel)["room"] = room;
+    }
     Json files = Json::array();
     for (const std::string& file : c.files) {
         files.push_back(jsonString(file));

@@ -16,6 +16,9 @@ constexpr double kFitBelowHigh = 2.828;
 // The continued magnitude: at most 52 dB per octave, never below -200 dB.
 constexpr double kMostLogSlope = 6;
 constexpr double kLeastLogMagnitude = -23;
+// A misfit beyond this, in degrees, is not a clock's: a recorder's drift fits to thousandths
+// of a degree, another signal to a tenth, a reverberant room to hundreds.
+constexpr double kMostMisfitDeg = 10;
 // The sinc's half length in frames, and its window table.
 constexpr int kSincHalf = 32;
 constexpr int kWindowSteps = 4096;
@@ -172,6 +175,9 @@ DriftEstimate estimateDrift(const std::vector<Complex>& bins, size_t length, dou
         weights += w[i];
     }
     d.residualDeg = std::sqrt(squares / weights) * 180 / kPi;
+    // A phase that fits no clock's bend this badly is the device's own: a room's
+    // reflections are far from minimum phase. It says nothing of the clocks.
+    d.measured = d.residualDeg <= kMostMisfitDeg;
     return d;
 }
 

@@ -1,5 +1,6 @@
 #include "measure/analysis/ir_analysis.h"
 
+#include "measure/analysis/ir_window.h"
 #include "measure/maths.h"
 #include <algorithm>
 #include <cmath>
@@ -62,31 +63,25 @@ struct OrderSpectrum {
     std::vector<Complex> complexSums; // sum of H over bins [0, k)
 };
 
-// A deconvolution held circularly: h[0 .. n) is time base .. base + n.
-struct Deconvolution {
-    const double* h;
-    int64_t n;
-    int64_t base;
-
-    double at(int64_t t) const { return h[size_t((((t - base) % n) + n) % n)]; }
-};
-
 // The order's window [start, end) of the deconvolution, its origin at the real position
 // origin, moved to time 0 exactly: the whole frames by placement, the fraction by a linear
 // phase. Each side is a half raised cosine over its whole length, so that the window is 1
-// at the origin alone.
+// at the origin alone; or, given fadeOut, the side after the origin is 1 up to its last
+// fadeOut frames, which fall as a half raised cosine: a response that lasts keeps its level.
 void orderSpectrum(const Deconvolution& h, int64_t start, int64_t end, double origin, size_t length,
-                   uint32_t rate, Fft* fft, std::vector<double>* buffer, OrderSpectrum* out) {
+                   uint32_t rate, Fft* fft, std::vector<double>* buffer, OrderSpectrum* out,
+                   double fadeOut = 0) {
     const int64_t whole = int64_t(std::floor(origin));
     const double fraction = origin - double(whole);
     const double before = origin - double(start);
-    const double after = double(end) - origin;
+    const double after = fadeOut > 0 ? fadeOut : double(end) - origin;
     buffer->assign(length, 0.0);
     for (int64_t t = start; t < end; ++t) {
         const double fromStart = double(t - start) + 0.5;
         const double fromEnd = double(end - t) - 0.5;
         const double w = fromStart < before ? 0.5 - 0.5 * std::cos(kPi * fromStart / before)
-                                            : 0.5 - 0.5 * std::cos(kPi * fromEnd / after);
+                         : fromEnd < after  ? 0.5 - 0.5 * std::cos(kPi * fromEnd / after)
+                                            : 1.0;
         const int64_t at = ((t - whole) % int64_t(length) + int64_t(length)) % int64_t(length);
         (*buffer)[size_t(at)] = w * h.at(t);
     }
@@ -125,13 +120,13 @@ void prepareSmoothing(OrderSpectrum* out) {
 int64_t orderBoundary(const SyncSweep& sweep, int order);
 
 // Each order's window of the wire's deconvolution, around its time 0, one at a time.
-void wireWindow(const Deconvolution& wire, int order, int64_t after, size_t length,
+void wireWindow(const Deconvolution& wire, int order, const LinearWindow& linear, size_t length,
                 const SyncSweep& sweep, Fft* fft, std::vector<double>* buffer, OrderSpectrum* out) {
     const double perOrder = double(sweep.rate) * sweep.rateConstant;
     const int64_t start = -orderBoundary(sweep, order);
-    const int64_t end = order == 1 ? after : -orderBoundary(sweep, order - 1);
+    const int64_t end = order == 1 ? linear.after : -orderBoundary(sweep, order - 1);
     orderSpectrum(wire, start, end, -perOrder * std::log(double(order)), length, sweep.rate, fft,
-                  buffer, out);
+                  buffer, out, order == 1 ? double(linear.fade) : 0);
 }
 
 // The regularisation's own response, as the wire's windows hold it, taken out: divided out
@@ -139,10 +134,10 @@ void wireWindow(const Deconvolution& wire, int order, int64_t after, size_t leng
 // there) subtracted. A wire then measures flat with no distortion, to the band's edges.
 // Returns the wire's linear magnitude on the bins; 0 where it is too small to divide by.
 std::vector<double> removeWire(const SweepInverse& inverse, const Deconvolution& wire,
-                               int64_t after, size_t length, const SyncSweep& sweep, Fft* fft,
-                               std::vector<OrderSpectrum>* orders) {
+                               const LinearWindow& linear, size_t length, const SyncSweep& sweep,
+                               Fft* fft, std::vector<OrderSpectrum>* orders) {
     std::vector<OrderSpectrum>& h = *orders;
-    const bool kept = inverse.windowsLength == length && inverse.windowsAfter == after &&
+    const bool kept = inverse.windowsLength == length && inverse.windowsLinear == linear &&
                       inverse.windows.size() >= h.size();
     std::vector<double> buffer;
     OrderSpectrum w;
@@ -150,24 +145,24 @@ std::vector<double> removeWire(const SweepInverse& inverse, const Deconvolution&
         if (kept) {
             return inverse.windows[size_t(n)];
         }
-        wireWindow(wire, n, after, length, sweep, fft, &buffer, &w);
+        wireWindow(wire, n, linear, length, sweep, fft, &buffer, &w);
         return w.bins;
     };
     const std::vector<Complex>& w1 = window(1);
-    std::vector<double> linear(w1.size(), 0.0);
+    std::vector<double> magnitude(w1.size(), 0.0);
     for (size_t k = 0; k < w1.size(); ++k) {
         if (std::abs(w1[k]) > kWireFloor) { // far outside the band nothing is given
-            linear[k] = std::abs(w1[k]);
+            magnitude[k] = std::abs(w1[k]);
             h[1].bins[k] /= w1[k];
         }
     }
     for (size_t n = 2; n < h.size(); ++n) {
         const std::vector<Complex>& wn = window(int(n));
         for (size_t k = 0; k < wn.size(); ++k) {
-            h[n].bins[k] -= linear[k] > 0 ? h[1].bins[k] * wn[k] : Complex();
+            h[n].bins[k] -= magnitude[k] > 0 ? h[1].bins[k] * wn[k] : Complex();
         }
     }
-    return linear;
+    return magnitude;
 }
 
 struct Evaluated {
@@ -399,11 +394,9 @@ void keepWire(std::vector<Complex>* x, size_t recordedFrames, const SyncSweep& s
     }
     const double* w = fft->inverseInPlace(x->data(), n);
     inverse->wireStart = -orderBoundary(sweep, options.orders);
-    // As far as the linear window and the noise floor's window after it reach, whatever
-    // --ir-length asks.
-    const int64_t lead = orderBoundary(sweep, 1);
-    const int64_t end =
-        std::min<int64_t>(3 * wantedAfter(sweep, options) + lead, int64_t(recordedFrames) + lead);
+    // As far as a linear window and the noise floor's window after it may reach: a decay
+    // is followed to the recording's end.
+    const int64_t end = int64_t(recordedFrames) + orderBoundary(sweep, 1);
     inverse->wire.resize(size_t(end - inverse->wireStart));
     for (int64_t t = inverse->wireStart; t < end; ++t) {
         const int64_t at = ((t % int64_t(n)) + int64_t(n)) % int64_t(n);
@@ -449,12 +442,14 @@ void keepWireWindows(size_t recordedFrames, const SyncSweep& sweep, const IrOpti
     const Deconvolution wire{inverse->wire.data(), int64_t(inverse->wire.size()),
                              inverse->wireStart};
     inverse->windowsLength = irTransforms(0, recordedFrames, sweep, options, 0).orders;
-    inverse->windowsAfter = framesAfter(sweep, options, recordedFrames, 0);
+    const int64_t after = framesAfter(sweep, options, recordedFrames, 0);
+    inverse->windowsLinear = {after, after};
     inverse->windows.assign(size_t(options.orders) + 1, {});
     std::vector<double> buffer;
     OrderSpectrum w;
     for (int n = 1; n <= options.orders; ++n) {
-        wireWindow(wire, n, inverse->windowsAfter, inverse->windowsLength, sweep, fft, &buffer, &w);
+        wireWindow(wire, n, inverse->windowsLinear, inverse->windowsLength, sweep, fft, &buffer,
+                   &w);
         inverse->windows[size_t(n)].swap(w.bins);
     }
 }
@@ -479,18 +474,6 @@ const double* deconvolve(const SweepInverse& inverse, const std::vector<float>& 
     return fft->inverseInPlace(work->data(), n);
 }
 
-// The linear response's peak: from `earliest` frames before time 0 (a response that comes
-// before the recording starts) to the recording's end. The harmonics lie further back.
-int64_t largestAt(const Deconvolution& h, int64_t earliest, int64_t frames) {
-    int64_t at = 0;
-    for (int64_t t = -earliest; t < frames; ++t) {
-        if (std::fabs(h.at(t)) > std::fabs(h.at(at))) {
-            at = t;
-        }
-    }
-    return at;
-}
-
 // The deconvolution from the start of the highest order's window to the end of the linear
 // one, and the linear impulse response within it.
 void keepSpan(const Deconvolution& h, int64_t d, int64_t lead, int64_t after, int orders,
@@ -505,18 +488,19 @@ void keepSpan(const Deconvolution& h, int64_t d, int64_t lead, int64_t after, in
 }
 
 // Each order's window of h around d moved to its own origin and transformed.
-std::vector<OrderSpectrum> orderSpectra(const Deconvolution& h, int64_t d, int64_t after,
-                                        size_t length, const SyncSweep& sweep,
-                                        const IrOptions& options, Fft* fft) {
+std::vector<OrderSpectrum> orderSpectra(const Deconvolution& h, int64_t d,
+                                        const LinearWindow& linear, size_t length,
+                                        const SyncSweep& sweep, const IrOptions& options,
+                                        Fft* fft) {
     const double perOrder = double(sweep.rate) * sweep.rateConstant; // frames per unit of ln n
     std::vector<OrderSpectrum> spectra(size_t(options.orders) + 1);
     std::vector<double> buffer;
     for (int order = 1; order <= options.orders; ++order) {
         const int64_t start = d - orderBoundary(sweep, order);
-        const int64_t end = order == 1 ? d + after : d - orderBoundary(sweep, order - 1);
+        const int64_t end = order == 1 ? d + linear.after : d - orderBoundary(sweep, order - 1);
         const double origin = double(d) - perOrder * std::log(double(order));
         orderSpectrum(h, start, end, origin, length, sweep.rate, fft, &buffer,
-                      &spectra[size_t(order)]);
+                      &spectra[size_t(order)], order == 1 ? double(linear.fade) : 0);
     }
     return spectra;
 }
@@ -525,20 +509,24 @@ std::vector<OrderSpectrum> orderSpectra(const Deconvolution& h, int64_t d, int64
 // length, still within the recording; transformed as the linear window is, the wire's
 // magnitude divided out. Absent when the recording ends too soon.
 NoiseFloor noiseFloor(const Deconvolution& h, const Deconvolution& wire, int64_t d, int64_t lead,
-                      int64_t after, int64_t recordedFrames, size_t length, const SyncSweep& sweep,
-                      const IrOptions& options, const std::vector<OrderSpectrum>& corrected,
+                      const LinearWindow& linear, int64_t recordedFrames, size_t length,
+                      const SyncSweep& sweep, const IrOptions& options,
+                      const std::vector<OrderSpectrum>& corrected,
                       const std::vector<double>& wireLinear, Fft* fft) {
     NoiseFloor noise;
+    const int64_t after = linear.after;
+    const double fade = double(linear.fade);
     const int64_t at = lead + 2 * after; // from the delay
     if (d + at + after > recordedFrames || at + after > wire.base + wire.n) {
         return noise;
     }
     std::vector<double> buffer;
     orderSpectrum(h, d + at - lead, d + at + after, double(d + at), length, sweep.rate, fft,
-                  &buffer, &noise.spectrum);
+                  &buffer, &noise.spectrum, fade);
     // The regularisation's tail reaches there too, shaped by the response: taken out.
     OrderSpectrum tail;
-    orderSpectrum(wire, at - lead, at + after, double(at), length, sweep.rate, fft, &buffer, &tail);
+    orderSpectrum(wire, at - lead, at + after, double(at), length, sweep.rate, fft, &buffer, &tail,
+                  fade);
     for (size_t k = 0; k < noise.spectrum.bins.size(); ++k) {
         noise.spectrum.bins[k] -= corrected[1].bins[k] * tail.bins[k];
         noise.spectrum.bins[k] /= wireLinear[k] > 0 ? wireLinear[k] : 1;
@@ -569,27 +557,32 @@ bool analyseChannel(const SweepInverse& inverse, const std::vector<float>& recor
     }
     std::vector<Complex> work;
     const Deconvolution h{deconvolve(inverse, recorded, size_t(recordedFrames), fft, &work), n, 0};
-    const int64_t delay = largestAt(h, std::min(orderBoundary(sweep, 1), room - 1), recordedFrames);
+    const int64_t lead = orderBoundary(sweep, 1);
+    double noisePower = 0;
+    const int64_t delay =
+        directSound(h, std::min(lead, room - 1), recordedFrames, lead, sweep, &noisePower);
     if (!(std::fabs(h.at(delay)) > 0)) {
         *error = "the recording holds nothing of the sweep";
         return false;
     }
     result->delay = delay;
     result->peak = std::fabs(h.at(delay));
-    const int64_t after = framesAfter(sweep, options, size_t(recordedFrames), delay);
-    keepSpan(h, delay, orderBoundary(sweep, 1), after, options.orders, sweep, result);
+    result->peakToNoiseDb = 10 * std::log10(result->peak * result->peak / noisePower);
+    chooseLinearWindow(h, recordedFrames, lead, noisePower, sweep, options, fft, result);
+    const LinearWindow& linear = result->window;
+    keepSpan(h, delay, lead, linear.after, options.orders, sweep, result);
     result->orderStart.assign(size_t(options.orders) + 1, 0);
     for (int order = 1; order <= options.orders; ++order) {
         result->orderStart[size_t(order)] = -orderBoundary(sweep, order);
     }
-    const size_t length = irTransforms(0, size_t(recordedFrames), sweep, options, delay).orders;
-    std::vector<OrderSpectrum> spectra = orderSpectra(h, delay, after, length, sweep, options, fft);
+    const size_t length = fftLength(kZeroPadding * size_t(lead + linear.after));
+    std::vector<OrderSpectrum> spectra =
+        orderSpectra(h, delay, linear, length, sweep, options, fft);
     const Deconvolution wire{inverse.wire.data(), int64_t(inverse.wire.size()), inverse.wireStart};
     const std::vector<double> wireLinear =
-        removeWire(inverse, wire, after, length, sweep, fft, &spectra);
-    const NoiseFloor noise =
-        noiseFloor(h, wire, delay, orderBoundary(sweep, 1), after, recordedFrames, length, sweep,
-                   options, spectra, wireLinear, fft);
+        removeWire(inverse, wire, linear, length, sweep, fft, &spectra);
+    const NoiseFloor noise = noiseFloor(h, wire, delay, lead, linear, recordedFrames, length, sweep,
+                                        options, spectra, wireLinear, fft);
     double fadeEnd = 0;
     double fadeStart = 0;
     fullLevelBand(sweep, &fadeEnd, &fadeStart);

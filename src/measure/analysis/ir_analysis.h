@@ -19,7 +19,9 @@ struct IrOptions {
     int orders = 5;             // highest harmonic order; 1: the linear response alone
     double smoothing = 0;       // N of 1/N-octave smoothing; 0: none
     int pointsPerOctave = 48;   // of the frequency grid, anchored at 1 kHz
-    double irSeconds = 0;       // linear window after the delay; 0: as long as the part before
+    double irSeconds = 0;       // linear window after the delay; 0: as long as its decay lasts
+    double gateMs = 0;          // or cut so long after the direct sound, for a device's own
+                                // response without the room's reflections
     std::vector<double> probes; // further frequencies to evaluate (limits)
     bool correctDrift = false;  // resample a recording on another clock to the played one
 };
@@ -52,9 +54,24 @@ struct ResponsePoint {
 constexpr double kResponseErrorDb = 0.1;
 constexpr double kLeastSnrDb = 38.7; // 20 log10(1 / (10^(0.1 / 20) - 1))
 
+// The linear window's side after the delay: frames, and the last of them that fade out.
+struct LinearWindow {
+    int64_t after = 0;
+    int64_t fade = 0;
+    bool operator==(const LinearWindow& o) const { return after == o.after && fade == o.fade; }
+};
+
 struct ChannelIr {
-    int64_t delay = 0; // frames from the played channel to the recording; negative: earlier
+    int64_t delay = 0; // frames from the played channel to the direct sound; negative: earlier
     double peak = 0;   // |h| at the delay
+    // The direct sound over the deconvolution's noise, a stretch before it that holds no
+    // response: what says that the recording holds the played sweep.
+    double peakToNoiseDb = INFINITY;
+    LinearWindow window;
+    // Where the window ends while the decay still stands above the noise, the response is
+    // affected from cutBelowHz down; NaN: the window holds the whole decay.
+    double cutBelowHz = NAN;
+    double gateLowestHz = NAN; // with a gate: the lowest frequency it gives rightly
     // The clocks' difference, from the excess phase; and what was corrected before this
     // analysis (0: nothing).
     DriftEstimate drift;
@@ -82,9 +99,9 @@ struct SweepInverse {
     std::vector<double> wire; // the wire's deconvolution from wireStart on (time 0 its peak)
     int64_t wireStart = 0;
     // When one inverse serves many channels: the wire's window of every order, transformed
-    // once, for orders' transforms of windowsLength and a linear window to windowsAfter.
+    // once, for orders' transforms of windowsLength and the linear window windowsLinear.
     size_t windowsLength = 0;
-    int64_t windowsAfter = 0;
+    LinearWindow windowsLinear;
     std::vector<std::vector<std::complex<double>>> windows;
 };
 void prepareSweepInverse(const std::vector<float>& played, size_t recordedFrames,

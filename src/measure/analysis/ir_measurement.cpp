@@ -21,6 +21,8 @@ constexpr double kDriftPhaseDeg = 1;
 constexpr double kDriftOverMisfit = 20;
 // Beyond this the recording's phase follows no clock: it holds another signal.
 constexpr double kMostPpm = 5000;
+// A direct sound this far above the noise, 10 times its RMS, is one no noise makes.
+constexpr double kLeastPeakToNoiseDb = 20;
 
 bool hasSound(const std::vector<float>& samples) {
     for (float s : samples) {
@@ -139,10 +141,23 @@ void addDriftProblems(IrChannelReport* report) {
     }
 }
 
+// An analysed channel's delay is its direct sound's, trusted where that stands clear of
+// the deconvolution's noise: a room or a loudspeaker spreads the correlation's peak that
+// check looks for, but not the impulse response's.
 void addProblems(const ChannelCheck& check, const CheckOptions& map, uint32_t rate,
                  IrChannelReport* report) {
+    const uint32_t ownPeak = kTrustNoClearPeak | kTrustAmbiguousPeak;
+    if (report->analysed && !(report->ir.peakToNoiseDb >= kLeastPeakToNoiseDb)) {
+        report->problems.push_back(
+            {"no-clear-response",
+             "the impulse response's direct sound stands only " +
+                 fixedText(report->ir.peakToNoiseDb, 1) +
+                 " dB above the deconvolution's noise (at least " +
+                 fixedText(kLeastPeakToNoiseDb, 0) +
+                 " dB wanted): the recording holds too little of the played sweep"});
+    }
     for (TrustProblem problem : kTrustProblems) {
-        if (check.problems & problem) {
+        if ((check.problems & problem) && !(report->analysed && (problem & ownPeak))) {
             report->problems.push_back(
                 {trustProblemName(problem), trustProblemText(check, problem, map, rate)});
         }

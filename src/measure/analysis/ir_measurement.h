@@ -9,6 +9,7 @@
 
 #include "measure/analysis/ir_analysis.h"
 #include "measure/analysis/loopback_check.h"
+#include "measure/analysis/room_acoustics.h"
 #include "measure/files/riff_reader.h"
 #include "measure/limits/ir_limits.h"
 
@@ -25,6 +26,7 @@ struct IrChannelReport {
     double worstThdFrequency = NAN;
     bool judged = false;
     LimitVerdict verdict;
+    std::vector<RoomBand> room;     // with --room: the whole band, then each octave
     std::vector<std::string> files; // the impulse response first
 };
 

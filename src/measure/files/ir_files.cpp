@@ -12,7 +12,7 @@
 
 namespace {
 
-const char* const kPlotNames[] = {"response", "distortion", "ir"};
+const char* const kPlotNames[] = {"response", "distortion", "ir", "decay"};
 
 bool writeMonoWav(const std::string& path, uint32_t rate, const std::vector<float>& samples,
                   std::string* error) {
@@ -72,13 +72,14 @@ bool writePng(IrFiles* files, const std::string& stem, int plot, const std::stri
 
 bool writePlots(IrFiles* files, const std::string& stem, const IrPlotContext& context,
                 const IrOptions& options, IrChannelReport* report, std::string* error) {
-    for (int i = 0; i < 3; ++i) {
-        if (i == 1 && options.orders == 1) {
-            continue; // no distortion to show
+    for (int i = 0; i < 4; ++i) {
+        if ((i == 1 && options.orders == 1) || (i == 3 && report->room.empty())) {
+            continue; // no distortion, or no room, to show
         }
         const std::string text = i == 0   ? responsePlotSvg(report->ir, context)
                                  : i == 1 ? distortionPlotSvg(report->ir, context)
-                                          : impulsePlotSvg(report->ir, context);
+                                 : i == 2 ? impulsePlotSvg(report->ir, context)
+                                          : decayPlotSvg(report->room, context);
         const std::string svg = stem + "-" + kPlotNames[i] + ".svg";
         if (!writeTextFile(svg, text, error)) {
             return false;
@@ -89,6 +90,17 @@ bool writePlots(IrFiles* files, const std::string& stem, const IrPlotContext& co
         }
     }
     return true;
+}
+
+std::string roomCsvText(const std::vector<RoomBand>& room) {
+    std::string text = "band_hz,edt_s,t20_s,t30_s,c50_db,c80_db,d50_percent,range_db\n";
+    for (const RoomBand& b : room) {
+        text += (b.centreHz > 0 ? fixedText(b.centreHz, 0) : std::string("all")) + "," +
+                fixedText(b.edt, 3) + "," + fixedText(b.t20, 3) + "," + fixedText(b.t30, 3) + "," +
+                fixedText(b.c50Db, 2) + "," + fixedText(b.c80Db, 2) + "," +
+                fixedText(b.d50Percent, 1) + "," + fixedText(b.rangeDb, 1) + "\n";
+    }
+    return text;
 }
 
 } // namespace
@@ -102,6 +114,12 @@ bool writeIrChannelFiles(IrFiles* files, uint32_t rate, const IrOptions& options
         return false;
     }
     report->files = {irPath, stem + ".csv"};
+    if (!report->room.empty()) {
+        if (!writeTextFile(stem + "-room.csv", roomCsvText(report->room), error)) {
+            return false;
+        }
+        report->files.push_back(stem + "-room.csv");
+    }
     if (!files->plots) {
         return true;
     }

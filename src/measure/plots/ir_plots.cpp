@@ -11,6 +11,7 @@ namespace {
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr double kImpulseFloorDb = -140;
+constexpr double kDecayFloorDb = -80;       // below it no room parameter is read
 constexpr double kDistortionFloorDb = -200; // below it, only the arithmetic's own noise
 constexpr size_t kImpulseColumns = 1400;    // the envelope's resolution across the plot
 constexpr double kAudioLow = 20;
@@ -259,5 +260,38 @@ std::string impulsePlotSvg(const ChannelIr& ir, const IrPlotContext& context) {
         plot.markers.push_back(
             {double(ir.orderStart[n]) * msPerFrame, n == 1 ? "linear" : "H" + std::to_string(n)});
     }
+    return renderSvg(plot);
+}
+
+std::string decayPlotSvg(const std::vector<RoomBand>& room, const IrPlotContext& context) {
+    Plot plot;
+    plot.title = context.channel + ": decay (Schroeder), whole band and octaves";
+    plot.xLabel = "time from the onset (s)";
+    plot.logX = false;
+    plot.xMin = 0;
+    plot.xMax = 0;
+    PlotPanel panel;
+    panel.yLabel = "decay (dB)";
+    panel.yMin = kDecayFloorDb;
+    panel.yMax = 0;
+    panel.yStep = 10;
+    int color = 0;
+    for (const RoomBand& band : room) {
+        PlotSeries series;
+        series.label = band.centreHz > 0 ? fixedText(band.centreHz, 0) + " Hz" : "whole band";
+        series.color = color++;
+        series.width = band.centreHz > 0 ? 1.2 : 2.2;
+        for (size_t ms = 0; ms < band.decayDb.size(); ++ms) {
+            if (band.decayDb[ms] < kDecayFloorDb) {
+                break;
+            }
+            series.x.push_back(double(ms) / 1000);
+            series.y.push_back(band.decayDb[ms]);
+        }
+        plot.xMax = std::max(plot.xMax, series.x.empty() ? 0.0 : series.x.back());
+        panel.series.push_back(series);
+    }
+    plot.xMax = std::max(plot.xMax, 0.01);
+    plot.panels = {panel};
     return renderSvg(plot);
 }

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "measure/analysis/ir_analysis.h"
+#include "measure/analysis/room_acoustics.h"
 #include "measure/limits/ir_limits.h"
 
 struct IrPlotContext {
@@ -20,3 +21,5 @@ struct IrPlotContext {
 std::string responsePlotSvg(const ChannelIr& ir, const IrPlotContext& context);
 std::string distortionPlotSvg(const ChannelIr& ir, const IrPlotContext& context);
 std::string impulsePlotSvg(const ChannelIr& ir, const IrPlotContext& context);
+// The Schroeder decay of the whole band and of each octave against time from the onset.
+std::string decayPlotSvg(const std::vector<RoomBand>& room, const IrPlotContext& context);

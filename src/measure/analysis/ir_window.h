@@ -1,0 +1,25 @@
+// Where the linear impulse response is found and cut: the direct sound, the deconvolution's
+// noise before it, and the window after it, which follows the response's decay into that
+// noise, or ends where a gate or a length asked for says.
+#pragma once
+
+#include <cstdint>
+
+#include "measure/analysis/deconvolution.h"
+#include "measure/analysis/fft.h"
+#include "measure/analysis/ir_analysis.h"
+
+// The direct sound: the largest value within a moment of where the response first rises
+// near its largest and clear of the noise; in a room the tail may hold larger values than
+// the sound that came first. Searched from `earliest` frames before time 0 to `frames`;
+// `lead` frames before the largest value hold no response (the linear window's part before
+// the delay), and give *noisePower, the deconvolution's noise per frame.
+int64_t directSound(const Deconvolution& h, int64_t earliest, int64_t frames, int64_t lead,
+                    const SyncSweep& sweep, double* noisePower);
+
+// The window after the direct sound at result->delay, and where it cuts the decay or what a
+// gate lets through: result->window, cutBelowHz and gateLowestHz. Without a gate or a length
+// the window is at least `lead` long.
+void chooseLinearWindow(const Deconvolution& h, int64_t frames, int64_t lead, double noisePower,
+                        const SyncSweep& sweep, const IrOptions& options, Fft* fft,
+                        ChannelIr* result);
