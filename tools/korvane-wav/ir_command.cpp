@@ -3,6 +3,25 @@
 #include "commands.h"
 #include "ir_measure.h"
 
+namespace {
+
+// Options that cannot go together; null when none.
+const char* irConflict(const IrRequest& request) {
+    const int sweepOptions = (request.from > 0) + (request.to > 0) + (request.seconds > 0);
+    if (sweepOptions != 0 && sweepOptions != 3) {
+        return "give the sweep with all of --from, --to and --seconds";
+    }
+    if (request.analysis.gateMs > 0 && request.analysis.irSeconds > 0) {
+        return "--gate and --ir-length both end the window: give one";
+    }
+    if (request.analysis.gateMs > 0 && request.room) {
+        return "--room needs the whole decay: leave out --gate";
+    }
+    return nullptr;
+}
+
+} // namespace
+
 ToolExit runIr(const Arguments& arguments, FILE* out, FILE* err) {
     IrRequest request;
     for (const auto& option : arguments.options) {
@@ -51,15 +70,9 @@ ToolExit runIr(const Arguments& arguments, FILE* out, FILE* err) {
                                    : request.seconds) = number;
         }
     }
-    const int sweepOptions = (request.from > 0) + (request.to > 0) + (request.seconds > 0);
-    if (sweepOptions != 0 && sweepOptions != 3) {
-        return usageError(err, "ir", "give the sweep with all of --from, --to and --seconds");
-    }
-    if (request.analysis.gateMs > 0 && request.analysis.irSeconds > 0) {
-        return usageError(err, "ir", "--gate and --ir-length both end the window: give one");
-    }
-    if (request.analysis.gateMs > 0 && request.room) {
-        return usageError(err, "ir", "--room needs the whole decay: leave out --gate");
+    const char* conflict = irConflict(request);
+    if (conflict != nullptr) {
+        return usageError(err, "ir", conflict);
     }
     if (arguments.positional.size() != 2) {
         return usageError(err, "ir", "needs PLAYED and RECORDED");

@@ -85,7 +85,8 @@ void measureRooms(const IrMeasurement& m, std::vector<IrChannelReport>* reports)
     Fft fft;
     for (IrChannelReport& report : *reports) {
         if (report.analysed) {
-            report.room = roomParameters(report.ir.ir, m.sweep.rate, low, high, &fft);
+            report.room = roomParameters(report.ir.tail, m.sweep.rate, low, high, &fft);
+            report.ir.tail.clear();
         }
     }
 }
@@ -125,6 +126,7 @@ ToolExit runIrMeasurement(const IrRequest& request, FILE* out, FILE* err) {
     m.map.playStart = request.playStart;
     m.map.recStart = request.recStart;
     m.options = irOptionsFor(request.analysis, m.limits, kDefaultReference);
+    m.options.keepTail = request.room;
     if (!checkPlayedSweep(request, m, sweepSource, &error)) {
         return fileError(err, error, kToolInput);
     }

@@ -571,6 +571,9 @@ bool analyseChannel(const SweepInverse& inverse, const std::vector<float>& recor
     chooseLinearWindow(h, recordedFrames, lead, noisePower, sweep, options, fft, result);
     const LinearWindow& linear = result->window;
     keepSpan(h, delay, lead, linear.after, options.orders, sweep, result);
+    for (int64_t t = delay - lead; options.keepTail && t < recordedFrames; ++t) {
+        result->tail.push_back(float(h.at(t)));
+    }
     result->orderStart.assign(size_t(options.orders) + 1, 0);
     for (int order = 1; order <= options.orders; ++order) {
         result->orderStart[size_t(order)] = -orderBoundary(sweep, order);

@@ -24,6 +24,7 @@ struct IrOptions {
                                 // response without the room's reflections
     std::vector<double> probes; // further frequencies to evaluate (limits)
     bool correctDrift = false;  // resample a recording on another clock to the played one
+    bool keepTail = false;      // keep the deconvolution to the recording's end (a room's)
 };
 
 struct ResponsePoint {
@@ -76,9 +77,11 @@ struct ChannelIr {
     // analysis (0: nothing).
     DriftEstimate drift;
     double correctedPpm = 0;
-    // The linear impulse response, starting `lead` frames before the delay.
+    // The linear impulse response, starting `lead` frames before the delay; with keepTail,
+    // the same start to the recording's end, where each octave's decay meets its own noise.
     std::vector<float> ir;
     uint32_t lead = 0;
+    std::vector<float> tail;
     // The whole deconvolution from the start of the highest order's window to the end of
     // the linear window, starting spanStart frames from the delay (negative: earlier), and
     // where each order's window starts, relative to the delay (index n = 1 .. orders).

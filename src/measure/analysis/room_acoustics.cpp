@@ -39,17 +39,14 @@ double falling(double f, double edge) {
     return u <= -1 ? 1 : u >= 1 ? 0 : std::cos(kPi / 4 * (1 + u));
 }
 
-// The octave of ir around centre, filtered without phase: neighbours add up in power.
-std::vector<double> octave(const std::vector<std::complex<double>>& spectrum, size_t n,
-                           size_t frames, double centre, uint32_t rate, Fft* fft) {
+// The power of ir's band from low to high, filtered without phase: octaves next to each
+// other add up in power.
+std::vector<double> bandPower(const std::vector<std::complex<double>>& spectrum, size_t n,
+                              size_t frames, double low, double high, uint32_t rate, Fft* fft) {
     std::vector<std::complex<double>> bins = spectrum;
-    if (centre > 0) {
-        const double exact = exactCentre(centre);
-        for (size_t k = 0; k < bins.size(); ++k) {
-            const double f = double(k) * rate / double(n);
-            bins[k] *=
-                f > 0 ? rising(f, exact / std::sqrt(2.0)) * falling(f, exact * std::sqrt(2.0)) : 0;
-        }
+    for (size_t k = 0; k < bins.size(); ++k) {
+        const double f = double(k) * rate / double(n);
+        bins[k] *= f > 0 ? rising(f, low) * falling(f, high) : 0;
     }
     std::vector<double> x(n);
     fft->inverse(bins.data(), n, x.data());
@@ -110,11 +107,15 @@ bool findDecay(const std::vector<double>& p, uint32_t rate, Decay* d) {
     double noise = mean(p, size_t(double(p.size()) * (1 - kNoiseShare)), p.size());
     for (int round = 0; round < kRounds; ++round) {
         d->noiseDb = 10 * std::log10(noise + 1e-300);
+        // Every block over the noise up to the last one: a gap before the first
+        // reflections, or a dip, does not end the decay.
         std::vector<double> x;
         std::vector<double> y;
-        for (size_t b = 0; b < blocks && level[b] > d->noiseDb + kFitAboveNoiseDb; ++b) {
-            x.push_back((double(b) + 0.5) * kBlockSeconds);
-            y.push_back(level[b]);
+        for (size_t b = 0; b < blocks; ++b) {
+            if (level[b] > d->noiseDb + kFitAboveNoiseDb) {
+                x.push_back((double(b) + 0.5) * kBlockSeconds);
+                y.push_back(level[b]);
+            }
         }
         if (!fitLine(x, y, &d->slopeDb, &d->startDb) || !(d->slopeDb < 0)) {
             return false;
@@ -224,7 +225,9 @@ std::vector<RoomBand> roomParameters(const std::vector<float>& ir, uint32_t rate
     std::copy(ir.begin(), ir.end(), x.begin());
     std::vector<std::complex<double>> spectrum(n / 2 + 1);
     fft->forward(x.data(), n, spectrum.data());
-    const std::vector<double> whole = octave(spectrum, n, ir.size(), 0, rate, fft);
+    // The whole band without what the sweep does not measure: the band-limited impulse's
+    // slow ringing beyond it.
+    const std::vector<double> whole = bandPower(spectrum, n, ir.size(), low, high, rate, fft);
     const double largest = *std::max_element(whole.begin(), whole.end());
     size_t onset = 0;
     while (whole[onset] < kOnsetPower * largest) {
@@ -232,8 +235,10 @@ std::vector<RoomBand> roomParameters(const std::vector<float>& ir, uint32_t rate
     }
     std::vector<RoomBand> bands{bandParameters(whole, onset, rate, 0)};
     for (double centre : roomOctaves(low, high)) {
-        bands.push_back(
-            bandParameters(octave(spectrum, n, ir.size(), centre, rate, fft), onset, rate, centre));
+        const double exact = exactCentre(centre);
+        bands.push_back(bandParameters(bandPower(spectrum, n, ir.size(), exact / std::sqrt(2.0),
+                                                 exact * std::sqrt(2.0), rate, fft),
+                                       onset, rate, centre));
     }
     return bands;
 }

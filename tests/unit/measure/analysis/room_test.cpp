@@ -145,6 +145,7 @@ TEST(Room, RoomsAreTrustedFollowedAndTheirDecayTimesAndClarityMeasured) {
                      std::to_string(row.tailRatio));
         IrOptions options;
         options.smoothing = 6;
+        options.keepTail = row.room;
         const std::vector<double> h = roomIr(row.rt60, 1, row.tailRatio);
         const RoomRun run = measureRoom(h, options);
         const IrChannelReport& r = run.reports[0];
@@ -156,7 +157,7 @@ TEST(Room, RoomsAreTrustedFollowedAndTheirDecayTimesAndClarityMeasured) {
             continue;
         }
         Fft fft;
-        const std::vector<RoomBand> bands = roomParameters(r.ir.ir, kRate, 20, 20000, &fft);
+        const std::vector<RoomBand> bands = roomParameters(r.ir.tail, kRate, 20, 20000, &fft);
         EXPECT_NEAR(bands[0].c80Db, trueC80(h), 0.5);
         for (const RoomBand& b : bands) {
             if (b.centreHz < 125 || b.centreHz > 4000) {
