@@ -67,6 +67,7 @@ public:
     ~JackDriver();
 
     DRIVER_DEVICE_OPERATIONS
+    void getErrorMessage(char* string) override;
 
 private:
     bool ready() const override { return client_ != nullptr; }
@@ -106,6 +107,23 @@ JackDriver::~JackDriver() {
     if (client_ != nullptr) {
         jack_client_close(client_);
     }
+}
+
+// What ended JACK's part of a run is told when the host asks, from the stream's own state:
+// nothing is written from JACK's threads.
+void JackDriver::getErrorMessage(char* string) {
+    char text[256]; // cut to the interface's length when kept
+    if (stream_.serverGone()) {
+        std::snprintf(text, sizeof text, "Korvane JACK: the JACK server '%s' stopped",
+                      serverName());
+        setErrorText(text);
+    } else if (stream_.periodChanged()) {
+        std::snprintf(text, sizeof text,
+                      "Korvane JACK: the JACK server '%s' changed its period to %u frames",
+                      serverName(), static_cast<unsigned>(stream_.newPeriod()));
+        setErrorText(text);
+    }
+    DriverBase::getErrorMessage(string);
 }
 
 const char* JackDriver::serverName() const {

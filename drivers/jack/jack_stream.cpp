@@ -13,8 +13,8 @@ namespace {
 
 using Clock = DriverClock;
 
-// How long a hand-over waits for a cycle of JACK's that is still running: only a process
-// thread that died inside a cycle takes this long, and then the host is not left hanging.
+// How long stop waits for a cycle of JACK's that is still running: only a process thread
+// that died inside a cycle takes this long, and then the host is not left hanging.
 constexpr auto kCycleWaitLimit = std::chrono::seconds(5);
 
 } // namespace
@@ -25,6 +25,10 @@ JackStream::JackStream() {
 
 JackStream::~JackStream() {
     stop();
+    // Gone from inside a message of the clock thread's own: it cannot wait for itself.
+    if (clock_.joinable()) {
+        clock_.detach();
+    }
     if (semReady_) {
         sem_destroy(&wake_);
     }
@@ -41,8 +45,15 @@ void JackStream::setUp(const StreamChannel* channels, int32_t count, uint32_t fr
 }
 
 bool JackStream::start() {
-    if (started_) {
+    if (started_ && !stopRequested_.load()) {
         return true;
+    }
+    if (started_) { // stopped from the clock thread's own message: it has ended or ends now
+        if (onClockThread()) {
+            return false;
+        }
+        clock_.join();
+        started_ = false;
     }
     phase_.store(kIdle);
     handedOver_.store(false);
@@ -52,7 +63,6 @@ bool JackStream::start() {
     newPeriod_.store(frames_);
     newRate_.store(rate_);
     xruns_.store(0);
-    xrunsSeen_ = 0;
     switch_.reset();
     switches_.store(0);
     clockSwitches_.store(0);
@@ -81,13 +91,22 @@ void JackStream::stop() {
     }
     stopRequested_.store(true);
     sem_post(&wake_);
-    clock_.join();
+    // A host may stop from a message the clock thread delivers: that thread switches no more
+    // and ends when the message returns; a later stop, start or the end joins it.
+    const bool fromClock = onClockThread();
+    if (!fromClock && clock_.joinable()) {
+        clock_.join();
+    }
     // A cycle that starts from now on sees the hand-over; one that started before is waited
     // for.
     handedOver_.store(true);
-    waitForCycleEnd();
+    waitForCycleEnd(false);
     phase_.store(kIdle);
-    started_ = false;
+    started_ = fromClock;
+}
+
+bool JackStream::onClockThread() const {
+    return clock_.joinable() && clock_.get_id() == std::this_thread::get_id();
 }
 
 void JackStream::silence(float* const* buffers, uint32_t frames) const {
@@ -112,15 +131,11 @@ void JackStream::cycle(float* const* buffers, uint32_t frames, uint32_t frameTim
     const int phase = phase_.load(std::memory_order_acquire);
     if (phase == kRunning && frames == frames_) {
         // Frames JACK's clock ran on beyond one period since the last cycle were lost to
-        // the host, and so is a period for an xrun that left the clock alone.
+        // the host: the position moves by exactly the frames that passed. An xrun the
+        // server reports is told to the host apart; it moves nothing of this client's.
         const uint32_t ran = frameTime - lastFrameTime_;
         lastFrameTime_ = frameTime;
-        uint64_t skip = ran > frames_ ? ran - frames_ : 0;
-        const uint32_t xruns = xruns_.load(std::memory_order_relaxed);
-        if (xruns != xrunsSeen_) {
-            xrunsSeen_ = xruns;
-            skip = skip != 0 ? skip : frames_;
-        }
+        const uint64_t skip = ran > frames_ ? ran - frames_ : 0;
         if (skip != 0) {
             switch_.advance(skip);
             if (skips_.fetch_add(1, std::memory_order_relaxed) == 0) {
@@ -145,7 +160,6 @@ void JackStream::cycle(float* const* buffers, uint32_t frames, uint32_t frameTim
         if (phase == kArming) {
             // The reference of the first switch; what happened before it is not the host's.
             lastFrameTime_ = frameTime;
-            xrunsSeen_ = xruns_.load(std::memory_order_relaxed);
             phase_.store(kRunning, std::memory_order_relaxed);
         } else if (phase == kRunning) {
             newPeriod_.store(frames, std::memory_order_relaxed);
@@ -247,16 +261,23 @@ void JackStream::clockThread() {
     }
 }
 
-void JackStream::waitForCycleEnd() const {
+void JackStream::waitForCycleEnd(bool untilStopped) const {
     const Clock::time_point limit = Clock::now() + kCycleWaitLimit;
-    while (inCycle_.load() && Clock::now() < limit) {
+    while (inCycle_.load() && (untilStopped ? !stopRequested_.load() : Clock::now() < limit)) {
+        waitingForCycle_.store(true);
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
+    waitingForCycle_.store(false);
 }
 
 void JackStream::takeOver() {
     handedOver_.store(true);
-    waitForCycleEnd();
+    // Never two threads in the host's switch: however long a cycle takes, the clock waits
+    // for it, and only a stop ends the wait.
+    waitForCycleEnd(true);
+    if (stopRequested_.load()) {
+        return;
+    }
     // A host that takes the new length asks for it itself; any other is asked to reset.
     bool told = false;
     if (loss_.load() == kPeriodChanged &&

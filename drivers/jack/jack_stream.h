@@ -40,7 +40,8 @@ public:
     // From the next cycle on JACK's cycles count; the first switch comes in the cycle after
     // that one, so that connections made before the call are in place by then.
     void arm();
-    // Returns once no switch runs and none will come; the clock thread has ended.
+    // Returns once no switch runs and none will come; the clock thread has ended, or, when
+    // the host stops from a message the clock thread delivers, ends as that returns.
     void stop();
 
     // One JACK process cycle. `buffers` has one JACK buffer of `frames` floats per created
@@ -62,6 +63,13 @@ public:
     // Whether the caller is inside the host's switch, and the latest switch's position.
     const DriverSwitch& hostSwitch() const { return switch_; }
 
+    // What ended JACK's part, for the driver's error text: the server gone, or its new
+    // period; and whether the clock thread waits for a cycle still in the host's switch.
+    bool serverGone() const { return loss_.load() == kServerGone; }
+    bool periodChanged() const { return loss_.load() == kPeriodChanged; }
+    uint32_t newPeriod() const { return newPeriod_.load(); }
+    bool waitingForCycle() const { return waitingForCycle_.load(); }
+
     struct Stats {
         int64_t switches;      // in JACK's cycles
         int64_t clockSwitches; // on the driver's own clock
@@ -77,8 +85,10 @@ private:
 
     void clockThread();
     void takeOver();
-    // Until a JACK cycle that is still running has left, or kCycleWaitLimit.
-    void waitForCycleEnd() const;
+    // Until a JACK cycle that is still running has left; or stop is asked for (untilStopped),
+    // else kCycleWaitLimit.
+    void waitForCycleEnd(bool untilStopped) const;
+    bool onClockThread() const;
     void loseDevice(Loss loss);
     void runSwitch();
     int32_t message(int32_t selector, int32_t value);
@@ -102,6 +112,7 @@ private:
     std::atomic<uint32_t> newPeriod_{0};
     std::atomic<double> newRate_{0};
     std::atomic<uint32_t> xruns_{0};
+    mutable std::atomic<bool> waitingForCycle_{false};
     sem_t wake_{}; // made once: JACK's threads may post to it until the client is closed
     bool semReady_ = false;
     bool started_ = false;
@@ -109,7 +120,6 @@ private:
 
     // The switch state, owned by whichever thread switches.
     uint32_t lastFrameTime_ = 0;
-    uint32_t xrunsSeen_ = 0;
     DriverSwitch switch_;
     std::atomic<int64_t> switches_{0};
     std::atomic<int64_t> clockSwitches_{0};

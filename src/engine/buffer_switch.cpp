@@ -41,6 +41,7 @@ ASIOTime* bufferSwitchTimeInfo(ASIOTime* params, int32_t doubleBufferIndex,
     DuplexState& state = duplexState;
     // Only this thread raises the flag, so its own last store is what it reads.
     const bool draining = state.stopped.load(std::memory_order_relaxed);
+    state.switchCount.fetch_add(1, std::memory_order_relaxed);
 
     if (params != nullptr && (params->timeInfo.flags & kSamplePositionValid) != 0) {
         state.samplePosition.store(timeValueAsDouble(params->timeInfo.samplePosition.hi,
@@ -129,6 +130,9 @@ int32_t asioMessage(int32_t selector, int32_t value, void* message, double* opt)
         return 2;
     case kAsioResetRequest:
         noteStreamNotice();
+        if (duplexState.streaming.load(std::memory_order_acquire)) {
+            duplexState.resetRequested.store(true, std::memory_order_release);
+        }
         return 1;
     case kAsioBufferSizeChange:
         noteStreamNotice();

@@ -7,6 +7,7 @@
 #include "engine/buffer_switch.h"
 #include "frontend/command_line.h"
 #include "frontend/exit_codes.h"
+#include "frontend/refusal_notes.h"
 #include "frontend/run_checks.h"
 #include "frontend/run_state.h"
 #include "host/driver_manager.h"
@@ -27,6 +28,7 @@ enum Held { kHeldNothing, kHeldDriver, kHeldInitialised, kHeldBuffers, kHeldStor
 
 struct Run {
     const char* driverName;
+    const char* bufferText;
     const char* playPath;
     const char* recordPath;
     ChannelChoice channels;
@@ -60,12 +62,15 @@ int32_t asSigned(uint32_t value) {
 }
 
 int probePlayFile(Run& run) {
-    switch (checkPlayFile(run.playPath)) {
+    uint32_t formatTag = 0;
+    uint32_t bits = 0;
+    switch (checkPlayFile(run.playPath, &formatTag, &bits)) {
     case kPlayable:
         return kNextStep;
     case kNotFloat32:
         std::printf("Error: Unsupported WAV file format! (This application support only 32bit "
                     "float WAV file)");
+        notePlayFormat(run.playPath, formatTag, bits);
         return kExitFormat;
     case kUnreadable:
         break;
@@ -76,8 +81,10 @@ int probePlayFile(Run& run) {
 
 // Found out now rather than after the whole run has been recorded.
 int checkRecordPath(Run& run) {
-    if (!recordPathUsable(run.recordPath, run.playPath)) {
+    int systemError = 0;
+    if (!recordPathUsable(run.recordPath, run.playPath, &systemError)) {
         std::printf("Error: Unable to write output WAV file %s!\n", run.recordPath);
+        noteRecordPath(run.recordPath, run.playPath, systemError);
         return kExitRecordFile;
     }
     return kNextStep;
@@ -86,6 +93,7 @@ int checkRecordPath(Run& run) {
 int loadDriver(Run& run) {
     if (!loadDriverByName(run.driverName)) {
         std::printf("Error: Failed to load ASIO driver %s!", run.driverName);
+        noteDriverName(run.driverName);
         return kExitDriverLoad;
     }
     run.held = kHeldDriver;
@@ -108,6 +116,7 @@ int checkChannels(Run& run) {
                 duplexState.outputChannelCount);
     if (!channelsFit(run.channels)) {
         std::printf("Error: Wrong input/output channel settings!");
+        noteChannels(run.channels);
         return kExitChannels;
     }
     return kNextStep;
@@ -120,9 +129,14 @@ int checkBufferLength(Run& run) {
                 duplexState.maxBufferSize);
     if (!bufferLengthFits()) {
         std::printf("Error: Unable to set ASIO buffer size to %d!", asSigned(bufferFrames));
+        noteBufferLimits(run.bufferText, bufferFrames, duplexState.minBufferSize,
+                         duplexState.maxBufferSize);
         return kExitBufferSize;
     }
     std::printf("Buffer Size set to %d sample\n", asSigned(bufferFrames));
+    if (!isWholeNumber(run.bufferText)) {
+        noteBufferRead(run.bufferText, bufferFrames);
+    }
     if (!recordingFitsWav(run.channels.inputCount)) {
         std::printf("Error: Recording exceeds the 4 GiB limit of a WAV file!\n");
         return kExitTooLong;
@@ -234,19 +248,63 @@ int setUp(Run& run) {
 }
 
 bool streamEnded() {
-    return duplexState.stopped.load(std::memory_order_acquire) || interruptRequested();
+    return duplexState.stopped.load(std::memory_order_acquire) || interruptRequested() ||
+           duplexState.resetRequested.load(std::memory_order_acquire);
+}
+
+// A device lost mid-run ends the run as an interrupt does, with what was recorded: one that
+// stops calling back would hold a script's run for ever (after the longer of 2 s and 20
+// buffer periods without a switch it counts as lost), and one whose driver asks for a reset
+// is gone or changed, whatever the driver's own clock goes on delivering.
+enum class Loss { kNone, kSilent, kReset };
+struct Stall {
+    Loss loss;
+    DWORD silentMs;    // how long no switch came
+    uint32_t switches; // switches before that
+    char why[256];     // the driver's text on a reset, asked while it is still there
+};
+
+DWORD stallLimitMs() {
+    constexpr double kLeastMs = 2000;
+    constexpr double kPeriods = 20;
+    const double rate = duplexState.sampleRate > 0 ? duplexState.sampleRate : 1;
+    return static_cast<DWORD>(std::fmax(kLeastMs, kPeriods * bufferFrames * 1000.0 / rate));
+}
+
+// Whether the device has gone silent: the switch count has not moved for the limit.
+bool stalledSince(uint32_t* seen, DWORD* since, Stall* stall) {
+    const uint32_t count = duplexState.switchCount.load(std::memory_order_relaxed);
+    const DWORD now = timeGetTime();
+    if (count != *seen) {
+        *seen = count;
+        *since = now;
+        return false;
+    }
+    if (now - *since < stallLimitMs()) {
+        return false;
+    }
+    stall->loss = Loss::kSilent;
+    stall->silentMs = now - *since;
+    stall->switches = count;
+    return true;
 }
 
 // One progress line every 100 ms. The end is looked for every few milliseconds in between:
 // the device is stopped and the recording written that much sooner, and a driver that goes
 // on calling back until it is stopped spins for that much less.
-void showProgressUntilStopped() {
+Stall showProgressUntilStopped() {
     constexpr DWORD kLineMs = 100;
     constexpr DWORD kLookMs = 5;
+    Stall stall{Loss::kNone, 0, 0, ""};
+    uint32_t seen = duplexState.switchCount.load(std::memory_order_relaxed);
+    DWORD since = timeGetTime();
     while (!streamEnded()) {
         const DWORD start = timeGetTime();
         do {
             Sleep(kLookMs);
+            if (stalledSince(&seen, &since, &stall)) {
+                return stall;
+            }
         } while (timeGetTime() - start < kLineMs && !streamEnded());
         std::printf(
             "%d ms / %d samples",
@@ -255,6 +313,47 @@ void showProgressUntilStopped() {
         std::printf("     \r");
         std::fflush(stdout);
     }
+    if (!duplexState.stopped.load(std::memory_order_acquire) && !interruptRequested() &&
+        duplexState.resetRequested.load(std::memory_order_acquire)) {
+        stall.loss = Loss::kReset;
+        ASIOGetErrorMessage(stall.why, sizeof stall.why);
+    }
+    return stall;
+}
+
+// Which it was: korvane's own blocks out of step, or the device's events elsewhere (another
+// client's xrun on a shared server) while every block of korvane's came in step.
+void noteOutOfStep(uint32_t lost, uint32_t notices) {
+    std::fflush(stdout);
+    if (lost != 0) {
+        std::fprintf(stderr,
+                     "korvane: %u of korvane's own blocks came late or not at all (the sample "
+                     "position skipped)\n",
+                     static_cast<unsigned>(lost));
+    }
+    if (notices != 0) {
+        std::fprintf(stderr,
+                     "korvane: the driver reported %u xruns or changes on the device (resync or "
+                     "reset requests)%s\n",
+                     static_cast<unsigned>(notices),
+                     lost == 0 ? "; korvane's own blocks all came in step" : "");
+    }
+}
+
+// Why the device was lost, on standard error after the run's own texts.
+void noteLoss(const Stall& stall) {
+    std::fflush(stdout);
+    if (stall.loss == Loss::kSilent) {
+        std::fprintf(stderr,
+                     "korvane: no buffer switch came for %.1f s after %u blocks: the device "
+                     "stopped calling back\n",
+                     stall.silentMs / 1000.0, static_cast<unsigned>(stall.switches));
+        return;
+    }
+    std::fprintf(stderr,
+                 "korvane: the driver asked for a reset: %s; the recording holds what came "
+                 "before\n",
+                 stall.why[0] != '\0' ? stall.why : "its device is gone or has changed");
 }
 
 // Frames every recorded channel holds once the device is stopped. While the material lasts,
@@ -269,7 +368,7 @@ uint32_t framesRecorded(bool complete) {
     return recordFrames - playFramesLeft;
 }
 
-int finish(const Run& run) {
+int finish(const Run& run, const Stall& stall) {
     ASIOStop();
     duplexState.streaming.store(false, std::memory_order_release);
     // No switch comes after the stop, so both values are final. An interrupt that came
@@ -284,11 +383,14 @@ int finish(const Run& run) {
     releaseHeld(kHeldBuffers); // the stores stay for the recording
     std::printf(complete ? "\n\nPlay & Record Stopped!\n\n" : "\n\nPlay & Record Interrupted!\n\n");
 
-    const uint32_t outOfStep = duplexState.lostSwitches.load() + duplexState.streamNotices.load();
+    const uint32_t lost = duplexState.lostSwitches.load();
+    const uint32_t notices = duplexState.streamNotices.load();
+    const uint32_t outOfStep = lost + notices;
     if (outOfStep != 0) {
         std::printf("Warning: %u buffer switches lost or out of step; the recording may not be "
                     "aligned!\n",
                     static_cast<unsigned>(outOfStep));
+        noteOutOfStep(lost, notices);
     }
     releasePlayStore();
     std::printf("Converting and storing recorded data...\n");
@@ -302,6 +404,10 @@ int finish(const Run& run) {
     if (!complete) {
         std::printf("Recording cut short: %u of %u frames.\n", static_cast<unsigned>(frames),
                     static_cast<unsigned>(framesWanted));
+        if (stall.loss != Loss::kNone) {
+            noteLoss(stall);
+            return kExitLostBlocks;
+        }
         return kExitInterrupted;
     }
     std::printf("Done!\n");
@@ -316,6 +422,7 @@ int playRecord(int argc, char** argv) {
     }
     Run run{};
     run.driverName = argv[1];
+    run.bufferText = argv[2];
     bufferFrames = static_cast<uint32_t>(convertDecimal(argv[2]));
     run.playPath = argv[3];
     run.channels.firstOutput = convertDecimal(argv[4]);
@@ -328,8 +435,8 @@ int playRecord(int argc, char** argv) {
     if (code != kNextStep) {
         return code;
     }
-    showProgressUntilStopped();
-    return finish(run);
+    const Stall stall = showProgressUntilStopped();
+    return finish(run, stall);
 }
 
 } // namespace

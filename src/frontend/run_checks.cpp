@@ -5,7 +5,8 @@
 #include "wav/record_writer.h"
 #include "wav/wav_format.h"
 
-PlayFileVerdict checkPlayFile(const char* playPath) {
+PlayFileVerdict checkPlayFile(const char* playPath, uint32_t* formatTagOut,
+                              uint32_t* bitsPerSampleOut) {
     uint32_t formatTag = 0;
     uint32_t bitsPerSample = 0;
     if (probeWavFile(playPath, &formatTag, &playSampleRate, &bitsPerSample, &playChannels,
@@ -13,17 +14,24 @@ PlayFileVerdict checkPlayFile(const char* playPath) {
         return kUnreadable;
     }
     if (formatTag != kWavFormatFloat || bitsPerSample != 32) {
+        if (formatTagOut != nullptr && bitsPerSampleOut != nullptr) {
+            *formatTagOut = formatTag;
+            *bitsPerSampleOut = bitsPerSample;
+        }
         return kNotFloat32;
     }
     return playFramesLeft == 0 ? kUnreadable : kPlayable;
 }
 
-bool recordPathUsable(const char* recordPath, const char* playPath) {
+bool recordPathUsable(const char* recordPath, const char* playPath, int* systemError) {
     // Writing the recording would destroy the material before it is played.
     if (sameFile(recordPath, playPath)) {
+        if (systemError != nullptr) {
+            *systemError = 0;
+        }
         return false;
     }
-    return canCreateRecordFile(recordPath);
+    return canCreateRecordFile(recordPath, systemError);
 }
 
 bool channelsFit(const ChannelChoice& channels) {

@@ -16,11 +16,14 @@ enum PlayFileVerdict { kPlayable, kUnreadable, kNotFloat32 };
 
 // Probes the playback file into playSampleRate, playChannels and playFramesLeft.
 // kUnreadable also for a file without one whole frame, which would never stop playing.
-PlayFileVerdict checkPlayFile(const char* playPath);
+// kNotFloat32 with the file's format tag and sample width, where given.
+PlayFileVerdict checkPlayFile(const char* playPath, uint32_t* formatTag = nullptr,
+                              uint32_t* bitsPerSample = nullptr);
 
 // Whether the recording can be created there without touching the playback file, under
-// whatever name it is given.
-bool recordPathUsable(const char* recordPath, const char* playPath);
+// whatever name it is given; when it cannot be created, *systemError is errno (0 when it
+// is the playback file).
+bool recordPathUsable(const char* recordPath, const char* playPath, int* systemError = nullptr);
 
 // Within the device's channel counts, first channels from 1 and at most 64 a side, which
 // the buffer arrays and the stores rely on. Reads playChannels and the device's counts.

@@ -31,6 +31,8 @@ struct DuplexState {
     // Written by the buffer switch only, read by the progress loop.
     std::atomic<double> samplePosition;
     std::atomic<uint32_t> lastSwitchTimeMs;
+    // Every call of the buffer switch, read by the progress loop to see the device alive.
+    std::atomic<uint32_t> switchCount;
     // Raised with release order after the last recording copy; read with acquire order.
     std::atomic<bool> stopped;
     // Set by the run just before ASIOStart, cleared after ASIOStop or a failed start.
@@ -40,6 +42,9 @@ struct DuplexState {
     std::atomic<uint32_t> lostSwitches;
     // Reset, resync, buffer-size-change, overload and rate-change notices while streaming.
     std::atomic<uint32_t> streamNotices;
+    // The driver asked for a reset while streaming: its device is gone or changed, and the
+    // run ends with what it has.
+    std::atomic<bool> resetRequested;
     // The buffer switch's own reference for lostSwitches; no other thread touches it.
     uint64_t lastValidPosition;
     uint32_t switchesSincePosition;

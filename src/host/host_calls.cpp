@@ -131,3 +131,14 @@ ASIOError ASIODisposeBuffers() {
 ASIOError ASIOOutputReady() {
     return forward(&IASIO::outputReady);
 }
+
+void ASIOGetErrorMessage(char* text, size_t capacity) {
+    // The interface's messages fit 124 bytes; room to spare for a driver that writes more,
+    // and never trust it to terminate the text.
+    char message[2 * sizeof(ASIODriverInfo::errorMessage)] = {};
+    if (currentDriver != nullptr) {
+        currentDriver->getErrorMessage(message);
+    }
+    message[sizeof message - 1] = '\0';
+    copyTruncated(text, capacity, message);
+}

@@ -21,3 +21,5 @@ ASIOError ASIOCreateBuffers(ASIOBufferInfo* bufferInfos, int32_t numChannels, in
                             ASIOCallbacks* callbacks);
 ASIOError ASIODisposeBuffers();
 ASIOError ASIOOutputReady();
+// The driver's own text on its latest error, terminated; empty without a driver.
+void ASIOGetErrorMessage(char* text, size_t capacity);

@@ -1,6 +1,7 @@
 #include "wav/record_writer.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 
 #include "frontend/run_state.h"
@@ -152,11 +153,15 @@ RecordWriteResult writeRecordFile(const char* path) {
     return writeRecordFileFrames(path, recordFrames);
 }
 
-bool canCreateRecordFile(const char* path) {
+bool canCreateRecordFile(const char* path, int* systemError) {
     const bool existed = fileKind(path) != FileKind::Missing;
     // Append mode creates a missing file and leaves an existing one as it is.
+    errno = 0;
     FILE* file = std::fopen(path, "ab");
     if (file == nullptr) {
+        if (systemError != nullptr) {
+            *systemError = errno;
+        }
         return false;
     }
     std::fclose(file);

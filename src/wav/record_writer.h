@@ -14,5 +14,5 @@ RecordWriteResult writeRecordFile(const char* path);
 RecordWriteResult writeRecordFileFrames(const char* path, uint32_t frames);
 
 // Whether the recording path can be created or opened for writing. Changes no existing
-// file and leaves no new file behind.
-bool canCreateRecordFile(const char* path);
+// file and leaves no new file behind. When it cannot, *systemError (if given) is errno.
+bool canCreateRecordFile(const char* path, int* systemError = nullptr);

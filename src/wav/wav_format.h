@@ -5,7 +5,9 @@
 
 constexpr uint32_t kWavHeaderBytes = 44;
 constexpr uint32_t kWavFormatChunkBytes = 16;
+constexpr uint32_t kWavFormatPcm = 1;
 constexpr uint32_t kWavFormatFloat = 3;
+constexpr uint32_t kWavFormatExtensible = 0xFFFE;
 
 // Results shared by the probe and the loader.
 enum WavResult : int {

@@ -6,6 +6,7 @@
 #include <cctype>
 #include <chrono>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <thread>
@@ -273,26 +274,32 @@ TEST_F(Interrupts, TerminateAfterALostPeriodWarnsAndStillEndsAsInterrupted) {
     expectRecordedPrefix(static_cast<uint32_t>(frames));
 }
 
-TEST_F(Interrupts, DriverThatNeverSwitchesCanBeLeftWithAnEmptyRecording) {
-    ChildResult result;
-    ASSERT_TRUE(stopLongRun(recordPath, "switches=0", 0, false, &result));
+// A device that stops calling back, before its first switch or in the middle, ends the run
+// by itself as an interrupt would, with what was recorded, a line on how long no block came
+// after how many, and 16.
+TEST_F(Interrupts, DeviceThatStopsCallingBackEndsTheRunWithWhatWasRecorded) {
+    for (const long long blocks : {0LL, 10LL}) {
+        SCOPED_TRACE(std::to_string(blocks) + " blocks");
+        std::remove(tracePath.c_str()); // the trace is appended to
+        ChildProcess child;
+        ASSERT_TRUE(
+            start(child, longArgs(recordPath), "switches=" + std::to_string(blocks), tracePath));
+        const ChildResult result = child.wait();
 
-    EXPECT_EQ(result.exitCode, 14);
-    const uint32_t padded = paddedFrames(geometry);
-    EXPECT_EQ(withoutProgressBeforeInterrupt(result.out), interruptedText("", 0, padded));
-    std::vector<long long> positions;
-    const size_t from = result.out.find(kStarted);
-    const size_t to = result.out.find(kInterrupted);
-    ASSERT_TRUE(from != std::string::npos && to != std::string::npos);
-    withoutProgress(result.out.substr(from, to - from) + kStopped, &positions);
-    ASSERT_FALSE(positions.empty());
-    for (long long p : positions) {
-        EXPECT_EQ(p, 0);
+        EXPECT_EQ(result.exitCode, 16);
+        const uint32_t padded = paddedFrames(geometry);
+        EXPECT_EQ(withoutProgressBeforeInterrupt(result.out),
+                  interruptedText("", blocks * kBuffer, padded));
+        const std::string prefix = "korvane: no buffer switch came for ";
+        const std::string suffix =
+            " s after " + std::to_string(blocks) + " blocks: the device stopped calling back\n";
+        EXPECT_EQ(result.err.rfind(prefix, 0), 0u) << result.err;
+        ASSERT_GE(result.err.size(), suffix.size());
+        EXPECT_EQ(result.err.substr(result.err.size() - suffix.size()), suffix);
+        EXPECT_EQ(statValue(trace(), "switches"), blocks);
+        expectFullTeardown();
+        expectRecordedPrefix(static_cast<uint32_t>(blocks * kBuffer));
     }
-    EXPECT_NE(result.out.find("\n0 ms / 0 samples     \r"), std::string::npos);
-    EXPECT_EQ(statValue(trace(), "switches"), 0);
-    expectFullTeardown();
-    expectRecordedPrefix(0);
 }
 
 TEST_F(Interrupts, RecordingThatCannotBeWrittenAfterAnInterruptFailsWithItsOwnCode) {

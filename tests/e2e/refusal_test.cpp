@@ -55,8 +55,11 @@ protected:
         const ChildResult result = run(r.args, r.loopback);
         EXPECT_EQ(result.exitCode, r.code);
         EXPECT_EQ(result.out, r.out);
+        // At most korvane's own line on what to do (RefusalsSayWhatToDo has their texts).
         if (!r.driverMayComplain) {
-            EXPECT_EQ(result.err, "");
+            EXPECT_TRUE(result.err.empty() || (result.err.rfind("korvane: ", 0) == 0 &&
+                                               result.err.find('\n') == result.err.size() - 1))
+                << result.err;
         }
         if (r.calls.empty()) {
             EXPECT_FALSE(fileExists(tracePath)) << "a driver was created";
@@ -421,3 +424,48 @@ TEST_F(Refusals, ExistingRecordingSurvivesARefusedRun) {
 }
 
 } // namespace
+
+// Beside each refusal's own text, one line on standard error names the cause and the way
+// out; a buffer argument read by its first digits says so even when the run goes on.
+TEST_F(Refusals, RefusalsSayWhatToDo) {
+    const std::string pcm16 = playFile("pcm16.wav", canonicalHeader({1, 1, 44100, 16, 2000}));
+    const std::string missing = dir.file("no-such-folder") + "/rec.wav";
+    struct Row {
+        const char* what;
+        std::vector<std::string> args;
+        int code;
+        std::string err;
+    };
+    const Row rows[] = {
+        {"recording over the playback", args("256", playPath, "1", playPath, "1", "1"), 12,
+         "korvane: \"" + playPath +
+             "\" is the file being played: give the recording another name\n"},
+        {"recording's folder missing", args("256", playPath, "1", missing, "1", "1"), 12,
+         "korvane: cannot create \"" + missing + "\": No such file or directory\n"},
+        {"driver name in another letter case",
+         {"korvane loopback", "256", playPath, "1", recordPath, "1", "1"},
+         4,
+         "korvane: no driver is listed as \"korvane loopback\"; did you mean \"Korvane "
+         "Loopback\"? Letter case and blanks count\n"},
+        {"16-bit playback file", args("256", pcm16, "1", recordPath, "1", "1"), 3,
+         "korvane: \"" + pcm16 +
+             "\" holds 16-bit integer PCM samples, korvane plays 32-bit float; convert it with: "
+             "korvane-wav convert \"" +
+             pcm16 + "\" \"" + dir.file("pcm16-float.wav") + "\"\n"},
+        {"outputs beyond the device", args("256", playPath, "9", recordPath, "1", "1"), 6,
+         "korvane: the file has 1 channel from output 9: outputs 9 to 9, the device has 8\n"},
+        {"inputs beyond the device", args("256", playPath, "1", recordPath, "4", "7"), 6,
+         "korvane: recording 4 inputs from input 7: inputs 7 to 10, the device has 8\n"},
+        {"buffer that is no number", args("abc", playPath, "1", recordPath, "1", "1"), 7,
+         "korvane: the buffer length \"abc\" (read as 0) is outside the driver's 16 to 8192 "
+         "frames\n"},
+        {"buffer read by its first digits", args("256x", playPath, "1", recordPath, "1", "1"), 0,
+         "korvane: the buffer length \"256x\" is not a whole number; it is read as 256\n"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        const ChildResult r = run(row.args, "clock=fast");
+        EXPECT_EQ(r.exitCode, row.code) << r.out;
+        EXPECT_EQ(r.err, row.err);
+    }
+}

@@ -27,6 +27,8 @@ void resetRunState() {
     duplexState.streaming.store(false);
     duplexState.lostSwitches.store(0);
     duplexState.streamNotices.store(0);
+    duplexState.resetRequested.store(false);
+    duplexState.switchCount.store(0);
     duplexState.lastValidPosition = 0;
     duplexState.switchesSincePosition = 0;
     duplexState.positionKnown = false;

@@ -6,12 +6,13 @@
 
 #include "frontend/run_state.h"
 #include "host/driver_manager.h"
+#include "host/driver_names.h"
 #include "host/host_calls.h"
 
 namespace {
 
 // korvane fetches names with this capacity; what it gives is all korvane can match.
-constexpr uint32_t kTypedNameCapacity = 32;
+constexpr uint32_t kTypedNameCapacity = kTypedDriverNameCapacity;
 constexpr uint32_t kServerPathBytes = 512;
 
 // Drivers need not terminate the texts they fill in.
@@ -21,24 +22,6 @@ std::string boundedText(const char* text, size_t capacity) {
         ++length;
     }
     return std::string(text, length);
-}
-
-std::string normalisedName(const std::string& name) {
-    size_t first = 0;
-    size_t last = name.size();
-    while (first < last && (name[first] == ' ' || name[first] == '\t')) {
-        ++first;
-    }
-    while (last > first && (name[last - 1] == ' ' || name[last - 1] == '\t')) {
-        --last;
-    }
-    std::string result = name.substr(first, last - first);
-    for (char& c : result) {
-        if (c >= 'A' && c <= 'Z') {
-            c = static_cast<char>(c - 'A' + 'a');
-        }
-    }
-    return result;
 }
 
 bool classIdIsZero(const CLSID& classId) {
@@ -253,19 +236,8 @@ std::vector<ListedDriver> listDrivers() {
 std::vector<std::string> suggestNames(const std::vector<ListedDriver>& drivers,
                                       const std::string& name) {
     std::vector<std::string> suggestions;
-    const std::string wanted = normalisedName(name);
     for (const ListedDriver& driver : drivers) {
-        if (driver.sameNameAs >= 0 || driver.typedName == name) {
-            continue;
-        }
-        bool similar = normalisedName(driver.typedName) == wanted;
-        if (!similar && driver.cut) {
-            // The whole listed name, or any longer text that starts like the cut form.
-            const std::string kept = normalisedName(driver.typedName.substr(0, 28));
-            similar = normalisedName(driver.listedName) == wanted ||
-                      (wanted.size() > kept.size() && wanted.compare(0, kept.size(), kept) == 0);
-        }
-        if (similar) {
+        if (driver.sameNameAs < 0 && driverNameMeant(driver.typedName, driver.listedName, name)) {
             suggestions.push_back(driver.typedName);
         }
     }

@@ -15,7 +15,8 @@ const char kMainHelp[] =
     "44-byte header (RIFF, a 16-byte \"fmt \" chunk, then \"data\"). convert turns any integer\n"
     "or float WAV file into that layout, gen writes test signals in it, check compares a\n"
     "recording with the file that was played, and ir measures impulse and frequency\n"
-    "responses and distortion from a recorded synchronized sweep.\n"
+    "responses and distortion from a recorded synchronized sweep. A recording korvane made\n"
+    "with RecNumChannel 0 has no channels and holds no audio: there is nothing to check.\n"
     "\n"
     "Exit codes: 0 ok, 1 usage error, 2 input file problem, 3 output problem,\n"
     "4 check mismatch, 5 result not to be trusted, 6 ir limits failed.\n";

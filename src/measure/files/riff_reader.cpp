@@ -160,7 +160,9 @@ ReadResult checkSampleLayout(WavFormat* format, std::string* error) {
         return kReadBadFile;
     }
     if (format->channels == 0) {
-        *error = "the \"fmt \" chunk gives 0 channels";
+        // What korvane writes when told to record no inputs: a header and nothing to read.
+        *error = "the file has no channels and holds no audio (korvane writes such a file when "
+                 "RecNumChannel is 0)";
         return kReadBadFile;
     }
     if (format->sampleRate == 0) {

@@ -31,11 +31,25 @@ bool number(const char* text, long min, long max, long* out) {
     return true;
 }
 
+const char kUsage[] = "usage: korvane-jack-card [--server NAME] [--name NAME] [--channels N] "
+                      "[--capture-latency FRAMES] [--playback-latency FRAMES]\n"
+                      "       korvane-jack-card --wait [--server NAME] [--timeout SECONDS]\n";
+
 int usage() {
-    std::fprintf(stderr, "usage: korvane-jack-card [--server NAME] [--name NAME] [--channels N] "
-                         "[--capture-latency FRAMES] [--playback-latency FRAMES]\n"
-                         "       korvane-jack-card --wait [--server NAME] [--timeout SECONDS]\n");
+    std::fputs(kUsage, stderr);
     return 2;
+}
+
+int help() {
+    std::fputs(
+        "korvane-jack-card: a stand-in sound card on a JACK server, for trying korvane and\n"
+        "Korvane JACK without a real one. Each playback_K port is looped to capture_K, with\n"
+        "the latencies it declares. It prints \"ready CAPTURE-PATTERN PLAYBACK-PATTERN\n"
+        "DELAY\" and runs until SIGINT or SIGTERM, or until the server is gone. With --wait\n"
+        "it only waits until a client can open on the server.\n\n",
+        stdout);
+    std::fputs(kUsage, stdout);
+    return 0;
 }
 
 } // namespace
@@ -47,6 +61,9 @@ int main(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         const std::string option = argv[i];
         long value = 0;
+        if (option == "--help" || option == "-h") {
+            return help();
+        }
         if (option == "--wait") {
             wait = true;
             continue;

@@ -2,6 +2,7 @@
 // driven cycle by cycle as JACK would, with a host that records what reaches it.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cmath>
@@ -110,8 +111,25 @@ int32_t* inputHalves[2];
 int32_t* outputHalves[2];
 JackStream* current = nullptr;
 bool insideSwitchSeen = false;
+// A switch can be held inside the host's callback until released; how many threads were in
+// it at once.
+std::atomic<bool> holdNextSwitch{false};
+std::atomic<bool> holding{false};
+std::atomic<bool> releaseSwitch{false};
+std::atomic<int> inside{0};
+std::atomic<int> mostInside{0};
+// The host stops the stream from the reset request the clock thread delivers.
+std::atomic<bool> stopOnReset{false};
 
 ASIOTime* onSwitch(ASIOTime* time, int32_t index, ASIOBool) {
+    const int now = inside.fetch_add(1) + 1;
+    mostInside.store(std::max(mostInside.load(), now));
+    if (holdNextSwitch.exchange(false)) {
+        holding = true;
+        while (!releaseSwitch.load()) {
+            std::this_thread::yield();
+        }
+    }
     positions.push_back(uint64_t(time->timeInfo.samplePosition.hi) << 32 |
                         time->timeInfo.samplePosition.lo);
     firstInputs.push_back(inputHalves[index][0]);
@@ -119,6 +137,7 @@ ASIOTime* onSwitch(ASIOTime* time, int32_t index, ASIOBool) {
         outputHalves[index][i] = int32_t(0x100000 * (switches.load() + 1));
     }
     insideSwitchSeen = current->hostSwitch().callingFromSwitch();
+    inside.fetch_sub(1);
     switches.fetch_add(1);
     return nullptr;
 }
@@ -127,6 +146,9 @@ int32_t onMessage(int32_t selector, int32_t value, void*, double*) {
         return value == kAsioSupportsTimeInfo;
     }
     messages.push_back(selector);
+    if (selector == kAsioResetRequest && stopOnReset) {
+        current->stop();
+    }
     messageCount.fetch_add(1);
     return selector == kAsioSupportsTimeInfo;
 }
@@ -144,6 +166,12 @@ protected:
         messages.clear();
         messageCount = 0;
         rateSeen = 0;
+        holdNextSwitch = false;
+        holding = false;
+        releaseSwitch = false;
+        inside = 0;
+        mostInside = 0;
+        stopOnReset = false;
         inputHalves[0] = halves[0];
         inputHalves[1] = halves[1];
         outputHalves[0] = halves[2];
@@ -201,19 +229,59 @@ TEST_F(Stream, EachCycleAfterTheArmingOneSwitchesOnJacksBuffers) {
     EXPECT_EQ(playback[0], 0.0f);
 }
 
-TEST_F(Stream, AnXrunSkipsThePositionAndAsksForAResync) {
+// The position moves by exactly the frames that passed: the clock's jump and the xrun notice
+// that follows it are one event, and a server's xrun elsewhere moves nothing.
+TEST_F(Stream, AnXrunSkipsThePositionOnceAndAsksForAResync) {
     cycle(0, 0);
     cycle(0, 4);
     cycle(0, 16); // JACK's clock ran two periods more
     stream.noteXrun();
     ASSERT_TRUE(waitFor([] { return messageCount == 1; }));
-    cycle(0, 20); // the clock did not move on, the xrun still costs a period
+    cycle(0, 20);
+    stream.noteXrun(); // another client's, the clock in step
+    ASSERT_TRUE(waitFor([] { return messageCount == 2; }));
     cycle(0, 24);
-    EXPECT_EQ(positions, (std::vector<uint64_t>{0, 12, 20, 24}));
-    EXPECT_EQ(messages, std::vector<int32_t>{kAsioResyncRequest});
+    EXPECT_EQ(positions, (std::vector<uint64_t>{0, 12, 16, 20}));
+    EXPECT_EQ(messages, (std::vector<int32_t>{kAsioResyncRequest, kAsioResyncRequest}));
     stream.noteRate(44100);
     ASSERT_TRUE(waitFor([] { return rateSeen == 44100; }));
-    EXPECT_EQ(stream.stats().skips, 2);
+    EXPECT_EQ(stream.stats().skips, 1);
+}
+
+// However long a JACK cycle stays in the host's switch, the clock thread taking over waits
+// for it: never two threads in the switch.
+TEST_F(Stream, TheClockWaitsForACycleStillInTheHostsSwitch) {
+    cycle(0, 0);
+    holdNextSwitch = true;
+    std::thread jack([this] { cycle(0.5f, 4); });
+    ASSERT_TRUE(waitFor([] { return holding.load(); }));
+    stream.noteServerGone();
+    ASSERT_TRUE(waitFor([this] { return stream.waitingForCycle(); }));
+    EXPECT_EQ(stream.stats().clockSwitches, 0);
+    releaseSwitch = true;
+    jack.join();
+    ASSERT_TRUE(waitFor([] { return switches >= 3; }));
+    stream.stop();
+    EXPECT_EQ(mostInside, 1);
+}
+
+// A host may stop from the reset request the clock thread delivers: no switch follows, and
+// the thread is joined later rather than by itself.
+TEST_F(Stream, AHostMayStopFromTheClockThreadsMessage) {
+    cycle(0, 0);
+    cycle(0, 4);
+    stopOnReset = true;
+    stream.noteServerGone();
+    ASSERT_TRUE(waitFor([] { return messageCount == 1; }));
+    cycle(0.5f, 8); // after the stop: nothing
+    stream.stop();
+    EXPECT_EQ(switches, 1);
+    EXPECT_EQ(stream.stats().clockSwitches, 0);
+    ASSERT_TRUE(stream.start()); // and it starts again
+    stream.arm();
+    cycle(0, 12);
+    cycle(0, 16);
+    EXPECT_EQ(switches, 2);
 }
 
 TEST_F(Stream, APeriodChangeOrALostServerHandsTheSwitchesToTheDriversClock) {

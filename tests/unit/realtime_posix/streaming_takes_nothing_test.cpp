@@ -4,12 +4,9 @@
 // thread, the engine's callbacks on it included, must take no memory and no lock.
 #include <gtest/gtest.h>
 
-#include <dlfcn.h>
 #include <pthread.h>
-#include <semaphore.h>
 
 #include <atomic>
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -20,134 +17,9 @@
 #include "frontend/run_state.h"
 #include "support/child_process.h"
 #include "support/registry_fixture.h"
+#include "support/posix/thread_watch.h"
 #include "support/run_state_reset.h"
 #include "support/wav_bytes.h"
-
-// Sanitizers bring their own malloc and lock interceptors, which these would collide with.
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-#define KORVANE_OWN_INTERCEPTORS 0
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer) ||                         \
-    __has_feature(memory_sanitizer)
-#define KORVANE_OWN_INTERCEPTORS 0
-#endif
-#endif
-#ifndef KORVANE_OWN_INTERCEPTORS
-#define KORVANE_OWN_INTERCEPTORS 1
-#endif
-
-namespace {
-
-std::atomic<bool> watching{false};
-pthread_t mainThread;
-std::atomic<long> allocations{0};
-std::atomic<long> locks{0};
-
-[[maybe_unused]] bool offMainThread() {
-    return watching.load(std::memory_order_acquire) &&
-           pthread_equal(pthread_self(), mainThread) == 0;
-}
-
-[[maybe_unused]] void noteAllocation() {
-    if (offMainThread()) {
-        allocations.fetch_add(1, std::memory_order_relaxed);
-    }
-}
-
-[[maybe_unused]] void noteLock() {
-    if (offMainThread()) {
-        locks.fetch_add(1, std::memory_order_relaxed);
-    }
-}
-
-} // namespace
-
-#if KORVANE_OWN_INTERCEPTORS
-
-extern "C" {
-void* __libc_malloc(size_t size);
-void* __libc_calloc(size_t count, size_t size);
-void* __libc_realloc(void* block, size_t size);
-void* __libc_memalign(size_t alignment, size_t size);
-void __libc_free(void* block);
-
-void* malloc(size_t size) {
-    noteAllocation();
-    return __libc_malloc(size);
-}
-void* calloc(size_t count, size_t size) {
-    noteAllocation();
-    return __libc_calloc(count, size);
-}
-void* realloc(void* block, size_t size) {
-    noteAllocation();
-    return __libc_realloc(block, size);
-}
-void* memalign(size_t alignment, size_t size) {
-    noteAllocation();
-    return __libc_memalign(alignment, size);
-}
-void* aligned_alloc(size_t alignment, size_t size) {
-    noteAllocation();
-    return __libc_memalign(alignment, size);
-}
-int posix_memalign(void** block, size_t alignment, size_t size) {
-    noteAllocation();
-    void* p = __libc_memalign(alignment, size);
-    if (p == nullptr) {
-        return ENOMEM;
-    }
-    *block = p;
-    return 0;
-}
-// A free on the streaming path would need an allocation elsewhere on it; a thread's end
-// gives back its start block, so frees are not counted.
-void free(void* block) {
-    __libc_free(block);
-}
-}
-
-namespace {
-
-// Looked up at the first call: other libraries lock before this file's statics exist. The
-// look-up itself locks only inside the loader, through calls of its own.
-template <typename F> F next(std::atomic<F>& slot, const char* name) {
-    F f = slot.load(std::memory_order_acquire);
-    if (f == nullptr) {
-        f = reinterpret_cast<F>(dlsym(RTLD_NEXT, name));
-        slot.store(f, std::memory_order_release);
-    }
-    return f;
-}
-
-} // namespace
-
-// A blocking call that counts as a lock before the real one runs; the real one is found at
-// the first call. Its slot is constant-initialized, so it is there before any call.
-#define COUNTED_LOCK(function, params, args)                                                       \
-    int function params {                                                                          \
-        static std::atomic<int(*) params> real{nullptr};                                           \
-        noteLock();                                                                                \
-        return next(real, #function) args;                                                         \
-    }
-
-extern "C" {
-COUNTED_LOCK(pthread_mutex_lock, (pthread_mutex_t * mutex), (mutex))
-COUNTED_LOCK(pthread_mutex_trylock, (pthread_mutex_t * mutex), (mutex))
-COUNTED_LOCK(pthread_mutex_timedlock, (pthread_mutex_t * mutex, const timespec* until),
-             (mutex, until))
-COUNTED_LOCK(pthread_rwlock_rdlock, (pthread_rwlock_t * lock), (lock))
-COUNTED_LOCK(pthread_rwlock_wrlock, (pthread_rwlock_t * lock), (lock))
-COUNTED_LOCK(pthread_spin_lock, (pthread_spinlock_t * lock), (lock))
-COUNTED_LOCK(pthread_cond_wait, (pthread_cond_t * condition, pthread_mutex_t* mutex),
-             (condition, mutex))
-COUNTED_LOCK(pthread_cond_timedwait,
-             (pthread_cond_t * condition, pthread_mutex_t* mutex, const timespec* until),
-             (condition, mutex, until))
-COUNTED_LOCK(sem_wait, (sem_t * semaphore), (semaphore))
-}
-
-#endif
 
 namespace {
 
@@ -215,6 +87,12 @@ TEST(StreamingTakesNothing, NoMemoryAndNoLockOnTheDriversThread) {
         {"real-time clock, first switch in start",
          "clock=realtime,startswitch=1",
          {"256", play, "2", record, "0", "1"}},
+        {"fast clock, a polynomial device under test",
+         "clock=fast,dut=poly:0.25:0.125",
+         {"64", play, "1", record, "4", "1"}},
+        {"fast clock, a peaking filter under test",
+         "clock=fast,dut=peak:1000:1:6",
+         {"128", play, "1", record, "4", "1"}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
