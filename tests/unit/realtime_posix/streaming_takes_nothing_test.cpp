@@ -16,8 +16,8 @@
 #include "frontend/run.h"
 #include "frontend/run_state.h"
 #include "support/child_process.h"
-#include "support/registry_fixture.h"
 #include "support/posix/thread_watch.h"
+#include "support/registry_fixture.h"
 #include "support/run_state_reset.h"
 #include "support/wav_bytes.h"
 
