@@ -333,9 +333,10 @@ void noteOutOfStep(uint32_t lost, uint32_t notices) {
     }
     if (notices != 0) {
         std::fprintf(stderr,
-                     "korvane: the driver reported %u xruns or changes on the device (resync or "
-                     "reset requests)%s\n",
+                     "korvane: the driver reported %u %s on the device (resync or reset "
+                     "requests)%s\n",
                      static_cast<unsigned>(notices),
+                     notices == 1 ? "xrun or change" : "xruns or changes",
                      lost == 0 ? "; korvane's own blocks all came in step" : "");
     }
 }
