@@ -276,5 +276,6 @@ TEST_F(IrTrust, RoomParametersAreReportedAndWritten) {
     std::string header;
     std::getline(csv, header);
     EXPECT_EQ(header, "band_hz,edt_s,t20_s,t30_s,c50_db,c80_db,d50_percent,range_db");
+    EXPECT_NE(r.out.find(dir.file("r") + "-ch1-decay.svg"), std::string::npos);
     EXPECT_EQ(wav({"ir", played, room, "--room", "--gate", "2"}).exitCode, 1);
 }

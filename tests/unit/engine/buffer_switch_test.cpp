@@ -350,9 +350,12 @@ TEST(AsioMessage, CountsDisturbingNoticesOnlyWhileStreaming) {
     asioMessage(kAsioOverload, 0, nullptr, nullptr);
     sampleRateDidChange(44100.0);
     EXPECT_EQ(duplexState.streamNotices.load(), 0u);
+    EXPECT_FALSE(duplexState.resetRequested.load());
 
+    // A reset asked for while streaming also ends the run.
     duplexState.streaming.store(true);
     asioMessage(kAsioResetRequest, 0, nullptr, nullptr);
+    EXPECT_TRUE(duplexState.resetRequested.load());
     asioMessage(kAsioBufferSizeChange, 128, nullptr, nullptr);
     asioMessage(kAsioResyncRequest, 0, nullptr, nullptr);
     asioMessage(kAsioOverload, 0, nullptr, nullptr);
