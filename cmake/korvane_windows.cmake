@@ -1,5 +1,7 @@
 # Windows resources: the version every .exe and .dll shows, and the manifest that makes
-# UTF-8 the code page of every program (tests included, so that they hand such names on).
+# UTF-8 the code page of korvane-wav and the tests (so that they hand such names on).
+# korvane and korvane-drivers load drivers, which speak the system's ANSI code page: they
+# keep it and take file names from the wide command line instead.
 
 # UTF-8 code page for an executable. MSVC merges .manifest sources into the one it writes;
 # MinGW takes the manifest as resource 1 of type 24 (RT_MANIFEST).
@@ -18,7 +20,7 @@ function(korvane_utf8_manifest target)
     endif()
 endfunction()
 
-# The version resource of a shipped program or driver, and the manifest of a program.
+# The version resource of a shipped program or driver.
 function(korvane_windows_resources target description)
     if(NOT WIN32)
         return()
@@ -29,7 +31,6 @@ function(korvane_windows_resources target description)
     if(type STREQUAL "EXECUTABLE")
         set(KORVANE_RC_FILETYPE VFT_APP)
         set(KORVANE_RC_FILE ${target}${CMAKE_EXECUTABLE_SUFFIX})
-        korvane_utf8_manifest(${target})
     else()
         set(KORVANE_RC_FILETYPE VFT_DLL)
         set(KORVANE_RC_FILE ${target}${CMAKE_SHARED_MODULE_SUFFIX})

@@ -106,6 +106,7 @@ const Key kKeys[] = {
     {"position", [](Span v, LoopbackConfig& c) { return parseFlag(v, &c.position); }},
     {"outputready", [](Span v, LoopbackConfig& c) { return parseFlag(v, &c.outputReady); }},
     {"startswitch", [](Span v, LoopbackConfig& c) { return parseFlag(v, &c.startSwitch); }},
+    {"tracecodepage", [](Span v, LoopbackConfig& c) { return parseFlag(v, &c.traceCodePage); }},
     {"switches",
      [](Span v, LoopbackConfig& c) { return parseInteger(v, 0, int64_t{1} << 62, &c.switches); }},
     {"drop",

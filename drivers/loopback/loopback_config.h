@@ -46,8 +46,9 @@ struct LoopbackConfig {
     bool position = true;
     bool outputReady = true;
     bool startSwitch = false;
-    int64_t switches = -1; // -1: unlimited
-    int64_t drop = 0;      // 0: none; else the switch (from 1) that loses a buffer period
+    bool traceCodePage = false; // trace the process's ANSI code page at init
+    int64_t switches = -1;      // -1: unlimited
+    int64_t drop = 0;           // 0: none; else the switch (from 1) that loses a buffer period
     uint32_t fail = 0;
     int32_t failChannelInfo = 0; // 0: none; else the getChannelInfo call (from 1) that fails
     char errorText[kLoopbackTextCapacity] = "Loopback init failed";

@@ -16,6 +16,7 @@
 #include "driver_host.h"
 #include "driver_switch.h"
 #include "host/text.h"
+#include "loopback_code_page.h"
 #include "loopback_config.h"
 #include "loopback_samples.h"
 #include "loopback_timer.h"
@@ -140,6 +141,9 @@ ASIOBool LoopbackDriver::init(void* sysHandle) {
     }
     initialized_ = true;
     setErrorText("");
+    if (config_.traceCodePage) {
+        tracef("codepage %u", hostCodePage());
+    }
     channelInfoCalls_ = 0;
     rate_.store(config_.rates[0]);
     return ASIOTrue;

@@ -3,13 +3,14 @@
 #include <climits>
 
 #include "host/text.h"
+#include "platform/text_out.h"
 
 void printBanner(FILE* out) {
     static const char kStars[] = "****************************************"
                                  "****************************************";
-    std::fprintf(out, "%s\n", kStars);
-    std::fprintf(out, "*%23s%-56s*\n", "", "Korvane");
-    std::fprintf(out, "%s\n\n", kStars);
+    printText(out, "%s\n", kStars);
+    printText(out, "*%23s%-56s*\n", "", "Korvane");
+    printText(out, "%s\n\n", kStars);
 }
 
 const char kUsageText[] =
@@ -32,7 +33,7 @@ const char kUsageText[] =
     "Example: >korvane \"ASIO4ALL v2\" 1024  testPlay.wav 1 testRec.wav 2 1\n\n";
 
 void printUsage(FILE* out) {
-    std::fputs(kUsageText, out);
+    printText(out, "%s", kUsageText);
 }
 
 int32_t convertDecimal(const char* text) {

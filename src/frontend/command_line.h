@@ -5,6 +5,9 @@
 #include <cstdio>
 
 constexpr int kArgumentCount = 8; // program name and seven arguments
+// The arguments that name files: taken as UTF-8 on every target.
+constexpr int kPlayFileArgument = 3;
+constexpr int kRecordFileArgument = 5;
 
 // The text printed after the banner when the arguments are not seven.
 extern const char kUsageText[];

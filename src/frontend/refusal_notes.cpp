@@ -8,18 +8,24 @@
 #include "host/driver_manager.h"
 #include "host/driver_names.h"
 #include "platform/file_identity.h"
+#include "platform/text_out.h"
 #include "wav/wav_format.h"
 
 namespace {
 
 void note(const std::string& text) {
     std::fflush(stdout); // after the refusal's own text, where both go to one place
-    std::fprintf(stderr, "korvane: %s\n", text.c_str());
+    printText(stderr, "korvane: %s\n", text.c_str());
     std::fflush(stderr);
 }
 
 std::string quoted(const char* text) {
     return "\"" + std::string(text) + "\"";
+}
+
+// A driver's name is in the system's code page, as the registry and the argument have it.
+std::string quotedName(const char* ansi) {
+    return quoted(ansiToUtf8(ansi).c_str());
 }
 
 // "recorded.wav" for "recorded.WAV", and the name without it otherwise.
@@ -101,8 +107,8 @@ void noteDriverName(const char* name) {
             continue;
         }
         if (std::strcmp(typed, name) == 0) {
-            note("the driver " + quoted(name) +
-                 " is listed but could not be loaded; korvane-drivers " + quoted(name) +
+            note("the driver " + quotedName(name) +
+                 " is listed but could not be loaded; korvane-drivers " + quotedName(name) +
                  " shows why");
             return;
         }
@@ -111,10 +117,10 @@ void noteDriverName(const char* name) {
         }
     }
     if (!meant.empty()) {
-        note("no driver is listed as " + quoted(name) + "; did you mean " + quoted(meant.c_str()) +
-             "? Letter case and blanks count");
+        note("no driver is listed as " + quotedName(name) + "; did you mean " +
+             quotedName(meant.c_str()) + "? Letter case and blanks count");
     } else {
-        note("no driver is listed as " + quoted(name) + "; korvane-drivers lists them");
+        note("no driver is listed as " + quotedName(name) + "; korvane-drivers lists them");
     }
 }
 

@@ -13,6 +13,7 @@
 #include "host/driver_manager.h"
 #include "host/host_calls.h"
 #include "platform/interrupt.h"
+#include "platform/text_out.h"
 #include "platform/win32.h"
 #include "wav/play_loader.h"
 #include "wav/record_writer.h"
@@ -68,14 +69,15 @@ int probePlayFile(Run& run) {
     case kPlayable:
         return kNextStep;
     case kNotFloat32:
-        std::printf("Error: Unsupported WAV file format! (This application support only 32bit "
-                    "float WAV file)");
+        printText(stdout,
+                  "Error: Unsupported WAV file format! (This application support only 32bit "
+                  "float WAV file)");
         notePlayFormat(run.playPath, formatTag, bits);
         return kExitFormat;
     case kUnreadable:
         break;
     }
-    std::printf("Error: Unable to load input WAV file %s!", run.playPath);
+    printText(stdout, "Error: Unable to load input WAV file %s!", run.playPath);
     return kExitPlayFile;
 }
 
@@ -83,7 +85,7 @@ int probePlayFile(Run& run) {
 int checkRecordPath(Run& run) {
     int systemError = 0;
     if (!recordPathUsable(run.recordPath, run.playPath, &systemError)) {
-        std::printf("Error: Unable to write output WAV file %s!\n", run.recordPath);
+        printText(stdout, "Error: Unable to write output WAV file %s!\n", run.recordPath);
         noteRecordPath(run.recordPath, run.playPath, systemError);
         return kExitRecordFile;
     }
@@ -92,7 +94,8 @@ int checkRecordPath(Run& run) {
 
 int loadDriver(Run& run) {
     if (!loadDriverByName(run.driverName)) {
-        std::printf("Error: Failed to load ASIO driver %s!", run.driverName);
+        printText(stdout, "Error: Failed to load ASIO driver %s!",
+                  ansiToUtf8(run.driverName).c_str());
         noteDriverName(run.driverName);
         return kExitDriverLoad;
     }
@@ -102,20 +105,21 @@ int loadDriver(Run& run) {
 
 int initDriver(Run& run) {
     if (ASIOInit(&duplexState.driverInfo) != ASE_OK) {
-        std::printf("Error: Failed to initialize ASIO driver!");
+        printText(stdout, "Error: Failed to initialize ASIO driver!");
         return kExitDriverInit;
     }
     run.held = kHeldInitialised;
-    std::printf("ASIO Driver correctly initialized: %s\n", duplexState.driverInfo.name);
+    printText(stdout, "ASIO Driver correctly initialized: %s\n",
+              ansiToUtf8(duplexState.driverInfo.name).c_str());
     return kNextStep;
 }
 
 int checkChannels(Run& run) {
     ASIOGetChannels(&duplexState.inputChannelCount, &duplexState.outputChannelCount);
-    std::printf("Available driver channel: %d inputs; %d outputs\n", duplexState.inputChannelCount,
-                duplexState.outputChannelCount);
+    printText(stdout, "Available driver channel: %d inputs; %d outputs\n",
+              duplexState.inputChannelCount, duplexState.outputChannelCount);
     if (!channelsFit(run.channels)) {
-        std::printf("Error: Wrong input/output channel settings!");
+        printText(stdout, "Error: Wrong input/output channel settings!");
         noteChannels(run.channels);
         return kExitChannels;
     }
@@ -125,20 +129,20 @@ int checkChannels(Run& run) {
 int checkBufferLength(Run& run) {
     ASIOGetBufferSize(&duplexState.minBufferSize, &duplexState.maxBufferSize,
                       &duplexState.preferredBufferSize, &duplexState.bufferGranularity);
-    std::printf("Permitted buffer size: %d to %d\n", duplexState.minBufferSize,
-                duplexState.maxBufferSize);
+    printText(stdout, "Permitted buffer size: %d to %d\n", duplexState.minBufferSize,
+              duplexState.maxBufferSize);
     if (!bufferLengthFits()) {
-        std::printf("Error: Unable to set ASIO buffer size to %d!", asSigned(bufferFrames));
+        printText(stdout, "Error: Unable to set ASIO buffer size to %d!", asSigned(bufferFrames));
         noteBufferLimits(run.bufferText, bufferFrames, duplexState.minBufferSize,
                          duplexState.maxBufferSize);
         return kExitBufferSize;
     }
-    std::printf("Buffer Size set to %d sample\n", asSigned(bufferFrames));
+    printText(stdout, "Buffer Size set to %d sample\n", asSigned(bufferFrames));
     if (!isWholeNumber(run.bufferText)) {
         noteBufferRead(run.bufferText, bufferFrames);
     }
     if (!recordingFitsWav(run.channels.inputCount)) {
-        std::printf("Error: Recording exceeds the 4 GiB limit of a WAV file!\n");
+        printText(stdout, "Error: Recording exceeds the 4 GiB limit of a WAV file!\n");
         return kExitTooLong;
     }
     return kNextStep;
@@ -147,13 +151,14 @@ int checkBufferLength(Run& run) {
 int setSampleRate(Run&) {
     const ASIOSampleRate rate = static_cast<ASIOSampleRate>(playSampleRate);
     if (ASIOCanSampleRate(rate) != ASE_OK || ASIOSetSampleRate(rate) != ASE_OK) {
-        std::printf("Error: Failed to set sample rate as recquested to WAV input file!\n"
-                    "This driver cannot run to %d Hz\n",
-                    asSigned(playSampleRate));
+        printText(stdout,
+                  "Error: Failed to set sample rate as recquested to WAV input file!\n"
+                  "This driver cannot run to %d Hz\n",
+                  asSigned(playSampleRate));
         return kExitSampleRate;
     }
     ASIOGetSampleRate(&duplexState.sampleRate);
-    std::printf("SampleRate set to %0.0f\n", duplexState.sampleRate);
+    printText(stdout, "SampleRate set to %0.0f\n", duplexState.sampleRate);
     return kNextStep;
 }
 
@@ -165,7 +170,7 @@ int createBuffers(Run& run) {
     if (createDuplexBuffers(&duplexState, bufferFrames, run.channels.inputCount,
                             run.channels.firstInput, static_cast<int32_t>(playChannels),
                             run.channels.firstOutput) != ASE_OK) {
-        std::printf("Error: Failed to create ASIO buffer for selected input!");
+        printText(stdout, "Error: Failed to create ASIO buffer for selected input!");
         return kExitCreateBuffers;
     }
     run.held = kHeldBuffers;
@@ -174,14 +179,14 @@ int createBuffers(Run& run) {
 
 int decideNativeFormat(Run&) {
     ASIOGetLatencies(&duplexState.inputLatency, &duplexState.outputLatency);
-    std::printf("ASIO driver latency: input: %d, output: %d\n", duplexState.inputLatency,
-                duplexState.outputLatency);
+    printText(stdout, "ASIO driver latency: input: %d, output: %d\n", duplexState.inputLatency,
+              duplexState.outputLatency);
     bytesPerSample = nativeSampleBytes();
     if (bytesPerSample == 0) {
-        std::printf("Error: ASIO native format not supported!\n\n");
+        printText(stdout, "Error: ASIO native format not supported!\n\n");
         return kExitNativeFormat;
     }
-    std::printf("ASIO native data fomat: LSB Integer %dbits\n", bytesPerSample * 8);
+    printText(stdout, "ASIO native data fomat: LSB Integer %dbits\n", bytesPerSample * 8);
     return kNextStep;
 }
 
@@ -189,12 +194,12 @@ int decideNativeFormat(Run&) {
 int loadPlayback(Run& run) {
     const int loaded = loadPlayFile(run.playPath);
     if (loaded == kWavNoMemory) {
-        std::printf("Error: Not enough memory for the audio data!\n");
+        printText(stdout, "Error: Not enough memory for the audio data!\n");
         return kExitNoMemory;
     }
     if (loaded != kWavOk) {
         // Changed or removed since the probe.
-        std::printf("Error: Unable to load input WAV file %s!", run.playPath);
+        printText(stdout, "Error: Unable to load input WAV file %s!", run.playPath);
         return kExitPlayFile;
     }
     run.held = kHeldStores;
@@ -205,7 +210,7 @@ int allocateRecording(Run& run) {
     recordChannels = static_cast<uint32_t>(run.channels.inputCount);
     recordFrames = playFramesLeft;
     if (!allocateRecordStore()) {
-        std::printf("Error: Not enough memory for the audio data!\n");
+        printText(stdout, "Error: Not enough memory for the audio data!\n");
         return kExitNoMemory;
     }
     return kNextStep;
@@ -216,10 +221,10 @@ int startDevice(Run&) {
     duplexState.streaming.store(true, std::memory_order_release);
     if (ASIOStart() != ASE_OK) {
         duplexState.streaming.store(false, std::memory_order_release);
-        std::printf("Error: Failed to start ASIO driver!\n\n");
+        printText(stdout, "Error: Failed to start ASIO driver!\n\n");
         return kExitStart;
     }
-    std::printf("\n\nPlay & Record Started!\n\n");
+    printText(stdout, "\n\nPlay & Record Started!\n\n");
     return kNextStep;
 }
 
@@ -234,7 +239,7 @@ int setUp(Run& run) {
     for (const Step step : kSetUp) {
         int code = kNextStep;
         if (interruptRequested()) {
-            std::printf("Interrupted before Play & Record started: no recording written.\n");
+            printText(stdout, "Interrupted before Play & Record started: no recording written.\n");
             code = kExitInterrupted;
         } else {
             code = step(run);
@@ -306,11 +311,10 @@ Stall showProgressUntilStopped() {
                 return stall;
             }
         } while (timeGetTime() - start < kLineMs && !streamEnded());
-        std::printf(
-            "%d ms / %d samples",
-            asSigned(duplexState.lastSwitchTimeMs.load(std::memory_order_relaxed)),
-            progressSampleCount(duplexState.samplePosition.load(std::memory_order_relaxed)));
-        std::printf("     \r");
+        printText(stdout, "%d ms / %d samples",
+                  asSigned(duplexState.lastSwitchTimeMs.load(std::memory_order_relaxed)),
+                  progressSampleCount(duplexState.samplePosition.load(std::memory_order_relaxed)));
+        printText(stdout, "     \r");
         std::fflush(stdout);
     }
     if (!duplexState.stopped.load(std::memory_order_acquire) && !interruptRequested() &&
@@ -326,18 +330,18 @@ Stall showProgressUntilStopped() {
 void noteOutOfStep(uint32_t lost, uint32_t notices) {
     std::fflush(stdout);
     if (lost != 0) {
-        std::fprintf(stderr,
-                     "korvane: %u of korvane's own blocks came late or not at all (the sample "
-                     "position skipped)\n",
-                     static_cast<unsigned>(lost));
+        printText(stderr,
+                  "korvane: %u of korvane's own blocks came late or not at all (the sample "
+                  "position skipped)\n",
+                  static_cast<unsigned>(lost));
     }
     if (notices != 0) {
-        std::fprintf(stderr,
-                     "korvane: the driver reported %u %s on the device (resync or reset "
-                     "requests)%s\n",
-                     static_cast<unsigned>(notices),
-                     notices == 1 ? "xrun or change" : "xruns or changes",
-                     lost == 0 ? "; korvane's own blocks all came in step" : "");
+        printText(stderr,
+                  "korvane: the driver reported %u %s on the device (resync or reset "
+                  "requests)%s\n",
+                  static_cast<unsigned>(notices),
+                  notices == 1 ? "xrun or change" : "xruns or changes",
+                  lost == 0 ? "; korvane's own blocks all came in step" : "");
     }
 }
 
@@ -345,16 +349,17 @@ void noteOutOfStep(uint32_t lost, uint32_t notices) {
 void noteLoss(const Stall& stall) {
     std::fflush(stdout);
     if (stall.loss == Loss::kSilent) {
-        std::fprintf(stderr,
-                     "korvane: no buffer switch came for %.1f s after %u blocks: the device "
-                     "stopped calling back\n",
-                     stall.silentMs / 1000.0, static_cast<unsigned>(stall.switches));
+        printText(stderr,
+                  "korvane: no buffer switch came for %.1f s after %u blocks: the device "
+                  "stopped calling back\n",
+                  stall.silentMs / 1000.0, static_cast<unsigned>(stall.switches));
         return;
     }
-    std::fprintf(stderr,
-                 "korvane: the driver asked for a reset: %s; the recording holds what came "
-                 "before\n",
-                 stall.why[0] != '\0' ? stall.why : "its device is gone or has changed");
+    printText(stderr,
+              "korvane: the driver asked for a reset: %s; the recording holds what came "
+              "before\n",
+              stall.why[0] != '\0' ? ansiToUtf8(stall.why).c_str()
+                                   : "its device is gone or has changed");
 }
 
 // Frames every recorded channel holds once the device is stopped. While the material lasts,
@@ -382,36 +387,38 @@ int finish(const Run& run, const Stall& stall) {
         removeInterruptHandler();
     }
     releaseHeld(kHeldBuffers); // the stores stay for the recording
-    std::printf(complete ? "\n\nPlay & Record Stopped!\n\n" : "\n\nPlay & Record Interrupted!\n\n");
+    printText(stdout,
+              complete ? "\n\nPlay & Record Stopped!\n\n" : "\n\nPlay & Record Interrupted!\n\n");
 
     const uint32_t lost = duplexState.lostSwitches.load();
     const uint32_t notices = duplexState.streamNotices.load();
     const uint32_t outOfStep = lost + notices;
     if (outOfStep != 0) {
-        std::printf("Warning: %u buffer switches lost or out of step; the recording may not be "
-                    "aligned!\n",
-                    static_cast<unsigned>(outOfStep));
+        printText(stdout,
+                  "Warning: %u buffer switches lost or out of step; the recording may not be "
+                  "aligned!\n",
+                  static_cast<unsigned>(outOfStep));
         noteOutOfStep(lost, notices);
     }
     releasePlayStore();
-    std::printf("Converting and storing recorded data...\n");
+    printText(stdout, "Converting and storing recorded data...\n");
     const int written = writeRecordFileFrames(run.recordPath, frames);
     const uint32_t framesWanted = recordFrames;
     releaseRecordStore();
     if (written != kRecordWritten) {
-        std::printf("Error: Unable to write output WAV file %s!\n", run.recordPath);
+        printText(stdout, "Error: Unable to write output WAV file %s!\n", run.recordPath);
         return kExitRecordFile;
     }
     if (!complete) {
-        std::printf("Recording cut short: %u of %u frames.\n", static_cast<unsigned>(frames),
-                    static_cast<unsigned>(framesWanted));
+        printText(stdout, "Recording cut short: %u of %u frames.\n", static_cast<unsigned>(frames),
+                  static_cast<unsigned>(framesWanted));
         if (stall.loss != Loss::kNone) {
             noteLoss(stall);
             return kExitLostBlocks;
         }
         return kExitInterrupted;
     }
-    std::printf("Done!\n");
+    printText(stdout, "Done!\n");
     return outOfStep != 0 ? kExitLostBlocks : kExitDone;
 }
 
@@ -425,9 +432,9 @@ int playRecord(int argc, char** argv) {
     run.driverName = argv[1];
     run.bufferText = argv[2];
     bufferFrames = static_cast<uint32_t>(convertDecimal(argv[2]));
-    run.playPath = argv[3];
+    run.playPath = argv[kPlayFileArgument];
     run.channels.firstOutput = convertDecimal(argv[4]);
-    run.recordPath = argv[5];
+    run.recordPath = argv[kRecordFileArgument];
     run.channels.inputCount = convertDecimal(argv[6]);
     run.channels.firstInput = convertDecimal(argv[7]);
     run.held = kHeldNothing;

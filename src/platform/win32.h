@@ -13,6 +13,7 @@
 
 #include <mmsystem.h>
 #include <objbase.h>
+#include <shellapi.h>
 #else
 #include "platform/posix/win32_api_posix.h"
 #endif

@@ -5,6 +5,7 @@
 #include <new>
 
 #include "frontend/run_state.h"
+#include "platform/file_open.h"
 #include "platform/memory.h"
 #include "platform/vector_clones.h"
 #include "wav/wav_format.h"
@@ -209,7 +210,7 @@ WavResult loadPlayFile(const char* path) {
     if (bufferFrames == 0 || bytesPerSample < 2 || bytesPerSample > 4) {
         return kWavNotCanonical;
     }
-    FILE* file = std::fopen(path, "rb");
+    FILE* file = openFile(path, "rb");
     if (file == nullptr) {
         return kWavCannotOpen;
     }

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "frontend/run_state.h"
+#include "platform/file_open.h"
 #include "platform/file_status.h"
 #include "wav/wav_format.h"
 #include "wav/wav_io.h"
@@ -103,7 +104,7 @@ void gatherFrames(uint8_t** cursors, uint32_t channels, size_t frames, int width
 // Only a regular file is ours to remove; a device such as a full disk's stand-in is not.
 void removeIfRegularFile(const char* path) {
     if (fileKind(path) == FileKind::Regular) {
-        std::remove(path);
+        removeFile(path);
     }
 }
 
@@ -120,7 +121,7 @@ RecordWriteResult writeRecordFileFrames(const char* path, uint32_t frames) {
     frames = std::min(frames, recordFrames);
     const size_t frameBytes = size_t(channels) * 4;
     const size_t workFrames = channels == 0 ? 0 : kWavWorkBytes / frameBytes;
-    FILE* file = std::fopen(path, "wb");
+    FILE* file = openFile(path, "wb");
     if (file == nullptr) {
         return kRecordCannotOpen;
     }
@@ -157,7 +158,7 @@ bool canCreateRecordFile(const char* path, int* systemError) {
     const bool existed = fileKind(path) != FileKind::Missing;
     // Append mode creates a missing file and leaves an existing one as it is.
     errno = 0;
-    FILE* file = std::fopen(path, "ab");
+    FILE* file = openFile(path, "ab");
     if (file == nullptr) {
         if (systemError != nullptr) {
             *systemError = errno;
@@ -166,7 +167,7 @@ bool canCreateRecordFile(const char* path, int* systemError) {
     }
     std::fclose(file);
     if (!existed) {
-        std::remove(path);
+        removeFile(path);
     }
     return true;
 }

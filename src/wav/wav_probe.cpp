@@ -1,3 +1,4 @@
+#include "platform/file_open.h"
 #include "wav/wav_format.h"
 #include "wav/wav_io.h"
 
@@ -49,7 +50,7 @@ WavResult readWavHeader(FILE* file, WavHeader* header) {
 
 WavResult probeWavFile(const char* path, uint32_t* formatTag, uint32_t* sampleRate,
                        uint32_t* bitsPerSample, uint32_t* channelCount, uint32_t* frameCount) {
-    FILE* file = std::fopen(path, "rb");
+    FILE* file = openFile(path, "rb");
     if (file == nullptr) {
         return kWavCannotOpen;
     }

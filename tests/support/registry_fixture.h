@@ -30,6 +30,10 @@ private:
     std::unique_ptr<State> state;
 };
 
+// The system's ANSI code page as the registry records it ("1252"); "65001" (UTF-8) where
+// there is no such thing.
+std::string systemAnsiCodePage();
+
 // The text as the inside of a quoted .reg string: backslashes and quotes escaped.
 std::string regEscape(const std::string& text);
 // Full path of the in-process test server (korvane_test_server.so / .dll).

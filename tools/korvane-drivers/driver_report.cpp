@@ -7,6 +7,7 @@
 #include "host/sample_types.h"
 #include "json_text.h"
 #include "measure/text/name_table.h"
+#include "platform/text_out.h"
 
 namespace {
 
@@ -27,7 +28,8 @@ void appendf(std::string& out, const char* format, ...) {
 
 // Names as they go to a console: control characters would garble it, so they are shown
 // as \xNN; everything else is the name's own bytes.
-std::string shown(const std::string& text) {
+std::string shown(const std::string& ansi) {
+    const std::string text = ansiToUtf8(ansi.c_str());
     std::string out;
     for (char c : text) {
         const unsigned char byte = static_cast<unsigned char>(c);
@@ -38,6 +40,11 @@ std::string shown(const std::string& text) {
         }
     }
     return out;
+}
+
+// The registry's and the drivers' text is in the system's ANSI code page; JSON is UTF-8.
+Json ansiJson(const std::string& ansi) {
+    return jsonString(ansiToUtf8(ansi.c_str()));
 }
 
 const NamedValue<ASIOError> kAsioErrorNames[] = {{ASE_OK, "ASE_OK"},
@@ -234,13 +241,13 @@ void appendReport(std::string& out, const DriverReport& report) {
 
 void setEntryFields(Json& json, const ListedDriver& driver) {
     json["index"] = driver.index;
-    json["name"] = jsonString(driver.typedName);
-    json["listedName"] = jsonString(driver.listedName);
+    json["name"] = ansiJson(driver.typedName);
+    json["listedName"] = ansiJson(driver.listedName);
     json["cut"] = driver.cut;
     json["sameNameAs"] = driver.sameNameAs >= 0 ? Json(driver.sameNameAs) : Json();
-    json["classId"] = jsonString(driver.classId);
+    json["classId"] = ansiJson(driver.classId);
     json["classIdValid"] = driver.classIdValid;
-    json["server"] = driver.serverPath.empty() ? Json() : jsonString(driver.serverPath);
+    json["server"] = driver.serverPath.empty() ? Json() : ansiJson(driver.serverPath);
 }
 
 Json resultOrNull(ASIOError result, int64_t value) {
@@ -254,7 +261,7 @@ Json channelsJson(const std::vector<ChannelReport>& channels) {
         json["number"] = channel.number;
         json["result"] = channel.result;
         if (channel.result == ASE_OK) {
-            json["name"] = jsonString(channel.name);
+            json["name"] = ansiJson(channel.name);
             json["type"] = channel.type;
             const char* name = sampleTypeName(channel.type);
             json["typeName"] = name != nullptr ? Json(name) : Json();
@@ -269,7 +276,7 @@ Json channelsJson(const std::vector<ChannelReport>& channels) {
 }
 
 void setDetails(Json& json, const DriverReport& report) {
-    json["driverName"] = jsonString(report.driverName);
+    json["driverName"] = ansiJson(report.driverName);
     json["driverVersion"] = report.driverVersion;
     json["inputs"] = resultOrNull(report.channelsResult, report.inputs);
     json["outputs"] = resultOrNull(report.channelsResult, report.outputs);
@@ -295,7 +302,7 @@ void setDetails(Json& json, const DriverReport& report) {
 
 Json reportJson(const DriverReport& report) {
     Json json = Json::object();
-    json["requested"] = jsonString(report.requested);
+    json["requested"] = ansiJson(report.requested);
     json["status"] = probeStatusName(report.status);
     json["listed"] = report.listed;
     if (report.listed) {
@@ -304,10 +311,10 @@ Json reportJson(const DriverReport& report) {
     const bool hasError = report.status == ProbeStatus::NotListed ||
                           report.status == ProbeStatus::LoadFailed ||
                           report.status == ProbeStatus::InitFailed;
-    json["error"] = hasError ? jsonString(report.error) : Json();
+    json["error"] = hasError ? ansiJson(report.error) : Json();
     Json suggestions = Json::array();
     for (const std::string& suggestion : report.suggestions) {
-        suggestions.push_back(jsonString(suggestion));
+        suggestions.push_back(ansiJson(suggestion));
     }
     json["suggestions"] = suggestions;
     json["shadowed"] = report.shadowed;
@@ -317,7 +324,7 @@ Json reportJson(const DriverReport& report) {
     }
     Json failures = Json::array();
     for (const CallFailure& failure : report.failures) {
-        failures.push_back({{"call", jsonString(failure.call)}, {"result", failure.result}});
+        failures.push_back({{"call", ansiJson(failure.call)}, {"result", failure.result}});
     }
     json["failedCalls"] = failures;
     return json;
@@ -344,7 +351,7 @@ Json registryJson(const RegistryFile& registry) {
     Json document = Json::object();
     if (registry.source != RegistrySource::SystemRegistry) {
         document["registry"] = {
-            {"file", jsonString(registry.path)},
+            {"file", ansiJson(registry.path)},
             {"source", registry.source == RegistrySource::Variable        ? "KORVANE_REGISTRY"
                        : registry.source == RegistrySource::BesideProgram ? "beside the program"
                                                                           : "system"},

@@ -5,12 +5,13 @@
 
 #include "driver_probe.h"
 #include "driver_report.h"
+#include "platform/text_out.h"
 #include "tool_version.h"
 
 namespace {
 
 void print(const std::string& text) {
-    std::fwrite(text.data(), 1, text.size(), stdout);
+    writeText(stdout, text.data(), text.size());
     std::fflush(stdout);
 }
 

@@ -1,7 +1,7 @@
 #include "driver_tool.h"
-#include "platform/console.h"
 
+// Driver names stay in the system's code page, as the registry and the drivers have them;
+// the console is left as it is (the output reaches it in UTF-16).
 int main(int argc, char** argv) {
-    useUtf8Console();
     return runDriverTool(argc, argv);
 }

@@ -1,6 +1,7 @@
 #include "platform/file_identity.h"
 
 #include "platform/win32.h"
+#include "platform/win32/utf16_win32.h"
 
 namespace {
 struct FileIdentity {
@@ -12,7 +13,7 @@ struct FileIdentity {
 // Opened for its attributes only, sharing everything, so that a file another program
 // holds open is still identified; folders need the backup-semantics flag to open at all.
 bool identify(const char* path, FileIdentity* identity) {
-    HANDLE file = CreateFileA(path, FILE_READ_ATTRIBUTES,
+    HANDLE file = CreateFileW(widen(path, CP_UTF8).c_str(), FILE_READ_ATTRIBUTES,
                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                               OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (file == INVALID_HANDLE_VALUE) {

@@ -73,3 +73,7 @@ void removeRegistryText(RegistryFixture::State& state) {
 std::string testServerPath() {
     return executableDirectory() + "/korvane_test_server.so";
 }
+
+std::string systemAnsiCodePage() {
+    return "65001";
+}

@@ -162,3 +162,13 @@ void removeRegistryText(RegistryFixture::State& state) {
 std::string testServerPath() {
     return executableDirectory() + "\\korvane_test_server.dll";
 }
+
+std::string systemAnsiCodePage() {
+    char page[16] = {};
+    DWORD size = sizeof page;
+    if (RegGetValueA(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Control\\Nls\\CodePage", "ACP",
+                     RRF_RT_REG_SZ, nullptr, page, &size) != ERROR_SUCCESS) {
+        return "";
+    }
+    return page;
+}
