@@ -568,7 +568,8 @@ bool analyseChannel(const SweepInverse& inverse, const std::vector<float>& recor
     result->delay = delay;
     result->peak = std::fabs(h.at(delay));
     result->peakToNoiseDb = 10 * std::log10(result->peak * result->peak / noisePower);
-    chooseLinearWindow(h, recordedFrames, lead, noisePower, sweep, options, fft, result);
+    const Deconvolution wire{inverse.wire.data(), int64_t(inverse.wire.size()), inverse.wireStart};
+    chooseLinearWindow(h, wire, recordedFrames, lead, noisePower, sweep, options, fft, result);
     const LinearWindow& linear = result->window;
     keepSpan(h, delay, lead, linear.after, options.orders, sweep, result);
     for (int64_t t = delay - lead; options.keepTail && t < recordedFrames; ++t) {
@@ -581,7 +582,6 @@ bool analyseChannel(const SweepInverse& inverse, const std::vector<float>& recor
     const size_t length = fftLength(kZeroPadding * size_t(lead + linear.after));
     std::vector<OrderSpectrum> spectra =
         orderSpectra(h, delay, linear, length, sweep, options, fft);
-    const Deconvolution wire{inverse.wire.data(), int64_t(inverse.wire.size()), inverse.wireStart};
     const std::vector<double> wireLinear =
         removeWire(inverse, wire, linear, length, sweep, fft, &spectra);
     const NoiseFloor noise = noiseFloor(h, wire, delay, lead, linear, recordedFrames, length, sweep,

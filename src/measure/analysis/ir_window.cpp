@@ -15,11 +15,14 @@ constexpr double kOnsetOverNoise = 7;
 // onset, where a band-limited impulse's main lobe lies.
 constexpr double kDirectPeriods = 2;
 // The decay is followed in blocks this long; it has ended where no block stands above twice
-// the noise's power (noise alone does so once in 10^12 blocks), or 100 dB under the peak.
+// the noise's power (noise alone does so once in 10^12 blocks), 100 dB under the peak, or
+// 6 dB over what a perfect wire of the direct sound's level leaves there: the band-limited
+// impulse's own slow ringing is no decay of the device's.
 constexpr double kBlockSeconds = 0.01;
 constexpr int64_t kLeastBlock = 256;
 constexpr double kDecayOverNoise = 2;
 constexpr double kDecayRange = 1e-10;
+constexpr double kDecayOverWire = 4;
 // A gate's fall is the last quarter of it.
 constexpr int64_t kGateFadeShare = 4;
 // Where the window ends, an octave whose response stands 6 dB above the noise is cut.
@@ -51,15 +54,19 @@ double meanPower(const Deconvolution& h, int64_t from, int64_t to) {
     return to > from ? sum / double(to - from) : 0;
 }
 
-// Frames after d at which the response has decayed into the noise.
-int64_t decayEnd(const Deconvolution& h, int64_t d, int64_t frames, double noisePower,
-                 uint32_t rate) {
+// Frames after d at which the response has decayed into the noise; `wire` has its peak at
+// time 0.
+int64_t decayEnd(const Deconvolution& h, const Deconvolution& wire, int64_t d, int64_t frames,
+                 double noisePower, uint32_t rate) {
     const int64_t block = std::max<int64_t>(kLeastBlock, std::llround(kBlockSeconds * rate));
     const double peak = h.at(d) * h.at(d);
     const double floor = std::max(kDecayOverNoise * noisePower, kDecayRange * peak);
+    const double wirePeak = wire.at(0) * wire.at(0);
+    const double scale = wirePeak > 0 ? peak / wirePeak : 0;
     int64_t end = 0;
     for (int64_t t = d; t + block <= frames; t += block) {
-        if (meanPower(h, t, t + block) > floor) {
+        const double own = kDecayOverWire * scale * meanPower(wire, t - d, t - d + block);
+        if (meanPower(h, t, t + block) > std::max(floor, own)) {
             end = t + block - d;
         }
     }
@@ -148,9 +155,9 @@ int64_t directSound(const Deconvolution& h, int64_t earliest, int64_t frames, in
     return direct;
 }
 
-void chooseLinearWindow(const Deconvolution& h, int64_t frames, int64_t lead, double noisePower,
-                        const SyncSweep& sweep, const IrOptions& options, Fft* fft,
-                        ChannelIr* result) {
+void chooseLinearWindow(const Deconvolution& h, const Deconvolution& wire, int64_t frames,
+                        int64_t lead, double noisePower, const SyncSweep& sweep,
+                        const IrOptions& options, Fft* fft, ChannelIr* result) {
     const int64_t available = std::max<int64_t>(1, frames - result->delay);
     LinearWindow& w = result->window;
     if (options.gateMs > 0) {
@@ -160,7 +167,7 @@ void chooseLinearWindow(const Deconvolution& h, int64_t frames, int64_t lead, do
         result->gateLowestHz = double(sweep.rate) / double(w.after);
         return;
     }
-    const int64_t end = decayEnd(h, result->delay, frames, noisePower, sweep.rate);
+    const int64_t end = decayEnd(h, wire, result->delay, frames, noisePower, sweep.rate);
     if (options.irSeconds > 0) {
         w.after =
             std::min(available, std::max<int64_t>(1, std::llround(options.irSeconds * sweep.rate)));

@@ -19,7 +19,8 @@ int64_t directSound(const Deconvolution& h, int64_t earliest, int64_t frames, in
 
 // The window after the direct sound at result->delay, and where it cuts the decay or what a
 // gate lets through: result->window, cutBelowHz and gateLowestHz. Without a gate or a length
-// the window is at least `lead` long.
-void chooseLinearWindow(const Deconvolution& h, int64_t frames, int64_t lead, double noisePower,
-                        const SyncSweep& sweep, const IrOptions& options, Fft* fft,
-                        ChannelIr* result);
+// the window is at least `lead` long. `wire` is the played sweep's own deconvolution, its
+// peak at time 0.
+void chooseLinearWindow(const Deconvolution& h, const Deconvolution& wire, int64_t frames,
+                        int64_t lead, double noisePower, const SyncSweep& sweep,
+                        const IrOptions& options, Fft* fft, ChannelIr* result);
