@@ -8,6 +8,7 @@
 #include "host/driver_manager.h"
 #include "host/driver_names.h"
 #include "host/host_calls.h"
+#include "platform/class_server.h"
 
 namespace {
 
@@ -226,6 +227,7 @@ std::vector<ListedDriver> listDrivers() {
             char path[kServerPathBytes];
             if (findServerPath(classId, path, sizeof path) == 0) {
                 driver.serverPath = boundedText(path, sizeof path);
+                driver.serverPathShown = classServerPathUtf8(driver.classId, driver.serverPath);
             }
         }
         drivers.push_back(driver);

@@ -28,8 +28,7 @@ void appendf(std::string& out, const char* format, ...) {
 
 // Names as they go to a console: control characters would garble it, so they are shown
 // as \xNN; everything else is the name's own bytes.
-std::string shown(const std::string& ansi) {
-    const std::string text = ansiToUtf8(ansi.c_str());
+std::string escaped(const std::string& text) {
     std::string out;
     for (char c : text) {
         const unsigned char byte = static_cast<unsigned char>(c);
@@ -42,7 +41,12 @@ std::string shown(const std::string& ansi) {
     return out;
 }
 
-// The registry's and the drivers' text is in the system's ANSI code page; JSON is UTF-8.
+// The registry's and the drivers' text is in the system's ANSI code page; what is printed,
+// and JSON, is UTF-8.
+std::string shown(const std::string& ansi) {
+    return escaped(ansiToUtf8(ansi.c_str()));
+}
+
 Json ansiJson(const std::string& ansi) {
     return jsonString(ansiToUtf8(ansi.c_str()));
 }
@@ -102,7 +106,7 @@ void appendEntryLines(std::string& out, const ListedDriver& driver) {
     } else if (driver.serverPath.empty()) {
         appendf(out, "    class %s, no server registered\n", driver.classId.c_str());
     } else {
-        appendf(out, "    server: %s\n", shown(driver.serverPath).c_str());
+        appendf(out, "    server: %s\n", escaped(driver.serverPathShown).c_str());
     }
 }
 
@@ -247,7 +251,7 @@ void setEntryFields(Json& json, const ListedDriver& driver) {
     json["sameNameAs"] = driver.sameNameAs >= 0 ? Json(driver.sameNameAs) : Json();
     json["classId"] = ansiJson(driver.classId);
     json["classIdValid"] = driver.classIdValid;
-    json["server"] = driver.serverPath.empty() ? Json() : ansiJson(driver.serverPath);
+    json["server"] = driver.serverPath.empty() ? Json() : jsonString(driver.serverPathShown);
 }
 
 Json resultOrNull(ASIOError result, int64_t value) {

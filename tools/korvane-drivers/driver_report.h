@@ -27,7 +27,8 @@ struct ListedDriver {
     int32_t sameNameAs = -1;
     std::string classId;
     bool classIdValid = false;
-    std::string serverPath; // empty when no in-process server is registered for the class
+    std::string serverPath;      // empty when no in-process server is registered for the class
+    std::string serverPathShown; // the same as UTF-8, read as wide text on Windows
 };
 
 enum class ProbeStatus {

@@ -27,6 +27,7 @@ ListedDriver listed(int32_t index, const std::string& typed, const std::string& 
     driver.classId = "{99DFBE55-C03C-4828-AE29-9308FE662EEA}";
     driver.classIdValid = true;
     driver.serverPath = "C:\\Drivers\\\"odd\".dll";
+    driver.serverPathShown = driver.serverPath;
     return driver;
 }
 

@@ -1,0 +1,5 @@
+#include "platform/class_server.h"
+
+std::string classServerPathUtf8(const std::string&, const std::string& ansi) {
+    return ansi;
+}
