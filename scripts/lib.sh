@@ -146,3 +146,50 @@ jack_card_stop() {
     exec {jack_card_fd}<&-
     jack_card_pid=
 }
+
+# A private PostgreSQL server for the records' tests: its own data folder, listening on a
+# Unix socket in that folder only (no TCP port), as an unprivileged user when we are root
+# (PostgreSQL refuses to run as root). pg_stop ends it by its process id: the one it started
+# with and the one its data folder names now (a test may have restarted it).
+#   pg_start   exports KORVANE_TEST_POSTGRES_HOST (the socket's folder), _USER, _DATA, _BIN
+#              and _AS (the command prefix that runs a server command as its user)
+pg_dir=
+pg_pid=
+pg_start() {
+    local bin
+    bin=$(ls -d /usr/lib/postgresql/*/bin 2>/dev/null | sort -V | tail -1)
+    if [ -z "$bin" ] || [ ! -x "$bin/initdb" ]; then
+        echo "==== (no PostgreSQL server binaries: the records' server tests skip)"
+        return 0
+    fi
+    pg_dir=$(mktemp -d "${TMPDIR:-/tmp}/korvane-pg.XXXXXX")
+    local as=()
+    if [ "$(id -u)" -eq 0 ]; then
+        as=(setpriv --reuid=nobody --regid=nogroup --clear-groups)
+        chown nobody:nogroup "$pg_dir"
+    fi
+    "${as[@]}" "$bin/initdb" -D "$pg_dir/data" -U korvane --auth=trust -E UTF8 --no-locale \
+        >"$pg_dir/initdb.log" 2>&1 || { cat "$pg_dir/initdb.log" >&2; return 1; }
+    "${as[@]}" "$bin/pg_ctl" -D "$pg_dir/data" -l "$pg_dir/server.log" -w -t 60 \
+        -o "-k $pg_dir/data -c listen_addresses= -c fsync=off -c max_connections=60" \
+        start >/dev/null || { cat "$pg_dir/server.log" >&2; return 1; }
+    pg_pid=$(head -1 "$pg_dir/data/postmaster.pid")
+    export KORVANE_TEST_POSTGRES_HOST=$pg_dir/data KORVANE_TEST_POSTGRES_USER=korvane \
+        KORVANE_TEST_POSTGRES_DATA=$pg_dir/data KORVANE_TEST_POSTGRES_BIN=$bin \
+        KORVANE_TEST_POSTGRES_AS="${as[*]}"
+}
+pg_stop() {
+    [ -n "$pg_dir" ] || return 0
+    local pid
+    for pid in "$pg_pid" "$(head -1 "$pg_dir/data/postmaster.pid" 2>/dev/null)"; do
+        [ -n "$pid" ] || continue
+        # SIGINT: a fast shutdown; the server's own children end with it.
+        kill -INT "$pid" 2>/dev/null || true
+        while kill -0 "$pid" 2>/dev/null; do sleep 0.1; done
+    done
+    rm -rf "$pg_dir"
+    pg_dir=
+    pg_pid=
+    unset KORVANE_TEST_POSTGRES_HOST KORVANE_TEST_POSTGRES_USER KORVANE_TEST_POSTGRES_DATA \
+        KORVANE_TEST_POSTGRES_BIN KORVANE_TEST_POSTGRES_AS
+}

@@ -9,4 +9,7 @@ enum ToolExit : int {
     kToolMismatch = 4,     // check --exact: the recording is not the exact round trip
     kToolUntrusted = 5,    // check, ir: a channel's delay or level cannot be trusted
     kToolLimitsFailed = 6, // ir --limits: a channel fails its limits
+    // --log: measured, but the record is in the spool, not the database; a unit that
+    // failed or is not trusted keeps its own code (its record is spooled all the same).
+    kToolNotLogged = 7,
 };

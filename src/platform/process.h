@@ -15,3 +15,6 @@ int runProgram(const std::vector<std::string>& argv);
 // The folder of the running program's executable, with no separator at its end; "." when it
 // cannot be found.
 std::string executableDirectory();
+
+// This machine's host name, as UTF-8; empty when the system does not say.
+std::string hostName();

@@ -4,6 +4,8 @@
 #include "commands.h"
 #include "measure/analysis/loopback_check.h"
 #include "measure/files/riff_reader.h"
+#include "unit_log.h"
+#include "unit_records.h"
 
 namespace {
 
@@ -11,6 +13,7 @@ struct CheckRequest {
     CheckOptions options;
     bool exact = false;
     bool json = false;
+    LogRequest log;
 };
 
 // The options into *request; kToolOk, or the usage fault already reported.
@@ -19,7 +22,8 @@ ToolExit readCheckOptions(const Arguments& arguments, CheckRequest* request, FIL
     for (const auto& option : arguments.options) {
         const std::string& name = option.first;
         uint64_t value = 0;
-        if (name == "--exact" || name == "--json") {
+        if (takeLogOption(option, &request->log)) {
+        } else if (name == "--exact" || name == "--json") {
             (name == "--exact" ? request->exact : request->json) = true;
         } else if (name == "--width") {
             if (!parseWhole(option.second, 4, &value) || value < 2) {
@@ -41,6 +45,9 @@ ToolExit readCheckOptions(const Arguments& arguments, CheckRequest* request, FIL
     }
     if (request->exact && options.width == 0) {
         return usageError(err, "check", "--exact needs --width 2, 3 or 4");
+    }
+    if (logConflict(request->log) != nullptr) {
+        return usageError(err, "check", logConflict(request->log));
     }
     if (arguments.positional.size() != 2) {
         return usageError(err, "check", "needs PLAYED and RECORDED");
@@ -80,8 +87,17 @@ ToolExit runCheck(const Arguments& arguments, FILE* out, FILE* err) {
     }
     report.trusted = recordingTrusted(report.checks);
     (request.json ? printCheckJson : printCheckTable)(out, report);
-    if (request.exact && !report.allExact) {
-        return kToolMismatch;
+    const ToolExit result = request.exact && !report.allExact ? kToolMismatch
+                            : report.trusted                  ? kToolOk
+                                                              : kToolUntrusted;
+    if (request.log.target.empty()) {
+        return result;
     }
-    return report.trusted ? kToolOk : kToolUntrusted;
+    UnitRecord record;
+    if (!startUnitRecord(request.log, "check", playedPath, "", &record, &error)) {
+        return fileError(err, error, kToolInput);
+    }
+    record.sampleRate = played.format.sampleRate;
+    addCheckChannels(report, request.exact, &record);
+    return logUnit(request.log, record, result, request.json, out, err);
 }

@@ -5,6 +5,7 @@
 #include "command_line.h"
 #include "commands.h"
 #include "help_text.h"
+#include "records/sql_database.h"
 #include "tool_version.h"
 
 namespace {
@@ -22,15 +23,23 @@ const std::vector<Command>& commands() {
          runGen},
         {"check",
          kCheckHelp,
-         {"--play-start", "--rec-start", "--max-delay", "--delay", "--width"},
+         {"--play-start", "--rec-start", "--max-delay", "--delay", "--width", "--log", "--serial",
+          "--station", "--spool"},
          {"--exact", "--json"},
          runCheck},
         {"ir",
          kIrHelp,
          {"--play-start", "--rec-start", "--orders", "--smooth", "--ir-length", "--gate", "--from",
-          "--to", "--seconds", "--out", "--limits", "--drift"},
+          "--to", "--seconds", "--out", "--limits", "--drift", "--log", "--serial", "--station",
+          "--spool"},
          {"--json", "--no-plots", "--room"},
          runIr},
+        {"log", kLogHelp, {"--spool"}, {}, runLog},
+        {"report",
+         kReportHelp,
+         {"--html", "--csv", "--since", "--until", "--station", "--limits"},
+         {},
+         runReport},
     };
     return table;
 }
@@ -44,6 +53,12 @@ ToolExit runCommand(const Command& command, int argc, const char* const* argv, F
     }
     if (arguments.help) {
         std::fputs(command.help, out);
+        if (std::string(command.help).find(" DB") != std::string::npos) {
+            std::fputs(postgresBuiltIn()
+                           ? "\nDB may be an SQLite file or a PostgreSQL server.\n"
+                           : "\nThis build has no PostgreSQL: DB is an SQLite file.\n",
+                       out);
+        }
         return kToolOk;
     }
     return command.run(arguments, out, err);

@@ -23,3 +23,5 @@ ToolExit runConvert(const Arguments& arguments, FILE* out, FILE* err);
 ToolExit runGen(const Arguments& arguments, FILE* out, FILE* err);
 ToolExit runCheck(const Arguments& arguments, FILE* out, FILE* err);
 ToolExit runIr(const Arguments& arguments, FILE* out, FILE* err);
+ToolExit runLog(const Arguments& arguments, FILE* out, FILE* err);
+ToolExit runReport(const Arguments& arguments, FILE* out, FILE* err);

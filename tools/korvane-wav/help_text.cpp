@@ -8,6 +8,8 @@ const char kMainHelp[] =
     "  korvane-wav gen KIND OUT [options]\n"
     "  korvane-wav check PLAYED RECORDED [options]\n"
     "  korvane-wav ir PLAYED RECORDED [options]\n"
+    "  korvane-wav log flush DB [--spool DIR]\n"
+    "  korvane-wav report DB --html OUT.html [options]\n"
     "  korvane-wav COMMAND --help\n"
     "  korvane-wav --version\n"
     "\n"
@@ -15,11 +17,14 @@ const char kMainHelp[] =
     "44-byte header (RIFF, a 16-byte \"fmt \" chunk, then \"data\"). convert turns any integer\n"
     "or float WAV file into that layout, gen writes test signals in it, check compares a\n"
     "recording with the file that was played, and ir measures impulse and frequency\n"
-    "responses and distortion from a recorded synchronized sweep. A recording korvane made\n"
-    "with RecNumChannel 0 has no channels and holds no audio: there is nothing to check.\n"
+    "responses and distortion from a recorded synchronized sweep; with --log, check and ir\n"
+    "keep each unit's record in a database, and report shows a line's yield from it. A\n"
+    "recording korvane made with RecNumChannel 0 has no channels and holds no audio: there\n"
+    "is nothing to check.\n"
     "\n"
     "Exit codes: 0 ok, 1 usage error, 2 input file problem, 3 output problem,\n"
-    "4 check mismatch, 5 result not to be trusted, 6 ir limits failed.\n";
+    "4 check mismatch, 5 result not to be trusted, 6 ir limits failed, 7 measured but\n"
+    "not logged (the record waits in the spool).\n";
 
 const char kConvertHelp[] =
     "Usage: korvane-wav convert IN OUT [--pad SECONDS]\n"
@@ -116,8 +121,17 @@ const char kCheckHelp[] =
     "-60 dBFS (check --play-start and --rec-start), or when the recording ends before the\n"
     "delayed playback does (pad the played file with convert --pad or gen --pad).\n"
     "\n"
+    "Logging a unit:\n"
+    "  --log DB        keep the unit's record in DB: an SQLite file (created on first\n"
+    "                  use), or a PostgreSQL server as postgresql://USER@HOST/DATABASE\n"
+    "  --serial SN     the unit's serial number (needed with --log)\n"
+    "  --station NAME  the station that measured it [the host name]\n"
+    "  --spool DIR     where a record waits when DB cannot take it [DB.spool beside an\n"
+    "                  SQLite file; korvane-spool in the working folder for a server]\n"
+    "\n"
     "Exit codes: 0 done, 1 usage error, 2 a file cannot be read or is refused, 4 --exact\n"
-    "and a channel is not exact, 5 a channel's result cannot be trusted.\n";
+    "and a channel is not exact, 5 a channel's result cannot be trusted, 7 measured but not\n"
+    "logged: the record waits in the spool (4 and 5 win over 7).\n";
 
 const char kIrHelp[] =
     "Usage: korvane-wav ir PLAYED RECORDED [options]\n"
@@ -205,6 +219,53 @@ const char kIrHelp[] =
     "no drift is given. With --limits such a channel fails; so does a limit that the sweep or\n"
     "the noise floor does not let the measurement judge.\n"
     "\n"
+    "Logging a unit (one record per run: time, station, serial, the played file's and the\n"
+    "limits' SHA-256, the sweep, and per channel the verdict, worst margin, delay, drift,\n"
+    "highest THD and the response's curves):\n"
+    "  --log DB        keep the unit's record in DB: an SQLite file (created on first\n"
+    "                  use), or a PostgreSQL server as postgresql://USER@HOST/DATABASE\n"
+    "  --serial SN     the unit's serial number (needed with --log)\n"
+    "  --station NAME  the station that measured it [the host name]\n"
+    "  --spool DIR     where a record waits when DB cannot take it [DB.spool beside an\n"
+    "                  SQLite file; korvane-spool in the working folder for a server]\n"
+    "\n"
     "Exit codes: 0 done (and every channel passes its limits), 1 usage error, 2 an input\n"
     "cannot be read or is refused, 3 an output cannot be written, 5 a channel's result\n"
-    "cannot be trusted (without --limits), 6 --limits and a channel fails them.\n";
+    "cannot be trusted (without --limits), 6 --limits and a channel fails them, 7 measured\n"
+    "but not logged: the record waits in the spool (5 and 6 win over 7).\n";
+
+const char kLogHelp[] =
+    "Usage: korvane-wav log flush DB [--spool DIR]\n"
+    "\n"
+    "Sends the records that check and ir --log could not store in DB, because it could not\n"
+    "be reached, stayed locked or refused the write, from the spool folder to DB. Each is\n"
+    "stored once: a record already in DB is only removed from the spool. Records that still\n"
+    "cannot be sent stay in the spool.\n"
+    "\n"
+    "Options:\n"
+    "  --spool DIR   the spool folder given to --log [DB.spool beside an SQLite file;\n"
+    "                korvane-spool in the working folder for a server]\n"
+    "\n"
+    "Exit codes: 0 every record sent (or none waiting), 1 usage error, 7 records are left\n"
+    "in the spool.\n";
+
+const char kReportHelp[] =
+    "Usage: korvane-wav report DB --html OUT.html [options]\n"
+    "\n"
+    "Writes the yield report of the units logged in DB as one HTML file that opens from\n"
+    "disk in any browser: pass, fail and not-trusted counts, the yield per day and per\n"
+    "station, a histogram of the units' worst margins, the responses of the last 200 units\n"
+    "over the limits with the failures drawn in red, and a table of the failures that sorts\n"
+    "by a click on a column's title. Days are UTC.\n"
+    "\n"
+    "Options:\n"
+    "  --html FILE      the report\n"
+    "  --csv FILE       the per-unit table (time, station, serial, verdict, worst margin,\n"
+    "                   its frequency, reason) for a spreadsheet; --html may then be left out\n"
+    "  --since DATE     units measured on DATE (YYYY-MM-DD) or later\n"
+    "  --until DATE     units measured on DATE or earlier\n"
+    "  --station NAME   one station's units\n"
+    "  --limits FILE    the limits to draw under the responses\n"
+    "\n"
+    "Exit codes: 0 written, 1 usage error, 2 DB or the limits cannot be read, 3 an output\n"
+    "cannot be written.\n";

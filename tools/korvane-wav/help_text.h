@@ -6,3 +6,5 @@ extern const char kConvertHelp[];
 extern const char kGenHelp[];
 extern const char kCheckHelp[];
 extern const char kIrHelp[];
+extern const char kLogHelp[];
+extern const char kReportHelp[];

@@ -17,7 +17,7 @@ const char* irConflict(const IrRequest& request) {
     if (request.analysis.gateMs > 0 && request.room) {
         return "--room needs the whole decay: leave out --gate";
     }
-    return nullptr;
+    return logConflict(request.log);
 }
 
 } // namespace
@@ -35,6 +35,7 @@ ToolExit runIr(const Arguments& arguments, FILE* out, FILE* err) {
             request.plots = false;
         } else if (name == "--room") {
             request.room = true;
+        } else if (takeLogOption(option, &request.log)) {
         } else if (name == "--out") {
             request.outPrefix = text;
         } else if (name == "--limits") {

@@ -8,6 +8,7 @@
 #include "measure/files/file_names.h"
 #include "measure/files/ir_files.h"
 #include "platform/file_status.h"
+#include "unit_records.h"
 
 namespace {
 
@@ -104,6 +105,23 @@ bool checkPlayedSweep(const IrRequest& request, const IrMeasurement& m, const st
     return false;
 }
 
+// The unit's record, logged once the report is printed.
+ToolExit logIrUnit(const IrRequest& request, const IrMeasurement& m,
+                   const std::vector<IrChannelReport>& reports, ToolExit result, FILE* out,
+                   FILE* err) {
+    UnitRecord record;
+    std::string error;
+    if (!startUnitRecord(request.log, "ir", request.played, request.limitsPath, &record, &error)) {
+        return fileError(err, error, kToolInput);
+    }
+    record.sampleRate = m.sweep.rate;
+    record.sweepFromHz = m.sweep.from;
+    record.sweepToHz = m.sweep.to;
+    record.sweepSeconds = double(m.sweep.frames) / m.sweep.rate;
+    addIrChannels(reports, m.limits != nullptr, &record);
+    return logUnit(request.log, record, result, request.json, out, err);
+}
+
 } // namespace
 
 ToolExit runIrMeasurement(const IrRequest& request, FILE* out, FILE* err) {
@@ -161,8 +179,8 @@ ToolExit runIrMeasurement(const IrRequest& request, FILE* out, FILE* err) {
     // A channel map that leaves signal unheard fails the line too.
     summary.allPass = irChannelsPass(reports) && summary.trusted;
     (request.json ? printIrJson : printIrText)(out, summary, reports);
-    if (judging) {
-        return summary.allPass ? kToolOk : kToolLimitsFailed;
-    }
-    return summary.trusted ? kToolOk : kToolUntrusted;
+    const ToolExit result = judging           ? (summary.allPass ? kToolOk : kToolLimitsFailed)
+                            : summary.trusted ? kToolOk
+                                              : kToolUntrusted;
+    return request.log.target.empty() ? result : logIrUnit(request, m, reports, result, out, err);
 }

@@ -9,6 +9,7 @@
 
 #include "measure/analysis/ir_analysis.h"
 #include "measure/exit_codes.h"
+#include "unit_log.h"
 
 struct IrRequest {
     std::string played;
@@ -25,6 +26,7 @@ struct IrRequest {
     bool json = false;
     bool plots = true;
     bool room = false; // the room's acoustic parameters too
+    LogRequest log;
 };
 
 // Measures every channel, writes its files and prints the report. kToolLimitsFailed when

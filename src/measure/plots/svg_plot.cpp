@@ -73,7 +73,8 @@ std::string seriesStyle(const PlotSeries& series, bool legend) {
                                                        : "";
     return "stroke=\"" + color(series.color) + "\"" +
            (dash.empty() ? "" : " stroke-dasharray=\"" + dash + "\"") +
-           (legend || width != 1.6 ? " stroke-width=\"" + px(width) + "\"" : "");
+           (legend || width != 1.6 ? " stroke-width=\"" + px(width) + "\"" : "") +
+           (series.opacity < 1 ? " stroke-opacity=\"" + fixedText(series.opacity, 2) + "\"" : "");
 }
 
 struct Frame {
@@ -257,8 +258,12 @@ std::string seriesLines(const PlotSeries& series, const PlotPanel& panel, const 
 
 std::string legendRows(const PlotPanel& panel, const Frame& f) {
     std::string legend;
+    size_t shown = 0;
     for (size_t s = 0; s < panel.series.size(); ++s) {
-        const double row = f.top + 14 + 20 * double(s);
+        if (panel.series[s].label.empty()) {
+            continue; // one of many alike: the legend names their kind once
+        }
+        const double row = f.top + 14 + 20 * double(shown++);
         legend += "<line x1=\"" + px(kWidth - kRight + 16) + "\" y1=\"" + px(row - 4) + "\" x2=\"" +
                   px(kWidth - kRight + 44) + "\" y2=\"" + px(row - 4) + "\" " +
                   seriesStyle(panel.series[s], true) + "/>\n<text x=\"" + px(kWidth - kRight + 52) +

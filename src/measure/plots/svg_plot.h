@@ -16,6 +16,8 @@ struct PlotSeries {
     bool dashed = false;   // drawn first, under the rest: limits
     std::string dashArray; // its own pattern, e.g. "2 3" for dots; dashed: "6 4"
     double width = 1.6;    // of the line
+    double opacity = 1;    // below 1 for many lines drawn over each other
+    // An empty label leaves the series out of the legend.
 };
 
 struct PlotPanel {

@@ -44,3 +44,11 @@ std::string executableDirectory() {
     const size_t slash = path.rfind('/');
     return slash == std::string::npos ? std::string(".") : path.substr(0, slash);
 }
+
+std::string hostName() {
+    char name[256] = {};
+    if (gethostname(name, sizeof name - 1) != 0) {
+        return std::string();
+    }
+    return name;
+}

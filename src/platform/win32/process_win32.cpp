@@ -2,6 +2,7 @@
 
 #include "platform/command_line_text.h"
 #include "platform/win32.h"
+#include "platform/win32/utf16_win32.h"
 
 int runProgram(const std::vector<std::string>& argv) {
     if (argv.empty()) {
@@ -32,4 +33,13 @@ std::string executableDirectory() {
     const std::string full(path, length);
     const size_t slash = full.find_last_of("\\/");
     return slash == std::string::npos ? std::string(".") : full.substr(0, slash);
+}
+
+std::string hostName() {
+    wchar_t name[256] = {};
+    DWORD length = 255;
+    if (!GetComputerNameExW(ComputerNamePhysicalDnsHostname, name, &length)) {
+        return std::string();
+    }
+    return narrow(std::wstring(name, length), CP_UTF8);
 }

@@ -1,0 +1,195 @@
+#include "record_log.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <system_error>
+
+#include "platform/file_open.h"
+#include "record_json.h"
+#include "record_schema.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::vector<std::string> kChannelColumns = {"unit_id",         "channel",
+                                                  "verdict",         "reason",
+                                                  "worst_margin_db", "worst_frequency_hz",
+                                                  "reference_db",    "delay_frames",
+                                                  "drift_ppm",       "highest_thd_percent"};
+const std::vector<std::string> kCurveColumns = {"unit_id",      "channel",       "point",
+                                                "frequency_hz", "magnitude_db",  "phase_deg",
+                                                "thd_percent",  "noise_floor_db"};
+
+SqlValue textOrNull(const std::string& text) {
+    return text.empty() ? SqlValue() : sqlText(text);
+}
+
+bool insertUnit(SqlDatabase* db, const UnitRecord& r, std::string* error) {
+    const std::string sql =
+        "INSERT INTO units (id, measured_at, station, serial, korvane_version, command, "
+        "played_file, played_sha256, sample_rate, sweep_from_hz, sweep_to_hz, sweep_seconds, "
+        "limits_file, limits_sha256, verdict) VALUES (?, " +
+        db->dialect().timeParameter() + ", ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)";
+    return db->run(sql,
+                   {sqlText(r.id), sqlText(r.measuredAt), sqlText(r.station), sqlText(r.serial),
+                    sqlText(r.version), sqlText(r.command), sqlText(r.playedFile),
+                    sqlText(r.playedSha256), sqlReal(r.sampleRate), sqlReal(r.sweepFromHz),
+                    sqlReal(r.sweepToHz), sqlReal(r.sweepSeconds), textOrNull(r.limitsFile),
+                    textOrNull(r.limitsSha256), sqlText(r.verdict)},
+                   nullptr, error);
+}
+
+bool insertChildren(SqlDatabase* db, const UnitRecord& r, std::string* error) {
+    std::vector<std::vector<SqlValue>> channels;
+    std::vector<std::vector<SqlValue>> points;
+    for (const ChannelRecord& c : r.channels) {
+        channels.push_back(
+            {sqlText(r.id), sqlInteger(c.channel), sqlText(c.verdict), textOrNull(c.reason),
+             sqlReal(c.worstMarginDb), sqlReal(c.worstFrequency), sqlReal(c.referenceDb),
+             sqlReal(c.delayFrames), sqlReal(c.driftPpm), sqlReal(c.highestThdPercent)});
+        for (size_t i = 0; i < c.curve.size(); ++i) {
+            const CurvePoint& p = c.curve[i];
+            points.push_back({sqlText(r.id), sqlInteger(c.channel), sqlInteger(int64_t(i)),
+                              sqlReal(p.frequency), sqlReal(p.magnitudeDb), sqlReal(p.phaseDeg),
+                              sqlReal(p.thdPercent), sqlReal(p.noiseDb)});
+        }
+    }
+    return db->insertRows("channels", kChannelColumns, channels, error) &&
+           (points.empty() || db->insertRows("curve_points", kCurveColumns, points, error));
+}
+
+// Whether the record was stored before, then the record; in the open transaction.
+bool insertRecord(SqlDatabase* db, const UnitRecord& record, bool* already, std::string* error) {
+    std::vector<SqlRow> found;
+    if (!db->run("SELECT 1 FROM units WHERE id = ?", {sqlText(record.id)}, &found, error)) {
+        return false;
+    }
+    *already = !found.empty();
+    return *already || (insertUnit(db, record, error) && insertChildren(db, record, error));
+}
+
+bool writeRecord(SqlDatabase* db, const UnitRecord& record, bool* already, std::string* error) {
+    if (!ensureRecordSchema(db, error) || !db->beginWrite(error)) {
+        return false;
+    }
+    if (!insertRecord(db, record, already, error) || !db->run("COMMIT", error)) {
+        std::string ignored;
+        db->run("ROLLBACK", &ignored);
+        return false;
+    }
+    return true;
+}
+
+// Written whole under another name first: a flush never reads half a record.
+bool spoolRecord(const std::string& folder, const UnitRecord& record, std::string* path,
+                 std::string* error) {
+    std::error_code code;
+    fs::create_directories(fs::u8path(folder), code);
+    const std::string target = (fs::u8path(folder) / (record.id + ".json")).u8string();
+    const std::string partial = target + ".partial";
+    const std::string text = recordToJson(record);
+    FILE* file = openFile(partial.c_str(), "wb");
+    if (file == nullptr) {
+        *error = partial + ": " + std::strerror(errno);
+        return false;
+    }
+    const bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
+    if (std::fclose(file) != 0 || !written) {
+        removeFile(partial.c_str());
+        *error = partial + ": the record could not be written";
+        return false;
+    }
+    fs::rename(fs::u8path(partial), fs::u8path(target), code);
+    if (code) {
+        removeFile(partial.c_str());
+        *error = target + ": " + code.message();
+        return false;
+    }
+    *path = target;
+    return true;
+}
+
+bool readSpooled(const fs::path& path, UnitRecord* record, std::string* error) {
+    FILE* file = openFile(path.u8string().c_str(), "rb");
+    if (file == nullptr) {
+        *error = path.u8string() + ": " + std::strerror(errno);
+        return false;
+    }
+    std::string text;
+    char buffer[65536];
+    size_t got = 0;
+    while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0) {
+        text.append(buffer, got);
+    }
+    std::fclose(file);
+    if (!recordFromJson(text, record, error)) {
+        *error = path.u8string() + ": " + *error;
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+bool writeUnitRecord(SqlDatabase* db, const UnitRecord& record, std::string* error) {
+    bool already = false;
+    return writeRecord(db, record, &already, error);
+}
+
+std::string spoolFolderFor(const std::string& target, const std::string& named) {
+    if (!named.empty()) {
+        return named;
+    }
+    return isPostgresTarget(target) ? std::string("korvane-spool") : target + ".spool";
+}
+
+LogOutcome logUnitRecord(const std::string& target, const std::string& spoolFolder,
+                         const UnitRecord& record) {
+    LogOutcome outcome;
+    std::unique_ptr<SqlDatabase> db = openSqlDatabase(target, kRecordBusyMs, &outcome.error);
+    bool already = false;
+    if (db != nullptr && writeRecord(db.get(), record, &already, &outcome.error)) {
+        outcome.logged = true;
+        return outcome;
+    }
+    std::string spoolError;
+    if (!spoolRecord(spoolFolder, record, &outcome.spoolFile, &spoolError)) {
+        outcome.error += "; and the spool failed: " + spoolError;
+    }
+    return outcome;
+}
+
+FlushOutcome flushSpool(const std::string& target, const std::string& spoolFolder) {
+    FlushOutcome outcome;
+    std::error_code code;
+    std::vector<fs::path> files;
+    for (fs::directory_iterator it(fs::u8path(spoolFolder), code), end; !code && it != end;
+         it.increment(code)) {
+        if (it->path().extension() == ".json") {
+            files.push_back(it->path());
+        }
+    }
+    if (files.empty()) {
+        return outcome;
+    }
+    std::unique_ptr<SqlDatabase> db = openSqlDatabase(target, kRecordBusyMs, &outcome.error);
+    for (const fs::path& file : files) {
+        UnitRecord record;
+        bool already = false;
+        std::string error;
+        if (db != nullptr && readSpooled(file, &record, &error) &&
+            writeRecord(db.get(), record, &already, &error)) {
+            ++(already ? outcome.already : outcome.sent);
+            fs::remove(file, code);
+            continue;
+        }
+        ++outcome.left;
+        if (outcome.error.empty()) {
+            outcome.error = error;
+        }
+    }
+    return outcome;
+}

@@ -1,0 +1,13 @@
+// The records' tables, one schema for both databases, and its upgrades: a database carries
+// the number of upgrades applied to it, and an older one is brought up to date in place.
+#pragma once
+
+#include <string>
+
+#include "sql_database.h"
+
+constexpr int kRecordSchemaVersion = 2;
+
+// Creates or upgrades the schema up to `version` (the tests stop at an older one), in a
+// transaction of its own. False with *error, also for a schema newer than this program's.
+bool ensureRecordSchema(SqlDatabase* db, std::string* error, int version = kRecordSchemaVersion);

@@ -1,0 +1,46 @@
+// What a yield report shows, read from the records: one row per unit, and the curves of
+// the last units.
+#pragma once
+
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "records/sql_database.h"
+
+struct ReportFilter {
+    std::string since; // "YYYY-MM-DD", inclusive; empty: from the first record
+    std::string until; // inclusive
+    std::string station;
+};
+
+struct UnitRow {
+    std::string id;
+    std::string measuredAt; // UTC "YYYY-MM-DD HH:MM:SS"
+    std::string station;
+    std::string serial;
+    std::string verdict; // pass, fail, not-trusted, measured
+    double worstMarginDb = NAN;
+    double worstFrequency = NAN; // of the worst margin
+    std::string reason;          // of the first channel that did not pass, "chN: ..."
+};
+
+struct UnitCurve {
+    std::string unitId;
+    int channel = 0;
+    bool failed = false;
+    std::vector<double> frequency;
+    std::vector<double> levelDb; // relative to the response at the limits' reference
+};
+
+struct ReportData {
+    std::vector<UnitRow> units; // oldest first
+    std::vector<UnitCurve> curves;
+};
+
+// "YYYY-MM-DD" and a real day.
+bool isReportDate(const std::string& text);
+
+// The units that pass the filter, and the curves of the last curveUnits of them.
+bool readReportData(SqlDatabase* db, const ReportFilter& filter, size_t curveUnits,
+                    ReportData* data, std::string* error);

@@ -1,0 +1,32 @@
+// --log DB --serial SN [--station NAME] [--spool DIR] of ir and check: the unit's record,
+// made from the command's results and logged once its report is printed.
+#pragma once
+
+#include <cstdio>
+#include <string>
+#include <utility>
+
+#include "command_line.h"
+#include "records/record.h"
+
+struct LogRequest {
+    std::string target; // empty: not logging
+    std::string serial;
+    std::string station; // empty: the host name
+    std::string spool;   // empty: beside the database
+};
+
+// Takes the option if it is one of the four; false when it is not.
+bool takeLogOption(const std::pair<std::string, std::string>& option, LogRequest* request);
+// Why the options cannot go together; null when they can.
+const char* logConflict(const LogRequest& request);
+
+// The parts of the record every command fills alike; false with *error when a file named
+// in it cannot be read.
+bool startUnitRecord(const LogRequest& request, const char* command, const std::string& playedPath,
+                     const std::string& limitsPath, UnitRecord* record, std::string* error);
+
+// Logs the record and says where it went; `result` is the command's exit code so far,
+// returned as it is, or as kToolNotLogged where it was kToolOk and the record was spooled.
+ToolExit logUnit(const LogRequest& request, const UnitRecord& record, ToolExit result, bool json,
+                 FILE* out, FILE* err);

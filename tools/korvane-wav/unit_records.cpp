@@ -1,0 +1,99 @@
+#include "unit_records.h"
+
+#include "measure/text/number_text.h"
+
+namespace {
+
+std::string joined(const std::vector<std::pair<std::string, std::string>>& problems) {
+    std::string text;
+    for (const auto& problem : problems) {
+        text += (text.empty() ? "" : "; ") + problem.first + ": " + problem.second;
+    }
+    return text;
+}
+
+void judgeIrChannel(const IrChannelReport& c, bool judging, ChannelRecord* channel) {
+    if (!c.problems.empty()) {
+        channel->verdict = "not-trusted";
+        channel->reason = joined(c.problems);
+    } else if (!judging) {
+        channel->verdict = "measured";
+    } else if (c.verdict.pass) {
+        channel->verdict = "pass";
+    } else {
+        channel->verdict = "fail";
+        channel->reason =
+            !c.analysed ? "nothing was recorded"
+            : !c.verdict.unmeasured.empty()
+                ? c.verdict.unmeasured
+                : c.verdict.worstLimit + " at " + fixedText(c.verdict.worstFrequency, 1) + " Hz";
+    }
+    if (judging && c.analysed && c.verdict.unmeasured.empty()) {
+        channel->worstMarginDb = c.verdict.worstMarginDb;
+        channel->worstFrequency = c.verdict.worstFrequency;
+    }
+}
+
+} // namespace
+
+void addIrChannels(const std::vector<IrChannelReport>& reports, bool judging, UnitRecord* record) {
+    for (const IrChannelReport& c : reports) {
+        if (!c.analysed && !c.judged && c.problems.empty()) {
+            continue; // a recorded channel that nothing was played to
+        }
+        ChannelRecord channel;
+        channel.channel = int(c.recorded);
+        judgeIrChannel(c, judging, &channel);
+        if (c.analysed) {
+            channel.referenceDb = c.reference.magnitudeDb;
+            channel.delayFrames = double(c.ir.delay);
+            channel.driftPpm = c.ir.drift.measured ? c.ir.drift.ppm : NAN;
+            channel.highestThdPercent = c.worstThd;
+            for (const ResponsePoint& p : c.ir.points) {
+                channel.curve.push_back(
+                    {p.frequency, p.magnitudeDb, p.phaseDeg, p.thdPercent, p.noiseDb});
+            }
+        }
+        record->channels.push_back(std::move(channel));
+    }
+    record->verdict = unitVerdict(record->channels);
+}
+
+void addCheckChannels(const CheckReport& report, bool exact, UnitRecord* record) {
+    for (const ChannelCheck& check : report.checks) {
+        ChannelRecord channel;
+        channel.channel = int(check.recorded);
+        if (check.problems != 0) {
+            channel.verdict = "not-trusted";
+            for (TrustProblem problem : kTrustProblems) {
+                if (check.problems & problem) {
+                    channel.reason += (channel.reason.empty() ? "" : "; ") +
+                                      std::string(trustProblemName(problem));
+                }
+            }
+        } else if (exact) {
+            channel.verdict = check.exact ? "pass" : "fail";
+            if (!check.exact) {
+                channel.reason =
+                    "differs from the played file at frame " + std::to_string(check.mismatchFrame);
+            }
+        } else {
+            channel.verdict = "measured";
+        }
+        channel.delayFrames = check.played != 0 ? double(check.delay) : NAN;
+        record->channels.push_back(std::move(channel));
+    }
+    record->verdict = unitVerdict(record->channels);
+}
+
+std::string unitVerdict(const std::vector<ChannelRecord>& channels) {
+    std::string verdict = channels.empty() ? "not-trusted" : "measured";
+    for (const char* worse : {"pass", "fail", "not-trusted"}) {
+        for (const ChannelRecord& c : channels) {
+            if (c.verdict == worse) {
+                verdict = worse;
+            }
+        }
+    }
+    return verdict;
+}
