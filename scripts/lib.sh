@@ -12,6 +12,8 @@ stage() {
 }
 
 configure_and_build() {
+    # The Windows builds compile SQLite in.
+    case $1 in *windows*) "$root/scripts/sqlite-amalgamation" ;; esac
     cmake --preset "$1" >/dev/null
     cmake --build --preset "$1" -j "$jobs"
 }
@@ -170,9 +172,11 @@ pg_start() {
     fi
     "${as[@]}" "$bin/initdb" -D "$pg_dir/data" -U korvane --auth=trust -E UTF8 --no-locale \
         >"$pg_dir/initdb.log" 2>&1 || { cat "$pg_dir/initdb.log" >&2; return 1; }
-    "${as[@]}" "$bin/pg_ctl" -D "$pg_dir/data" -l "$pg_dir/server.log" -w -t 60 \
-        -o "-k $pg_dir/data -c listen_addresses= -c fsync=off -c max_connections=60" \
-        start >/dev/null || { cat "$pg_dir/server.log" >&2; return 1; }
+    # In its configuration, so that a test that stops it can start it again alike.
+    printf "%s\n" "unix_socket_directories = '$pg_dir/data'" "listen_addresses = ''" \
+        "fsync = off" "max_connections = 60" >>"$pg_dir/data/postgresql.auto.conf"
+    "${as[@]}" "$bin/pg_ctl" -D "$pg_dir/data" -l "$pg_dir/data/server.log" -w -t 60 start \
+        >/dev/null || { cat "$pg_dir/data/server.log" >&2; return 1; }
     pg_pid=$(head -1 "$pg_dir/data/postmaster.pid")
     export KORVANE_TEST_POSTGRES_HOST=$pg_dir/data KORVANE_TEST_POSTGRES_USER=korvane \
         KORVANE_TEST_POSTGRES_DATA=$pg_dir/data KORVANE_TEST_POSTGRES_BIN=$bin \

@@ -147,9 +147,9 @@ std::string spoolFolderFor(const std::string& target, const std::string& named) 
 }
 
 LogOutcome logUnitRecord(const std::string& target, const std::string& spoolFolder,
-                         const UnitRecord& record) {
+                         const UnitRecord& record, int busyMs) {
     LogOutcome outcome;
-    std::unique_ptr<SqlDatabase> db = openSqlDatabase(target, kRecordBusyMs, &outcome.error);
+    std::unique_ptr<SqlDatabase> db = openSqlDatabase(target, busyMs, &outcome.error);
     bool already = false;
     if (db != nullptr && writeRecord(db.get(), record, &already, &outcome.error)) {
         outcome.logged = true;

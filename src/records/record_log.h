@@ -27,7 +27,7 @@ struct LogOutcome {
 
 // Opens, creates or upgrades the schema, writes; on any failure, spools.
 LogOutcome logUnitRecord(const std::string& target, const std::string& spoolFolder,
-                         const UnitRecord& record);
+                         const UnitRecord& record, int busyMs = kRecordBusyMs);
 
 struct FlushOutcome {
     int sent = 0;      // newly stored

@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <complex>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <sstream>
@@ -52,9 +53,10 @@ TEST(KorvaneWav, HelpAndUsageErrors) {
     EXPECT_EQ(r.exitCode, 0);
     EXPECT_TRUE(has(r.out,
                     "Exit codes: 0 ok, 1 usage error, 2 input file problem, 3 output "
-                    "problem,\n4 check mismatch, 5 result not to be trusted, 6 ir limits failed."))
+                    "problem,\n4 check mismatch, 5 result not to be trusted, 6 ir limits failed, 7 "
+                    "measured but\nnot logged (the record waits in the spool)."))
         << r.out;
-    for (const char* command : {"convert", "gen", "check", "ir"}) {
+    for (const char* command : {"convert", "gen", "check", "ir", "log", "report"}) {
         r = tool({command, "--help"});
         EXPECT_EQ(r.exitCode, 0) << command;
         EXPECT_TRUE(has(r.out, std::string("Usage: korvane-wav ") + command)) << r.out;
@@ -75,6 +77,11 @@ TEST(KorvaneWav, HelpAndUsageErrors) {
         {{"gen", "sine", "o.wav", "--channels"}, "--channels needs a value"},
         {{"check", "a.wav", "b.wav", "--width", "5"}, "--width needs 2, 3 or 4"},
         {{"check", "a.wav", "b.wav", "--exact"}, "--exact needs --width"},
+        {{"check", "a.wav", "b.wav", "--serial", "7"}, "--serial, --station and --spool go with"},
+        {{"ir", "a.wav", "b.wav", "--log", "l.db"}, "--log needs the unit's --serial"},
+        {{"log", "send", "l.db"}, "korvane-wav log: needs flush DB"},
+        {{"report", "l.db"}, "needs --html FILE or --csv FILE"},
+        {{"report", "l.db", "--csv", "o.csv", "--since", "2026-02-30"}, "--since needs a date"},
     };
     for (const auto& u : usage) {
         r = tool(u.args);
@@ -607,4 +614,38 @@ TEST_F(KorvaneWavIr, FilesPlotsAndUsage) {
     EXPECT_TRUE(has(r.out, "5 a channel's result\ncannot be trusted (without --limits), 6 --limits "
                            "and a channel fails them.\n"))
         << r.out;
+}
+
+// A unit's record goes to the database, or, when it cannot, to the spool with exit 7
+// (a failed check keeps its own code); a flush sends it once; report reads it back.
+TEST(KorvaneWav, LogsEachUnitOrSpoolsItAndSaysSo) {
+    ScratchDir dir;
+    const std::string played = dir.file("noise.wav");
+    ASSERT_EQ(tool({"gen", "noise", played, "--seconds", "0.2", "--pad", "0.1"}).exitCode, 0);
+    const std::string db = dir.file("line.db");
+    const std::string away = dir.file("later") + "/line.db";
+    const std::string spool = dir.file("spool");
+    ChildResult r =
+        tool({"check", played, played, "--log", db, "--serial", "U1", "--station", "st"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_TRUE(has(r.out, "Logged: unit U1, record ")) << r.out;
+    r = tool({"check", played, played, "--log", away, "--serial", "U2", "--spool", spool});
+    EXPECT_EQ(r.exitCode, 7);
+    EXPECT_TRUE(has(r.err, "not logged: ")) << r.err;
+    EXPECT_TRUE(has(r.err, "(send it with: korvane-wav log flush " + away)) << r.err;
+    r = tool({"check", played, played, "--exact", "--width", "2", "--log", away, "--serial", "U3",
+              "--spool", spool});
+    EXPECT_EQ(r.exitCode, 4) << r.err; // 16-bit rounding: not exact
+    std::filesystem::create_directories(dir.file("later"));
+    r = tool({"log", "flush", away, "--spool", spool});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, "2 sent, 0 already in " + away + ", 0 left in " + spool + "\n");
+    r = tool({"report", away, "--csv", dir.file("units.csv")});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    const std::string csv = fileText(dir.file("units.csv"));
+    EXPECT_TRUE(has(csv, ",\"U2\",measured,,,\"\"\n")) << csv;
+    EXPECT_TRUE(has(csv, ",\"U3\",fail,,,\"ch1: differs from the played file at frame ")) << csv;
+    r = tool({"report", dir.file("none.db"), "--csv", dir.file("x.csv")});
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_TRUE(has(r.err, "none.db: no such database")) << r.err;
 }

@@ -165,6 +165,35 @@ void addLimitLines(const Limits& limits, PlotPanel* panel) {
     }
 }
 
+// The levels' range, a wild value aside: what the limits and 98 % of the points span.
+void levelRange(PlotPanel* panel) {
+    std::vector<double> levels;
+    double low = INFINITY, high = -INFINITY;
+    for (const PlotSeries& s : panel->series) {
+        for (double y : s.y) {
+            if (!std::isfinite(y)) {
+                continue;
+            }
+            if (s.dashed) {
+                low = std::min(low, y);
+                high = std::max(high, y);
+            } else {
+                levels.push_back(y);
+            }
+        }
+    }
+    if (!levels.empty()) {
+        std::sort(levels.begin(), levels.end());
+        low = std::min(low, levels[levels.size() / 100]);
+        high = std::max(high, levels[levels.size() - 1 - levels.size() / 100]);
+    }
+    if (!(low < high)) {
+        low = std::isfinite(low) ? low - 10 : -20;
+        high = low + 20;
+    }
+    roundRange(low - 1, high + 1, 8, &panel->yMin, &panel->yMax, &panel->yStep);
+}
+
 std::string responseOverlay(const ReportData& data, const Limits* limits, double* low,
                             double* high) {
     Plot plot;
@@ -182,8 +211,8 @@ std::string responseOverlay(const ReportData& data, const Limits* limits, double
             }
             bool& named = c.failed ? namedFail : namedPass;
             PlotSeries s{named      ? ""
-                         : c.failed ? "failed units"
-                                    : "other units",
+                         : c.failed ? "units that did not pass"
+                                    : "units that passed",
                          c.frequency,
                          c.levelDb,
                          c.failed ? 1 : 0,
@@ -206,6 +235,7 @@ std::string responseOverlay(const ReportData& data, const Limits* limits, double
     }
     plot.xMin = std::isfinite(*low) ? *low : 20;
     plot.xMax = std::isfinite(*high) && *high > plot.xMin ? *high : 20000;
+    levelRange(&panel);
     plot.panels.push_back(panel);
     return renderSvg(plot);
 }
