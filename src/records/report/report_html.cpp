@@ -18,9 +18,12 @@ struct Counts {
                                       : measured);
     }
     // Of the units judged against limits.
-    std::string yield() const {
+    double yieldShare() const {
         const size_t judged = pass + fail + notTrusted;
-        return judged == 0 ? "-" : fixedText(100.0 * double(pass) / double(judged), 1) + " %";
+        return judged == 0 ? 0 : double(pass) / double(judged);
+    }
+    std::string yield() const {
+        return pass + fail + notTrusted == 0 ? "-" : fixedText(100 * yieldShare(), 1) + " %";
     }
 };
 
@@ -48,7 +51,8 @@ const char kStyle[] =
     "th[data-sort]{cursor:pointer;background:#eef}th[data-sort]:hover{background:#dde}"
     ".counts span{display:inline-block;margin-right:22px;font-size:18px}"
     ".pass{color:#2e7d32}.fail{color:#c62828}.not-trusted{color:#e08a00}"
-    "svg{max-width:100%;height:auto}</style>\n";
+    "svg{max-width:100%;height:auto}td.bar{width:240px;text-align:left}"
+    "td.bar div{height:12px;background:#2e8b3a}</style>\n";
 
 // Sorts the failures by the clicked column; numbers as numbers, a second click reverses.
 const char kSortScript[] =
@@ -78,40 +82,16 @@ std::string countsHtml(const Counts& c) {
 std::string countsTable(const char* id, const char* key, const std::map<std::string, Counts>& by) {
     std::string html = "<table id=\"" + std::string(id) + "\"><thead><tr><th>" + key +
                        "</th><th>units</th><th>pass</th><th>fail</th><th>not trusted</th>"
-                       "<th>yield</th></tr></thead><tbody>\n";
+                       "<th>yield</th><th class=\"bar\"></th></tr></thead><tbody>\n";
     for (const auto& entry : by) {
         const Counts& c = entry.second;
         html += "<tr><td>" + escaped(entry.first) + "</td><td>" + std::to_string(c.units) +
                 "</td><td>" + std::to_string(c.pass) + "</td><td>" + std::to_string(c.fail) +
                 "</td><td>" + std::to_string(c.notTrusted) + "</td><td>" + c.yield() +
-                "</td></tr>\n";
+                "</td><td class=\"bar\"><div style=\"width:" + fixedText(c.yieldShare() * 100, 1) +
+                "%\"></div></td></tr>\n";
     }
     return html + "</tbody></table>\n";
-}
-
-// Yield per day as bars, 0 to 100 %.
-std::string yieldBars(const std::map<std::string, Counts>& byDay) {
-    Plot plot;
-    plot.title = "Yield per day (%)";
-    plot.xLabel = "day";
-    plot.logX = false;
-    plot.xMin = 0;
-    plot.xMax = double(std::max<size_t>(byDay.size(), 1));
-    PlotPanel panel{"yield (%)", 0, 100, 10, {}};
-    PlotSeries bars{"yield", {}, {}, 2, false, "", 10};
-    double at = 0.5;
-    for (const auto& day : byDay) {
-        const Counts& c = day.second;
-        const size_t judged = c.pass + c.fail + c.notTrusted;
-        bars.x.insert(bars.x.end(), {at, at, at});
-        bars.y.insert(bars.y.end(),
-                      {0, judged ? 100.0 * double(c.pass) / double(judged) : NAN, NAN});
-        plot.markers.push_back({at, day.first.substr(5)});
-        at += 1;
-    }
-    panel.series.push_back(bars);
-    plot.panels.push_back(panel);
-    return renderSvg(plot);
 }
 
 std::string marginHistogram(const std::vector<UnitRow>& units) {
@@ -138,7 +118,7 @@ std::string marginHistogram(const std::vector<UnitRow>& units) {
         most = std::max(most, bin.second);
     }
     double min = 0, max = 1, step = 1;
-    roundRange(0, double(most), 6, &min, &max, &step);
+    roundRange(0, double(most) * 1.1, 6, &min, &max, &step);
     plot.panels.push_back({"units", 0, max, step, {passing, failing}});
     plot.markers.push_back({0, "0 dB"});
     return renderSvg(plot);
@@ -287,7 +267,7 @@ std::string reportHtml(const ReportPage& page, const ReportData& data) {
                        std::string(kStyle) + "</head><body>\n<h1>Yield report</h1>\n<p>" +
                        escaped(page.database) + ": " + escaped(filterText(page)) + ". Generated " +
                        page.generated + " UTC.</p>\n" + countsHtml(all);
-    html += "<h2>Yield per day</h2>\n" + countsTable("days", "day (UTC)", byDay) + yieldBars(byDay);
+    html += "<h2>Yield per day</h2>\n" + countsTable("days", "day (UTC)", byDay);
     html += "<h2>Yield per station</h2>\n" + countsTable("stations", "station", byStation);
     html += "<h2>Worst margins</h2>\n" + marginHistogram(data.units);
     html += "<h2>Responses</h2>\n" + responseOverlay(data, page.limits, &low, &high);
