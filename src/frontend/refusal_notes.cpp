@@ -9,6 +9,7 @@
 #include "host/driver_names.h"
 #include "platform/file_identity.h"
 #include "platform/text_out.h"
+#include "wav/wav_file_name.h"
 #include "wav/wav_format.h"
 
 namespace {
@@ -26,22 +27,6 @@ std::string quoted(const char* text) {
 // A driver's name is in the system's code page, as the registry and the argument have it.
 std::string quotedName(const char* ansi) {
     return quoted(ansiToUtf8(ansi).c_str());
-}
-
-// "recorded.wav" for "recorded.WAV", and the name without it otherwise.
-std::string stem(const char* path) {
-    const std::string p = path;
-    const size_t dot = p.size() >= 4 ? p.size() - 4 : std::string::npos;
-    if (dot != std::string::npos) {
-        std::string suffix = p.substr(dot);
-        for (char& c : suffix) {
-            c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
-        }
-        if (suffix == ".wav") {
-            return p.substr(0, dot);
-        }
-    }
-    return p;
 }
 
 std::string formatText(uint32_t formatTag, uint32_t bits) {
@@ -127,7 +112,7 @@ void noteDriverName(const char* name) {
 void notePlayFormat(const char* playPath, uint32_t formatTag, uint32_t bitsPerSample) {
     note(quoted(playPath) + " holds " + formatText(formatTag, bitsPerSample) +
          " samples, korvane plays 32-bit float; convert it with: korvane-wav convert " +
-         quoted(playPath) + " " + quoted((stem(playPath) + "-float.wav").c_str()));
+         quoted(playPath) + " " + quoted((withoutWavSuffix(playPath) + "-float.wav").c_str()));
 }
 
 void noteChannels(const ChannelChoice& c) {

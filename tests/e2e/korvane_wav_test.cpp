@@ -612,7 +612,7 @@ TEST_F(KorvaneWavIr, FilesPlotsAndUsage) {
     r = tool({"ir", "--help"});
     EXPECT_EQ(r.exitCode, 0);
     EXPECT_TRUE(has(r.out, "5 a channel's result\ncannot be trusted (without --limits), 6 --limits "
-                           "and a channel fails them.\n"))
+                           "and a channel fails them, 7 measured\nbut not logged"))
         << r.out;
 }
 

@@ -3,7 +3,7 @@
 
 #include <string>
 
-// The path less a final ".wav" in any letter case; the path itself without one.
-std::string withoutWavSuffix(const std::string& path);
+#include "wav/wav_file_name.h"
+
 // The last part of a path, after its last slash or backslash.
 std::string baseName(const std::string& path);

@@ -1,5 +1,6 @@
-// record_logger log DB SPOOL PREFIX COUNT POINTS [--days N] [--pause-after K FIFO]
-//   COUNT records of 2 channels of POINTS points; unit i fails when i % 10 == 0, is not
+// record_logger log DB SPOOL PREFIX COUNT POINTS [--days N] [--channels N]
+//                    [--pause-after K FIFO]
+//   COUNT records of 2 channels (or N) of POINTS points; unit i fails when i % 10 == 0, is not
 //   trusted when i % 10 == 5, passes otherwise; station "station-(i % 3 + 1)". --days puts
 //   unit i on day 2026-11-(1 + (i / 7) % N) instead of now; --pause-after waits, after K records,
 //   for one byte from FIFO. Prints "logged L spooled S".
@@ -15,7 +16,7 @@
 
 namespace {
 
-UnitRecord madeUpUnit(const std::string& prefix, int i, int points, int days) {
+UnitRecord madeUpUnit(const std::string& prefix, int i, int points, int days, int channels) {
     UnitRecord r;
     r.id = newRecordId();
     char day[32];
@@ -31,10 +32,10 @@ UnitRecord madeUpUnit(const std::string& prefix, int i, int points, int days) {
     r.sampleRate = 48000;
     const bool fails = i % 10 == 0;
     const bool untrusted = i % 10 == 5;
-    for (int ch = 1; ch <= 2; ++ch) {
+    for (int ch = 1; ch <= channels; ++ch) {
         ChannelRecord c;
         c.channel = ch;
-        c.verdict = untrusted ? "not-trusted" : fails && ch == 2 ? "fail" : "pass";
+        c.verdict = untrusted ? "not-trusted" : fails && ch == channels ? "fail" : "pass";
         c.reason = c.verdict == "fail" ? "response min at 120.0 Hz"
                    : untrusted         ? "no-clear-response: made up"
                                        : "";
@@ -60,11 +61,14 @@ int logUnits(int argc, char** argv) {
     const int count = std::atoi(argv[5]);
     const int points = std::atoi(argv[6]);
     int days = 0;
+    int channels = 2;
     int pauseAfter = -1;
     const char* fifo = nullptr;
     for (int a = 7; a + 1 < argc; ++a) {
         if (std::strcmp(argv[a], "--days") == 0) {
             days = std::atoi(argv[++a]);
+        } else if (std::strcmp(argv[a], "--channels") == 0) {
+            channels = std::atoi(argv[++a]);
         } else if (std::strcmp(argv[a], "--pause-after") == 0 && a + 2 < argc) {
             pauseAfter = std::atoi(argv[++a]);
             fifo = argv[++a];
@@ -85,7 +89,7 @@ int logUnits(int argc, char** argv) {
             std::fclose(wait);
         }
         const LogOutcome outcome =
-            logUnitRecord(argv[2], argv[3], madeUpUnit(argv[4], i, points, days));
+            logUnitRecord(argv[2], argv[3], madeUpUnit(argv[4], i, points, days, channels));
         ++(outcome.logged ? logged : spooled);
         if (!outcome.logged && outcome.spoolFile.empty()) {
             std::fprintf(stderr, "record_logger: lost: %s\n", outcome.error.c_str());
