@@ -129,17 +129,36 @@ TEST_F(IrTrust, EachRecordingGivesItsVerdictWithinItsTolerance) {
          -1},
         {"room (reverb)", "8", {"gain", "-6", "reverb"}, {}, 0, "", 0, NAN, -1, -1},
         {"room (reverb, 60 %)", "2", {"gain", "-6", "reverb", "60"}, {}, 0, "", 0, NAN, -1, -1},
+        // --room: the whole band and every octave of the sweep's band, in JSON and files.
+        {"room, --room", "2", {"gain", "-6", "reverb"}, {"--room"}, 0, "", 0, NAN, -1, -1},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         const std::string played = sweep(std::string("s") + row.seconds, row.seconds);
         const std::string recorded = dir.file(std::string(row.name) + ".wav");
         sox({played}, recorded, row.effects);
-        std::vector<std::string> args{"ir", played, recorded, "--json", "--no-plots"};
+        const bool room = !row.options.empty() && row.options[0] == "--room";
+        const std::string out = dir.file(row.name);
+        std::vector<std::string> args{"ir", played, recorded, "--json", "--out", out};
         args.insert(args.end(), row.options.begin(), row.options.end());
+        if (!room) {
+            args.push_back("--no-plots");
+        }
         const ChildResult r = wav(args);
         EXPECT_EQ(r.exitCode, row.exitCode) << r.out << r.err;
         const JsonValue c = channelOf(r);
+        if (room) {
+            const JsonValue bands = c["room"];
+            ASSERT_EQ(bands.size(), 9u);
+            EXPECT_TRUE(bands[0]["bandHz"].isNull());
+            EXPECT_EQ(bands[1]["bandHz"].number, 63);
+            EXPECT_GT(bands[0]["c80Db"].number, 0); // SoX's reverb keeps the dry sound
+            std::ifstream csv(out + "-ch1-room.csv");
+            std::string header;
+            std::getline(csv, header);
+            EXPECT_EQ(header, "band_hz,edt_s,t20_s,t30_s,c50_db,c80_db,d50_percent,range_db");
+            EXPECT_NE(r.out.find(out + "-ch1-decay.svg"), std::string::npos);
+        }
         EXPECT_EQ(c["problems"][0]["kind"].text, row.problem);
         EXPECT_EQ(c["delayFrames"].number, row.delay);
         if (std::isnan(row.ppm)) {
@@ -255,27 +274,8 @@ TEST_F(IrTrust, AGateLeavesOutAReflection) {
                 << f;
         }
     }
-    // A gate and a length both end the window: one is refused.
+    // A gate and a length both end the window, and a room needs the whole decay: refused.
     EXPECT_EQ(wav({"ir", played, echoed, "--no-plots", "--gate", "1", "--ir-length", "1"}).exitCode,
               1);
-}
-
-// --room: the whole band and every octave of the sweep's band, in the JSON and a CSV.
-TEST_F(IrTrust, RoomParametersAreReportedAndWritten) {
-    const std::string played = sweep("s2", "2");
-    const std::string room = dir.file("room.wav");
-    sox({played}, room, {"gain", "-6", "reverb"});
-    const ChildResult r = wav({"ir", played, room, "--json", "--room", "--out", dir.file("r")});
-    ASSERT_EQ(r.exitCode, 0) << r.err;
-    const JsonValue bands = channelOf(r)["room"];
-    ASSERT_EQ(bands.size(), 9u);
-    EXPECT_TRUE(bands[0]["bandHz"].isNull());
-    EXPECT_EQ(bands[1]["bandHz"].number, 63);
-    EXPECT_GT(bands[0]["c80Db"].number, 0); // SoX's reverb keeps the dry sound
-    std::ifstream csv(dir.file("r") + "-ch1-room.csv");
-    std::string header;
-    std::getline(csv, header);
-    EXPECT_EQ(header, "band_hz,edt_s,t20_s,t30_s,c50_db,c80_db,d50_percent,range_db");
-    EXPECT_NE(r.out.find(dir.file("r") + "-ch1-decay.svg"), std::string::npos);
-    EXPECT_EQ(wav({"ir", played, room, "--room", "--gate", "2"}).exitCode, 1);
+    EXPECT_EQ(wav({"ir", played, echoed, "--room", "--gate", "2"}).exitCode, 1);
 }
