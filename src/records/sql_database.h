@@ -57,6 +57,9 @@ public:
 // "postgresql://..." or "postgres://..." (and libpq's "key=value" strings are not taken:
 // a file could be named so).
 bool isPostgresTarget(const std::string& target);
+// The target as it may be printed: a server URI's password, in the user part or as a
+// parameter, replaced by "***".
+std::string printableTarget(const std::string& target);
 // Opens (an SQLite file is created) and waits at most busyMs for a lock held by another
 // writer. Null with *error.
 std::unique_ptr<SqlDatabase> openSqlDatabase(const std::string& target, int busyMs,

@@ -13,7 +13,7 @@ ToolExit runLog(const Arguments& arguments, FILE* out, FILE* err) {
     const std::string spool = spoolFolderFor(target, named);
     const FlushOutcome outcome = flushSpool(target, spool);
     std::fprintf(out, "%d sent, %d already in %s, %d left in %s\n", outcome.sent, outcome.already,
-                 target.c_str(), outcome.left, spool.c_str());
+                 printableTarget(target).c_str(), outcome.left, spool.c_str());
     if (outcome.left > 0) {
         std::fprintf(err, "korvane-wav: %d records are still spooled: %s\n", outcome.left,
                      outcome.error.c_str());

@@ -52,7 +52,7 @@ bool readRecords(const std::string& target, const ReportFilter& filter, ReportDa
     }
     std::vector<SqlRow> rows;
     if (!db->run("SELECT version FROM korvane_schema", {}, &rows, error)) {
-        *error = target + " holds no korvane records (" + *error + ")";
+        *error = printableTarget(target) + " holds no korvane records (" + *error + ")";
         return false;
     }
     return readReportData(db.get(), filter, 200, data, error);
@@ -77,7 +77,7 @@ ToolExit runReport(const Arguments& arguments, FILE* out, FILE* err) {
         return fileError(err, error, kToolInput);
     }
     if (!request.html.empty()) {
-        ReportPage page{target, utcNowText(), request.filter,
+        ReportPage page{printableTarget(target), utcNowText(), request.filter,
                         request.limits.empty() ? nullptr : &limits};
         if (!writeTextFile(request.html, reportHtml(page, data), &error)) {
             return fileError(err, error, kToolOutput);
@@ -86,6 +86,7 @@ ToolExit runReport(const Arguments& arguments, FILE* out, FILE* err) {
     if (!request.csv.empty() && !writeTextFile(request.csv, reportCsv(data), &error)) {
         return fileError(err, error, kToolOutput);
     }
-    std::fprintf(out, "%zu units reported from %s\n", data.units.size(), target.c_str());
+    std::fprintf(out, "%zu units reported from %s\n", data.units.size(),
+                 printableTarget(target).c_str());
     return kToolOk;
 }

@@ -54,7 +54,7 @@ ToolExit logUnit(const LogRequest& request, const UnitRecord& record, ToolExit r
     if (outcome.logged) {
         if (!json) {
             std::fprintf(out, "Logged: unit %s, record %s in %s.\n", record.serial.c_str(),
-                         record.id.c_str(), request.target.c_str());
+                         record.id.c_str(), printableTarget(request.target).c_str());
         }
         return result;
     }
@@ -68,7 +68,7 @@ ToolExit logUnit(const LogRequest& request, const UnitRecord& record, ToolExit r
                      "korvane-wav: not logged: %s; the record of unit %s waits in %s "
                      "(send it with: korvane-wav log flush %s%s)\n",
                      outcome.error.c_str(), record.serial.c_str(), outcome.spoolFile.c_str(),
-                     request.target.c_str(),
+                     printableTarget(request.target).c_str(),
                      request.spool.empty() ? "" : (" --spool " + request.spool).c_str());
     }
     return result == kToolOk ? kToolNotLogged : result;
