@@ -35,7 +35,9 @@ bool startUnitRecord(const LogRequest& request, const char* command, const std::
                      const std::string& limitsPath, UnitRecord* record, std::string* error) {
     record->id = newRecordId();
     record->measuredAt = utcNowText();
-    record->station = request.station.empty() ? hostName() : request.station;
+    record->station = !request.station.empty() ? request.station
+                      : !hostName().empty()    ? hostName()
+                                               : "unnamed";
     record->serial = request.serial;
     record->version = KORVANE_VERSION;
     record->command = command;

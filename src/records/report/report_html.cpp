@@ -232,8 +232,8 @@ std::string failuresTable(const std::vector<UnitRow>& units) {
             continue;
         }
         html += "<tr class=\"" + it->verdict + "\"><td>" + escaped(it->serial) + "</td><td>" +
-                escaped(it->station) + "</td><td>" + it->measuredAt + "</td><td>" + it->verdict +
-                "</td><td>" + orDash(it->worstMarginDb, 2) + "</td><td>" +
+                escaped(it->station) + "</td><td>" + escaped(it->measuredAt) + "</td><td>" +
+                it->verdict + "</td><td>" + orDash(it->worstMarginDb, 2) + "</td><td>" +
                 orDash(it->worstFrequency, 0) + "</td><td>" + escaped(it->reason) + "</td></tr>\n";
     }
     return html + "</tbody></table>\n";
