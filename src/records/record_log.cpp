@@ -1,11 +1,10 @@
 #include "record_log.h"
 
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <filesystem>
 #include <system_error>
 
+#include "measure/files/text_file.h"
 #include "platform/file_open.h"
 #include "record_json.h"
 #include "record_schema.h"
@@ -90,16 +89,7 @@ bool spoolRecord(const std::string& folder, const UnitRecord& record, std::strin
     fs::create_directories(fs::u8path(folder), code);
     const std::string target = (fs::u8path(folder) / (record.id + ".json")).u8string();
     const std::string partial = target + ".partial";
-    const std::string text = recordToJson(record);
-    FILE* file = openFile(partial.c_str(), "wb");
-    if (file == nullptr) {
-        *error = partial + ": " + std::strerror(errno);
-        return false;
-    }
-    const bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
-    if (std::fclose(file) != 0 || !written) {
-        removeFile(partial.c_str());
-        *error = partial + ": the record could not be written";
+    if (!writeTextFile(partial, recordToJson(record), error)) {
         return false;
     }
     fs::rename(fs::u8path(partial), fs::u8path(target), code);
@@ -113,18 +103,10 @@ bool spoolRecord(const std::string& folder, const UnitRecord& record, std::strin
 }
 
 bool readSpooled(const fs::path& path, UnitRecord* record, std::string* error) {
-    FILE* file = openFile(path.u8string().c_str(), "rb");
-    if (file == nullptr) {
-        *error = path.u8string() + ": " + std::strerror(errno);
+    std::string text;
+    if (!readTextFile(path.u8string(), &text, error)) {
         return false;
     }
-    std::string text;
-    char buffer[65536];
-    size_t got = 0;
-    while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0) {
-        text.append(buffer, got);
-    }
-    std::fclose(file);
     if (!recordFromJson(text, record, error)) {
         *error = path.u8string() + ": " + *error;
         return false;
@@ -133,11 +115,6 @@ bool readSpooled(const fs::path& path, UnitRecord* record, std::string* error) {
 }
 
 } // namespace
-
-bool writeUnitRecord(SqlDatabase* db, const UnitRecord& record, std::string* error) {
-    bool already = false;
-    return writeRecord(db, record, &already, error);
-}
 
 std::string spoolFolderFor(const std::string& target, const std::string& named) {
     if (!named.empty()) {

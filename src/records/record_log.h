@@ -11,10 +11,6 @@
 // How long a writer waits for another's lock before the record is spooled instead.
 constexpr int kRecordBusyMs = 10000;
 
-// Writes the record and its children in one transaction; an identity already stored is
-// left as it is (true). False with *error, nothing written.
-bool writeUnitRecord(SqlDatabase* db, const UnitRecord& record, std::string* error);
-
 // The spool folder of a database: the named one, or beside an SQLite file (DB.spool), or
 // "korvane-spool" in the working folder for a server.
 std::string spoolFolderFor(const std::string& target, const std::string& named);

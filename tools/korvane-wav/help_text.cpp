@@ -1,5 +1,14 @@
 #include "help_text.h"
 
+// check's and ir's options for logging a unit, the same in both.
+#define KORVANE_LOG_OPTIONS                                                                        \
+    "  --log DB        keep the unit's record in DB: an SQLite file (created on first\n"           \
+    "                  use), or a PostgreSQL server as postgresql://USER@HOST/DATABASE\n"          \
+    "  --serial SN     the unit's serial number (needed with --log)\n"                             \
+    "  --station NAME  the station that measured it [the host name]\n"                             \
+    "  --spool DIR     where a record waits when DB cannot take it [DB.spool beside an\n"          \
+    "                  SQLite file; korvane-spool in the working folder for a server]\n"
+
 const char kMainHelp[] =
     "korvane-wav: WAV files for korvane\n"
     "\n"
@@ -121,14 +130,7 @@ const char kCheckHelp[] =
     "-60 dBFS (check --play-start and --rec-start), or when the recording ends before the\n"
     "delayed playback does (pad the played file with convert --pad or gen --pad).\n"
     "\n"
-    "Logging a unit:\n"
-    "  --log DB        keep the unit's record in DB: an SQLite file (created on first\n"
-    "                  use), or a PostgreSQL server as postgresql://USER@HOST/DATABASE\n"
-    "  --serial SN     the unit's serial number (needed with --log)\n"
-    "  --station NAME  the station that measured it [the host name]\n"
-    "  --spool DIR     where a record waits when DB cannot take it [DB.spool beside an\n"
-    "                  SQLite file; korvane-spool in the working folder for a server]\n"
-    "\n"
+    "Logging a unit:\n" KORVANE_LOG_OPTIONS "\n"
     "Exit codes: 0 done, 1 usage error, 2 a file cannot be read or is refused, 4 --exact\n"
     "and a channel is not exact, 5 a channel's result cannot be trusted, 7 measured but not\n"
     "logged: the record waits in the spool (4 and 5 win over 7).\n";
@@ -221,14 +223,7 @@ const char kIrHelp[] =
     "\n"
     "Logging a unit (one record per run: time, station, serial, the played file's and the\n"
     "limits' SHA-256, the sweep, and per channel the verdict, worst margin, delay, drift,\n"
-    "highest THD and the response's curves):\n"
-    "  --log DB        keep the unit's record in DB: an SQLite file (created on first\n"
-    "                  use), or a PostgreSQL server as postgresql://USER@HOST/DATABASE\n"
-    "  --serial SN     the unit's serial number (needed with --log)\n"
-    "  --station NAME  the station that measured it [the host name]\n"
-    "  --spool DIR     where a record waits when DB cannot take it [DB.spool beside an\n"
-    "                  SQLite file; korvane-spool in the working folder for a server]\n"
-    "\n"
+    "highest THD and the response's curves):\n" KORVANE_LOG_OPTIONS "\n"
     "Exit codes: 0 done (and every channel passes its limits), 1 usage error, 2 an input\n"
     "cannot be read or is refused, 3 an output cannot be written, 5 a channel's result\n"
     "cannot be trusted (without --limits), 6 --limits and a channel fails them, 7 measured\n"
