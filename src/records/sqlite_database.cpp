@@ -29,13 +29,31 @@ public:
             return false;
         }
         sqlite3_busy_timeout(db_, busyMs);
-        std::vector<SqlRow> mode;
-        if (!run("PRAGMA journal_mode=WAL", {}, &mode, error) ||
-            !run("PRAGMA foreign_keys=ON", error)) {
+        if (!useWriteAheadLog(busyMs, error) || !run("PRAGMA foreign_keys=ON", error)) {
             *error = path + ": " + *error;
             return false;
         }
         return true;
+    }
+
+    // The switch to the write-ahead log needs the file to itself and does not wait for the
+    // busy timeout: processes that open a new database at once retry until one of them has
+    // switched it, which lasts.
+    bool useWriteAheadLog(int busyMs, std::string* error) {
+        for (int waited = 0;; waited += 10) {
+            std::vector<SqlRow> mode;
+            if (run("PRAGMA journal_mode=WAL", {}, &mode, error) && !mode.empty()) {
+                if (mode[0].text[0] == "wal") {
+                    return true;
+                }
+                *error = "no write-ahead log here (journal mode " + mode[0].text[0] + ")";
+                return false;
+            }
+            if (waited >= busyMs) {
+                return false;
+            }
+            sqlite3_sleep(10);
+        }
     }
 
     const Dialect& dialect() const override { return kSqlite; }

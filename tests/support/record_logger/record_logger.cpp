@@ -91,6 +91,9 @@ int logUnits(int argc, char** argv) {
         const LogOutcome outcome =
             logUnitRecord(argv[2], argv[3], madeUpUnit(argv[4], i, points, days, channels));
         ++(outcome.logged ? logged : spooled);
+        if (!outcome.logged && !outcome.spoolFile.empty()) {
+            std::fprintf(stderr, "record_logger: spooled: %s\n", outcome.error.c_str());
+        }
         if (!outcome.logged && outcome.spoolFile.empty()) {
             std::fprintf(stderr, "record_logger: lost: %s\n", outcome.error.c_str());
             return 1;
