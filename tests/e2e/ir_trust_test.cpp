@@ -156,7 +156,9 @@ TEST_F(IrTrust, EachRecordingGivesItsVerdictWithinItsTolerance) {
             std::ifstream csv(out + "-ch1-room.csv");
             std::string header;
             std::getline(csv, header);
-            EXPECT_EQ(header, "band_hz,edt_s,t20_s,t30_s,c50_db,c80_db,d50_percent,range_db");
+            EXPECT_EQ(header, "band_hz,edt_s,t20_s,t30_s,c50_db,c80_db,d50_percent,range_db,edt_r,"
+                              "t20_r,t30_r,curvature_percent,edt_withheld,t20_withheld,"
+                              "t30_withheld");
             EXPECT_NE(r.out.find(out + "-ch1-decay.svg"), std::string::npos);
         }
         EXPECT_EQ(c["problems"][0]["kind"].text, row.problem);

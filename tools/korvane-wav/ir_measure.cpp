@@ -7,6 +7,7 @@
 #include "ir_report.h"
 #include "measure/files/file_names.h"
 #include "measure/files/ir_files.h"
+#include "measure/text/number_text.h"
 #include "platform/file_status.h"
 #include "unit_records.h"
 
@@ -86,7 +87,8 @@ void measureRooms(const IrMeasurement& m, std::vector<IrChannelReport>* reports)
     Fft fft;
     for (IrChannelReport& report : *reports) {
         if (report.analysed) {
-            report.room = roomParameters(report.ir.tail, m.sweep.rate, low, high, &fft);
+            const RoomTail tail{report.ir.delay - int64_t(report.ir.lead), report.ir.lags};
+            report.room = roomParameters(report.ir.tail, tail, m.sweep.rate, low, high, &fft);
             report.ir.tail.clear();
         }
     }
@@ -156,6 +158,20 @@ ToolExit runIrMeasurement(const IrRequest& request, FILE* out, FILE* err) {
     summary.reference = judging ? limits.reference : kDefaultReference;
     summary.judging = judging;
     summary.trusted = judgeIrChannels(m, &reports);
+    for (const IrChannelReport& report : reports) {
+        if (report.analysed && report.judged && report.verdict.judgedNothing) {
+            double low = 0;
+            double high = 0;
+            fullLevelBand(m.sweep, &low, &high);
+            return fileError(err,
+                             request.limitsPath +
+                                 ": no row sets a minimum or maximum at a frequency the sweep "
+                                 "measures (" +
+                                 fixedText(low, 1) + " to " + fixedText(high, 1) +
+                                 " Hz): these limits judge nothing",
+                             kToolInput);
+        }
+    }
     if (request.room) {
         measureRooms(m, &reports);
     }

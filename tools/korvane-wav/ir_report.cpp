@@ -46,6 +46,7 @@ Json pointJson(const ResponsePoint& p) {
             {"thdBelowNoise", p.thdBelowNoise},
             {"noiseDb", jsonNumber(p.noiseDb)},
             {"lowSnr", p.lowSnr},
+            {"noiseMeasured", !p.noiseUnmeasured},
             {"orders", orders}};
 }
 
@@ -67,6 +68,15 @@ std::string orDash(double value, int decimals) {
     return std::isnan(value) ? std::string("-") : fixedText(value, decimals);
 }
 
+Json decayJson(const DecayTime& t) {
+    return {
+        {"seconds", jsonNumber(t.seconds)},
+        {"correlation", jsonNumber(t.correlation)},
+        {"withheld",
+         *roomWithheldName(t.withheld) != 0 ? Json(roomWithheldName(t.withheld)) : Json()},
+        {"why", *roomWithheldName(t.withheld) != 0 ? Json(roomWithheldText(t.withheld)) : Json()}};
+}
+
 // "6.154 %", "below noise", or "-" where no order is measured.
 std::string thdText(const ResponsePoint& p) {
     return p.thdBelowNoise ? "below noise" : orDash(p.thdPercent, 3) + " %";
@@ -85,24 +95,45 @@ std::string worstThdText(const IrChannelReport& c) {
     return "THD at most - % (- Hz)";
 }
 
-// Where the noise lets the magnitude be off by more than kResponseErrorDb.
-void printLowSnr(FILE* out, const IrChannelReport& c) {
+// How many points a flag holds for, and from where to where.
+struct PointRun {
     size_t count = 0;
     double from = 0;
     double to = 0;
+};
+
+template <typename Flag> PointRun pointsWhere(const IrChannelReport& c, Flag flag) {
+    PointRun run;
     for (const ResponsePoint& p : c.ir.points) {
-        if (p.lowSnr) {
-            from = count++ == 0 ? p.frequency : from;
-            to = p.frequency;
+        if (flag(p)) {
+            run.from = run.count++ == 0 ? p.frequency : run.from;
+            run.to = p.frequency;
         }
     }
-    if (count != 0) {
+    return run;
+}
+
+// Where the noise lets the magnitude be off by more than kResponseErrorDb, and where no lag
+// held the noise apart from the response.
+void printLowSnr(FILE* out, const IrChannelReport& c) {
+    const unsigned long long points = c.ir.points.size();
+    const PointRun low = pointsWhere(c, [](const ResponsePoint& p) { return p.lowSnr; });
+    if (low.count != 0) {
         std::fprintf(out,
                      "  noise: below %s dB SNR the magnitude may be off by more than %s dB: %llu "
                      "of %llu points, from %s to %s Hz\n",
                      fixedText(kLeastSnrDb, 1).c_str(), fixedText(kResponseErrorDb, 1).c_str(),
-                     (unsigned long long)count, (unsigned long long)c.ir.points.size(),
-                     fixedText(from, 1).c_str(), fixedText(to, 1).c_str());
+                     (unsigned long long)low.count, points, fixedText(low.from, 1).c_str(),
+                     fixedText(low.to, 1).c_str());
+    }
+    const PointRun unknown =
+        pointsWhere(c, [](const ResponsePoint& p) { return p.noiseUnmeasured; });
+    if (unknown.count != 0) {
+        std::fprintf(out,
+                     "  noise floor not measurable: pad too short: %llu of %llu points, from %s "
+                     "to %s Hz (pad the played file longer)\n",
+                     (unsigned long long)unknown.count, points, fixedText(unknown.from, 1).c_str(),
+                     fixedText(unknown.to, 1).c_str());
     }
 }
 
@@ -122,17 +153,44 @@ void printWindow(FILE* out, const IrSummary& s, const IrChannelReport& c) {
     }
 }
 
+std::string bandText(const RoomBand& b) {
+    return b.centreHz > 0 ? fixedText(b.centreHz, 0) + " Hz" : "all";
+}
+
+// The room's table, then each reason for a "-" with the bands and times it holds for.
 void printRoom(FILE* out, const IrChannelReport& c) {
     if (c.room.empty()) {
         return;
     }
-    std::fprintf(out, "  room:   band    EDT s   T20 s   T30 s  C50 dB  C80 dB   D50 %%\n");
+    std::fprintf(out,
+                 "  room:   band    EDT s   T20 s   T30 s  C50 dB  C80 dB   D50 %%   curv %%\n");
     for (const RoomBand& b : c.room) {
-        std::fprintf(out, "  %12s %8s %7s %7s %7s %7s %7s\n",
-                     b.centreHz > 0 ? (fixedText(b.centreHz, 0) + " Hz").c_str() : "all",
-                     orDash(b.edt, 3).c_str(), orDash(b.t20, 3).c_str(), orDash(b.t30, 3).c_str(),
-                     orDash(b.c50Db, 2).c_str(), orDash(b.c80Db, 2).c_str(),
-                     orDash(b.d50Percent, 1).c_str());
+        std::fprintf(out, "  %12s %8s %7s %7s %7s %7s %7s %8s\n", bandText(b).c_str(),
+                     orDash(b.edt.seconds, 3).c_str(), orDash(b.t20.seconds, 3).c_str(),
+                     orDash(b.t30.seconds, 3).c_str(), orDash(b.c50Db, 2).c_str(),
+                     orDash(b.c80Db, 2).c_str(), orDash(b.d50Percent, 1).c_str(),
+                     std::isnan(b.curvaturePercent) ? "-"
+                                                    : fixedText(b.curvaturePercent, 1).c_str());
+    }
+    for (RoomWithheld why :
+         {RoomWithheld::Range, RoomWithheld::Pad, RoomWithheld::Filter, RoomWithheld::NoDecay}) {
+        std::string where;
+        for (const RoomBand& b : c.room) {
+            std::string times;
+            for (const auto& [name, t] : {std::pair<const char*, const DecayTime*>{"EDT", &b.edt},
+                                          {"T20", &b.t20},
+                                          {"T30", &b.t30}}) {
+                if (t->withheld == why) {
+                    times += std::string(times.empty() ? " " : "/") + name;
+                }
+            }
+            if (!times.empty()) {
+                where += std::string(where.empty() ? "" : ", ") + bandText(b) + times;
+            }
+        }
+        if (!where.empty()) {
+            std::fprintf(out, "  room: \"-\" for %s: %s\n", where.c_str(), roomWithheldText(why));
+        }
     }
 }
 
@@ -230,9 +288,13 @@ void addMeasurementJson(const IrSummary& s, const IrChannelReport& c, Json* chan
         Json room = Json::array();
         for (const RoomBand& b : c.room) {
             room.push_back({{"bandHz", b.centreHz > 0 ? Json(b.centreHz) : Json()},
-                            {"edtS", jsonNumber(b.edt)},
-                            {"t20S", jsonNumber(b.t20)},
-                            {"t30S", jsonNumber(b.t30)},
+                            {"edtS", jsonNumber(b.edt.seconds)},
+                            {"t20S", jsonNumber(b.t20.seconds)},
+                            {"t30S", jsonNumber(b.t30.seconds)},
+                            {"edt", decayJson(b.edt)},
+                            {"t20", decayJson(b.t20)},
+                            {"t30", decayJson(b.t30)},
+                            {"curvaturePercent", jsonNumber(b.curvaturePercent)},
                             {"c50Db", jsonNumber(b.c50Db)},
                             {"c80Db", jsonNumber(b.c80Db)},
                             {"d50Percent", jsonNumber(b.d50Percent)},

@@ -1,5 +1,7 @@
 #include "measure/analysis/clock_drift.h"
 
+#include "measure/analysis/line_fit.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -25,14 +27,14 @@ constexpr int kWindowSteps = 4096;
 
 // The slope of ln |H| against ln f over bins [a, b], by least squares.
 double logSlope(const std::vector<Complex>& bins, size_t a, size_t b) {
-    double sx = 0, sy = 0, sxx = 0, sxy = 0, n = 0;
+    LineFit line;
     for (size_t k = std::max<size_t>(a, 1); k <= b; ++k) {
-        const double x = std::log(double(k));
-        const double y = std::log(std::max(std::abs(bins[k]), 1e-300));
-        sx += x, sy += y, sxx += x * x, sxy += x * y, n += 1;
+        line.add(std::log(double(k)), std::log(std::max(std::abs(bins[k]), 1e-300)));
     }
-    const double d = n * sxx - sx * sx;
-    return d > 0 ? std::max(-kMostLogSlope, std::min(kMostLogSlope, (n * sxy - sx * sy) / d)) : 0;
+    double slope = 0;
+    double intercept = 0;
+    return line.fit(&slope, &intercept) ? std::max(-kMostLogSlope, std::min(kMostLogSlope, slope))
+                                        : 0;
 }
 
 // ln |H| on every bin: measured within [first, last], beyond it continued along the slope of
@@ -110,15 +112,15 @@ bool fit3(const std::vector<double> (&x)[3], const std::vector<double>& y,
 double bentPhaseDeg(double c, double low, double high) {
     const int steps = 512;
     std::vector<double> f(steps + 1), curve(steps + 1);
-    double sw = 0, sx = 0, sy = 0, sxx = 0, sxy = 0;
+    LineFit fit;
     for (int i = 0; i <= steps; ++i) {
         f[size_t(i)] = low * std::pow(high / low, double(i) / steps) / 1000;
         curve[size_t(i)] = c * (f[size_t(i)] * std::log(f[size_t(i)]) - f[size_t(i)]);
-        sw += 1, sx += f[size_t(i)], sy += curve[size_t(i)]; // points even in log f
-        sxx += f[size_t(i)] * f[size_t(i)], sxy += f[size_t(i)] * curve[size_t(i)];
+        fit.add(f[size_t(i)], curve[size_t(i)]); // points even in log f
     }
-    const double line = (sw * sxy - sx * sy) / (sw * sxx - sx * sx);
-    const double offset = (sy - line * sx) / sw;
+    double line = 0;
+    double offset = 0;
+    fit.fit(&line, &offset);
     double worst = 0;
     for (int i = 0; i <= steps; ++i) {
         worst = std::max(worst, std::fabs(curve[size_t(i)] - offset - line * f[size_t(i)]));

@@ -21,6 +21,16 @@ constexpr double kOrderResolutions = 8;
 // which noise reaches once in ten million.
 constexpr double kNoiseSmoothing = 3;
 constexpr double kAboveNoise = 16;
+// Stretches of noise taken after the response, and before the harmonics where none after
+// holds noise; kept clear of where a frequency's noise begins and ends by a few periods of
+// the sweep's lowest frequency and 20 ms of its own spread.
+constexpr size_t kNoiseStretchesAfter = 2;
+constexpr size_t kNoiseStretchesBefore = 2;
+constexpr double kNoiseMarginSeconds = 0.02;
+constexpr double kNoiseMarginPeriods = 4;
+// The arithmetic's own rounding, relative to the played level: the floor of an exact copy.
+constexpr double kRoundingPower = 1e-30;
+constexpr double kRaisedCosineEnergy = 0.375;
 constexpr size_t kPhasorSteps = 256;
 // Below this the wire's response carries too little to divide by.
 constexpr double kWireFloor = 1e-3;
@@ -267,31 +277,76 @@ Band bandOf(const SyncSweep& sweep, const IrOptions& options) {
     return band;
 }
 
-// The deconvolution's noise on the linear window's bins, and how each order's window
-// scales it: a window's noise power grows with its length.
-struct NoiseFloor {
-    OrderSpectrum spectrum; // present when a stretch of the deconvolution held only noise
-    std::vector<double> windowScale;
+// The deconvolution's noise, from stretches as long as the linear window that hold no
+// response: after the response's decay, or before the highest order's window. A stretch
+// tells the noise at a frequency only where the recording reaches all of it there.
+struct NoiseStretch {
+    int64_t start = 0;  // lags, [start, start + length)
+    bool after = false; // after the response, rather than before the harmonics
+    bool wanted = false;
+    OrderSpectrum spectrum;
 };
 
+struct NoiseFloor {
+    NoiseLags lags;
+    int64_t length = 0; // of each stretch
+    int64_t margin = 0; // kept from the lags that hold noise at a frequency
+    std::vector<NoiseStretch> stretches;
+    std::vector<double> windowScale; // the noise an order's window passes over a stretch's
+};
+
+// The stretches a frequency's floor is taken from: those after the response where the
+// recording reaches them, else the two earliest before the harmonics, far from the orders
+// above the highest analysed, which lie close before it.
+std::vector<size_t> stretchesFor(const NoiseFloor& noise, double f) {
+    const double low = f / std::pow(2.0, 0.5 / kNoiseSmoothing);
+    const double high = f * std::pow(2.0, 0.5 / kNoiseSmoothing);
+    std::vector<size_t> after;
+    std::vector<size_t> before;
+    for (size_t i = 0; i < noise.stretches.size(); ++i) {
+        const NoiseStretch& s = noise.stretches[i];
+        if (double(s.start - noise.margin) >= noise.lags.first(low) &&
+            double(s.start + noise.length + noise.margin) <= noise.lags.end(high)) {
+            (s.after ? after : before).push_back(i);
+        }
+    }
+    if (!after.empty()) {
+        return after;
+    }
+    before.resize(std::min<size_t>(before.size(), kNoiseStretchesBefore));
+    return before;
+}
+
+// The floor's power at f, relative to the played level; NaN where no stretch holds noise
+// at f. Never below the arithmetic's own rounding: an exact copy has that floor.
 double noisePower(const NoiseFloor& noise, double f, const Band& band) {
-    return evaluate(noise.spectrum, f, kNoiseSmoothing, band.low[1] / 2, band.high[1] * 2).power;
+    const std::vector<size_t> chosen = stretchesFor(noise, f);
+    double sum = 0;
+    for (size_t i : chosen) {
+        sum += evaluate(noise.stretches[i].spectrum, f, kNoiseSmoothing, band.low[1] / 2,
+                        band.high[1] * 2)
+                   .power;
+    }
+    return chosen.empty() ? kNaN : std::max(kRoundingPower, sum / double(chosen.size()));
 }
 
 // Orders below their floor are not given; the THD only where the harmonics stand above
-// theirs together.
+// theirs together. Where the floor is not measured nothing is assumed of it.
 void applyNoise(const NoiseFloor& noise, const Band& band, double linearPower, ResponsePoint* p) {
     const size_t orders = p->orderDb.size();
     p->orderNoiseDb.assign(orders, kNaN);
     p->orderBelowNoise.assign(orders, false);
     p->orderAtMostDb.assign(orders, kNaN);
-    if (!noise.spectrum.present) {
+    const double own = noisePower(noise, p->frequency, band) * noise.windowScale[1];
+    p->noiseUnmeasured = std::isnan(own);
+    if (p->noiseUnmeasured) {
         return;
     }
-    p->noiseDb = 10 * std::log10(noisePower(noise, p->frequency, band));
+    p->noiseDb = 10 * std::log10(own);
     p->lowSnr = !(p->magnitudeDb - p->noiseDb >= kLeastSnrDb);
     double harmonics = 0;
     double floor = 0;
+    bool floorKnown = true;
     for (size_t n = 2; n < orders; ++n) {
         if (std::isnan(p->orderDb[n])) {
             continue;
@@ -299,8 +354,15 @@ void applyNoise(const NoiseFloor& noise, const Band& band, double linearPower, R
         const double level = linearPower * std::pow(10.0, p->orderDb[n] / 10);
         const double noiseLevel =
             noisePower(noise, double(n) * p->frequency, band) * noise.windowScale[n];
-        p->orderNoiseDb[n] = 10 * std::log10(noiseLevel / linearPower);
         harmonics += level;
+        if (std::isnan(noiseLevel)) {
+            // Nothing above a floor not measured is given as distortion.
+            floorKnown = false;
+            p->orderDb[n] = kNaN;
+            p->orderPhaseDeg[n] = kNaN;
+            continue;
+        }
+        p->orderNoiseDb[n] = 10 * std::log10(noiseLevel / linearPower);
         floor += noiseLevel;
         if (!(level > kAboveNoise * noiseLevel)) {
             p->orderBelowNoise[n] = true;
@@ -309,7 +371,9 @@ void applyNoise(const NoiseFloor& noise, const Band& band, double linearPower, R
             p->orderPhaseDeg[n] = kNaN;
         }
     }
-    if (!std::isnan(p->thdPercent) && !(harmonics > kAboveNoise * floor)) {
+    if (!floorKnown) {
+        p->thdPercent = kNaN;
+    } else if (!std::isnan(p->thdPercent) && !(harmonics > kAboveNoise * floor)) {
         p->thdBelowNoise = true;
         p->thdAtMostPercent = 100 * std::sqrt(kAboveNoise * floor / linearPower);
         p->thdPercent = kNaN;
@@ -386,17 +450,17 @@ namespace {
 
 // The wire's deconvolution, X conj(X) / (|X|^2 + eps), transformed back in x's buffer and
 // kept over the span of the windows: real and even, its peak at time 0.
-void keepWire(std::vector<Complex>* x, size_t recordedFrames, const SyncSweep& sweep,
-              const IrOptions& options, Fft* fft, SweepInverse* inverse) {
+void keepWire(std::vector<Complex>* x, size_t recordedFrames, const SyncSweep& sweep, Fft* fft,
+              SweepInverse* inverse) {
     const size_t n = inverse->length;
     for (size_t k = 0; k < x->size(); ++k) {
         (*x)[k] *= inverse->spectrum[k];
     }
     const double* w = fft->inverseInPlace(x->data(), n);
-    inverse->wireStart = -orderBoundary(sweep, options.orders);
-    // As far as a linear window and the noise floor's window after it may reach: a decay
-    // is followed to the recording's end.
+    // All of it: the noise's stretches reach from the played sweep's start before the
+    // response to the recording's end after it, where a decay is followed.
     const int64_t end = int64_t(recordedFrames) + orderBoundary(sweep, 1);
+    inverse->wireStart = end - int64_t(n);
     inverse->wire.resize(size_t(end - inverse->wireStart));
     for (int64_t t = inverse->wireStart; t < end; ++t) {
         const int64_t at = ((t % int64_t(n)) + int64_t(n)) % int64_t(n);
@@ -407,8 +471,7 @@ void keepWire(std::vector<Complex>* x, size_t recordedFrames, const SyncSweep& s
 } // namespace
 
 void prepareSweepInverse(const std::vector<float>& played, size_t recordedFrames,
-                         const SyncSweep& sweep, const IrOptions& options, Fft* fft,
-                         SweepInverse* inverse) {
+                         const SyncSweep& sweep, Fft* fft, SweepInverse* inverse) {
     const size_t n =
         irTransforms(played.size(), recordedFrames, sweep, IrOptions(), 0).deconvolution;
     inverse->length = n;
@@ -417,6 +480,10 @@ void prepareSweepInverse(const std::vector<float>& played, size_t recordedFrames
     const double offset = mean(played);
     for (size_t i = 0; i < played.size(); ++i) {
         input[i] = played[i] - offset;
+    }
+    inverse->sweepStart = 0;
+    while (inverse->sweepStart < played.size() && played[inverse->sweepStart] == 0.0f) {
+        ++inverse->sweepStart;
     }
     fft->forwardInPlace(x.data(), n);
     double reference = 0;
@@ -434,7 +501,7 @@ void prepareSweepInverse(const std::vector<float>& played, size_t recordedFrames
         const double denominator = std::norm(x[k]) + eps;
         inverse->spectrum[k] = denominator > 0 ? std::conj(x[k]) / denominator : Complex();
     }
-    keepWire(&x, recordedFrames, sweep, options, fft, inverse);
+    keepWire(&x, recordedFrames, sweep, fft, inverse);
 }
 
 void keepWireWindows(size_t recordedFrames, const SyncSweep& sweep, const IrOptions& options,
@@ -505,37 +572,72 @@ std::vector<OrderSpectrum> orderSpectra(const Deconvolution& h, int64_t d,
     return spectra;
 }
 
-// A stretch of the deconvolution that holds no response: past the linear window by its own
-// length, still within the recording; transformed as the linear window is, the wire's
-// magnitude divided out. Absent when the recording ends too soon.
+// The noise's stretches and which of them each frequency the analysis gives needs; only those
+// are transformed, as the linear window is, the regularisation's tail shaped by the response
+// taken out and the wire's magnitude divided out.
 NoiseFloor noiseFloor(const Deconvolution& h, const Deconvolution& wire, int64_t d, int64_t lead,
-                      const LinearWindow& linear, int64_t recordedFrames, size_t length,
-                      const SyncSweep& sweep, const IrOptions& options,
+                      const LinearWindow& linear, const NoiseLags& lags, size_t length,
+                      const SyncSweep& sweep, const IrOptions& options, const Band& band,
+                      const std::vector<double>& frequencies,
                       const std::vector<OrderSpectrum>& corrected,
                       const std::vector<double>& wireLinear, Fft* fft) {
     NoiseFloor noise;
-    const int64_t after = linear.after;
-    const double fade = double(linear.fade);
-    const int64_t at = lead + 2 * after; // from the delay
-    if (d + at + after > recordedFrames || at + after > wire.base + wire.n) {
-        return noise;
+    noise.lags = lags;
+    // Short enough to fit between the response and where a frequency's noise ends, or before
+    // the harmonics; long enough to hold a few periods of the lowest frequency.
+    noise.length = 2 * lead;
+    noise.margin =
+        std::llround(std::max(kNoiseMarginSeconds, kNoiseMarginPeriods / sweep.from) * sweep.rate);
+    const int64_t firstLag = int64_t(std::floor(lags.first(sweep.to)));
+    for (size_t k = 0; k < kNoiseStretchesAfter; ++k) {
+        const int64_t start = d + linear.after + lead + int64_t(k) * noise.length;
+        if (start + noise.length <= lags.recordedFrames) {
+            noise.stretches.push_back({start, true, false, {}});
+        }
+    }
+    // Before the harmonics: from the earliest lag that holds noise on, towards the response.
+    const int64_t harmonics = d - orderBoundary(sweep, options.orders) - lead;
+    for (int64_t start = firstLag + noise.margin; start + noise.length <= harmonics;
+         start += noise.length) {
+        noise.stretches.push_back({start, false, false, {}});
+    }
+    for (double f : frequencies) {
+        for (int n = 1; n <= options.orders; ++n) {
+            if (n == 1 || (f * n >= band.low[size_t(n)] && f * n <= band.high[size_t(n)])) {
+                for (size_t i : stretchesFor(noise, f * n)) {
+                    noise.stretches[i].wanted = true;
+                }
+            }
+        }
     }
     std::vector<double> buffer;
-    orderSpectrum(h, d + at - lead, d + at + after, double(d + at), length, sweep.rate, fft,
-                  &buffer, &noise.spectrum, fade);
-    // The regularisation's tail reaches there too, shaped by the response: taken out.
     OrderSpectrum tail;
-    orderSpectrum(wire, at - lead, at + after, double(at), length, sweep.rate, fft, &buffer, &tail,
-                  fade);
-    for (size_t k = 0; k < noise.spectrum.bins.size(); ++k) {
-        noise.spectrum.bins[k] -= corrected[1].bins[k] * tail.bins[k];
-        noise.spectrum.bins[k] /= wireLinear[k] > 0 ? wireLinear[k] : 1;
+    for (NoiseStretch& s : noise.stretches) {
+        if (!s.wanted) {
+            continue;
+        }
+        const int64_t at = s.start + lead; // the stretch's origin, at its middle
+        orderSpectrum(h, s.start, s.start + noise.length, double(at), length, sweep.rate, fft,
+                      &buffer, &s.spectrum);
+        orderSpectrum(wire, s.start - d, s.start - d + noise.length, double(at - d), length,
+                      sweep.rate, fft, &buffer, &tail);
+        for (size_t k = 0; k < s.spectrum.bins.size(); ++k) {
+            s.spectrum.bins[k] -= corrected[1].bins[k] * tail.bins[k];
+            s.spectrum.bins[k] /= wireLinear[k] > 0 ? wireLinear[k] : 1;
+        }
+        prepareSmoothing(&s.spectrum);
     }
-    prepareSmoothing(&noise.spectrum);
+    // Noise passes a window in proportion to the sum of its squares: a raised-cosine side
+    // keeps 3/8 of its length, a flat part all of it.
+    const double stretch = kRaisedCosineEnergy * double(noise.length);
     noise.windowScale.assign(size_t(options.orders) + 1, 1);
+    noise.windowScale[1] =
+        (kRaisedCosineEnergy * double(lead + linear.fade) + double(linear.after - linear.fade)) /
+        stretch;
     for (int n = 2; n <= options.orders; ++n) {
         noise.windowScale[size_t(n)] =
-            double(orderBoundary(sweep, n) - orderBoundary(sweep, n - 1)) / double(lead + after);
+            kRaisedCosineEnergy * double(orderBoundary(sweep, n) - orderBoundary(sweep, n - 1)) /
+            stretch;
     }
     return noise;
 }
@@ -584,8 +686,15 @@ bool analyseChannel(const SweepInverse& inverse, const std::vector<float>& recor
         orderSpectra(h, delay, linear, length, sweep, options, fft);
     const std::vector<double> wireLinear =
         removeWire(inverse, wire, linear, length, sweep, fft, &spectra);
-    const NoiseFloor noise = noiseFloor(h, wire, delay, lead, linear, recordedFrames, length, sweep,
-                                        options, spectra, wireLinear, fft);
+    result->lags = {recordedFrames, double(inverse.sweepStart),
+                    double(sweep.rate) * sweep.rateConstant, sweep.from};
+    const Band band = bandOf(sweep, options);
+    std::vector<double> frequencies =
+        frequencyGrid(band.low[1], band.high[1], options.pointsPerOctave);
+    const size_t gridPoints = frequencies.size();
+    frequencies.insert(frequencies.end(), options.probes.begin(), options.probes.end());
+    const NoiseFloor noise = noiseFloor(h, wire, delay, lead, linear, result->lags, length, sweep,
+                                        options, band, frequencies, spectra, wireLinear, fft);
     double fadeEnd = 0;
     double fadeStart = 0;
     fullLevelBand(sweep, &fadeEnd, &fadeStart);
@@ -596,12 +705,9 @@ bool analyseChannel(const SweepInverse& inverse, const std::vector<float>& recor
             prepareSmoothing(&spectrum);
         }
     }
-    const Band band = bandOf(sweep, options);
-    for (double f : frequencyGrid(band.low[1], band.high[1], options.pointsPerOctave)) {
-        result->points.push_back(responsePoint(spectra, f, band, options.smoothing, noise));
-    }
-    for (double f : options.probes) {
-        result->probes.push_back(responsePoint(spectra, f, band, options.smoothing, noise));
+    for (size_t i = 0; i < frequencies.size(); ++i) {
+        (i < gridPoints ? result->points : result->probes)
+            .push_back(responsePoint(spectra, frequencies[i], band, options.smoothing, noise));
     }
     return true;
 }

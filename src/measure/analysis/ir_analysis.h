@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "measure/analysis/clock_drift.h"
+#include "measure/analysis/deconvolution.h"
 #include "measure/analysis/fft.h"
 #include "measure/signals/sweep.h"
 
@@ -49,6 +50,9 @@ struct ResponsePoint {
     double thdAtMostPercent = NAN;
     // The noise lets the magnitude be in error by more than kResponseErrorDb.
     bool lowSnr = false;
+    // No lags of the deconvolution hold the recording's noise at f apart from the response
+    // (the pad is too short): noiseDb is NaN, and nothing is judged against it.
+    bool noiseUnmeasured = false;
 };
 
 // The response's error that a point's noise floor may cause, and the SNR that keeps to it.
@@ -82,6 +86,7 @@ struct ChannelIr {
     std::vector<float> ir;
     uint32_t lead = 0;
     std::vector<float> tail;
+    NoiseLags lags;
     // The whole deconvolution from the start of the highest order's window to the end of
     // the linear window, starting spanStart frames from the delay (negative: earlier), and
     // where each order's window starts, relative to the delay (index n = 1 .. orders).
@@ -101,6 +106,7 @@ struct SweepInverse {
     std::vector<std::complex<double>> spectrum;
     std::vector<double> wire; // the wire's deconvolution from wireStart on (time 0 its peak)
     int64_t wireStart = 0;
+    uint64_t sweepStart = 0; // the played channel's first sound
     // When one inverse serves many channels: the wire's window of every order, transformed
     // once, for orders' transforms of windowsLength and the linear window windowsLinear.
     size_t windowsLength = 0;
@@ -108,8 +114,7 @@ struct SweepInverse {
     std::vector<std::vector<std::complex<double>>> windows;
 };
 void prepareSweepInverse(const std::vector<float>& played, size_t recordedFrames,
-                         const SyncSweep& sweep, const IrOptions& options, Fft* fft,
-                         SweepInverse* inverse);
+                         const SyncSweep& sweep, Fft* fft, SweepInverse* inverse);
 // The wire's windows for recordings of recordedFrames, kept in the inverse.
 void keepWireWindows(size_t recordedFrames, const SyncSweep& sweep, const IrOptions& options,
                      Fft* fft, SweepInverse* inverse);

@@ -86,7 +86,7 @@ bool analyseOne(const IrMeasurement& m, IrWorker* worker, IrChannelReport* repor
     // The same sweep on every channel, as gen writes it unstaggered, is inverted once.
     if (worker->shared == nullptr && (worker->inverted == nullptr || *worker->inverted != x ||
                                       worker->invertedFor != y.size())) {
-        prepareSweepInverse(x, y.size(), m.sweep, m.options, &worker->fft, &worker->inverse);
+        prepareSweepInverse(x, y.size(), m.sweep, &worker->fft, &worker->inverse);
         worker->inverted = m.sweep.repeat > 1 ? nullptr : &x;
         worker->invertedFor = y.size();
     }
@@ -110,7 +110,8 @@ bool analyseOne(const IrMeasurement& m, IrWorker* worker, IrChannelReport* repor
     report->analysed = true;
     report->reference = report->ir.probes[0];
     for (const ResponsePoint& p : report->ir.points) {
-        if (p.thdPercent > report->worstThd || std::isnan(report->worstThd)) {
+        if (p.thdPercent > report->worstThd ||
+            (std::isnan(report->worstThd) && !std::isnan(p.thdPercent))) {
             report->worstThd = p.thdPercent;
             report->worstThdFrequency = p.frequency;
         }
@@ -250,7 +251,7 @@ bool analyseIrChannels(const IrMeasurement& m, std::vector<IrChannelReport>* rep
     if (oneSweepForAll(m)) {
         const std::vector<float>& played = m.played->channels[size_t(firstSource(m))];
         const size_t frames = m.recorded->channels.front().size();
-        prepareSweepInverse(played, frames, m.sweep, m.options, &state[0].fft, &shared);
+        prepareSweepInverse(played, frames, m.sweep, &state[0].fft, &shared);
         keepWireWindows(frames, m.sweep, m.options, &state[0].fft, &shared);
         for (IrWorker& worker : state) {
             worker.shared = &shared;

@@ -1,5 +1,7 @@
 #include "measure/analysis/ir_window.h"
 
+#include "measure/analysis/decay.h"
+
 #include <algorithm>
 #include <cmath>
 #include <complex>
@@ -14,12 +16,10 @@ constexpr double kOnsetOverNoise = 7;
 // The direct sound is the largest value within two periods of the band's top after the
 // onset, where a band-limited impulse's main lobe lies.
 constexpr double kDirectPeriods = 2;
-// The decay is followed in blocks this long; it has ended where no block stands above twice
-// the noise's power (noise alone does so once in 10^12 blocks), 100 dB under the peak, or
-// 6 dB over what a perfect wire of the direct sound's level leaves there: the band-limited
-// impulse's own slow ringing is no decay of the device's.
-constexpr double kBlockSeconds = 0.01;
-constexpr int64_t kLeastBlock = 256;
+// The decay has ended where no block stands above twice the noise's power (noise alone does
+// so once in 10^12 blocks), 100 dB under the peak, or 6 dB over what a perfect wire of the
+// direct sound's level leaves there: the band-limited impulse's own slow ringing is no decay
+// of the device's.
 constexpr double kDecayOverNoise = 2;
 constexpr double kDecayRange = 1e-10;
 constexpr double kDecayOverWire = 4;
@@ -58,19 +58,17 @@ double meanPower(const Deconvolution& h, int64_t from, int64_t to) {
 // time 0.
 int64_t decayEnd(const Deconvolution& h, const Deconvolution& wire, int64_t d, int64_t frames,
                  double noisePower, uint32_t rate) {
-    const int64_t block = std::max<int64_t>(kLeastBlock, std::llround(kBlockSeconds * rate));
+    const int64_t block = decayBlockFrames(rate);
     const double peak = h.at(d) * h.at(d);
     const double floor = std::max(kDecayOverNoise * noisePower, kDecayRange * peak);
     const double wirePeak = wire.at(0) * wire.at(0);
     const double scale = wirePeak > 0 ? peak / wirePeak : 0;
-    int64_t end = 0;
-    for (int64_t t = d; t + block <= frames; t += block) {
-        const double own = kDecayOverWire * scale * meanPower(wire, t - d, t - d + block);
-        if (meanPower(h, t, t + block) > std::max(floor, own)) {
-            end = t + block - d;
-        }
-    }
-    return end;
+    const std::vector<double> own =
+        blockPowers([&](int64_t t) { return kDecayOverWire * scale * wire.at(t) * wire.at(t); },
+                    frames - d, block);
+    const std::vector<double> decay =
+        blockPowers([&](int64_t t) { return h.at(d + t) * h.at(d + t); }, frames - d, block);
+    return int64_t(decayBlocks(decay, [&](size_t b) { return std::max(floor, own[b]); })) * block;
 }
 
 // The octaves' power of a stretch of `length` frames from `from`.

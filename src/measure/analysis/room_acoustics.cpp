@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <complex>
 
+#include "measure/analysis/decay.h"
+#include "measure/analysis/line_fit.h"
 #include "measure/maths.h"
 
 namespace {
@@ -13,9 +15,8 @@ constexpr double kOctaves[] = {63, 125, 250, 500, 1000, 2000, 4000, 8000};
 constexpr double kEdgeOctaves = 1.0 / 6;
 // The onset: where the response first rises to 20 dB under its largest.
 constexpr double kOnsetPower = 0.01;
-// Lundeby's steps: the envelope in 10-ms blocks, fitted down to 10 dB over the noise, whose
-// level is the mean of the last tenth; at most this many rounds.
-constexpr double kBlockSeconds = 0.01;
+// Lundeby's steps: the envelope in the decay's blocks, fitted down to 10 dB over the noise,
+// whose level is the mean of the last tenth; at most this many rounds.
 constexpr double kFitAboveNoiseDb = 10;
 constexpr double kNoiseShare = 0.1;
 constexpr int kRounds = 5;
@@ -23,6 +24,14 @@ constexpr int kRounds = 5;
 constexpr double kEdtRangeDb = 20;
 constexpr double kT20RangeDb = 35;
 constexpr double kT30RangeDb = 45;
+// A band filter rings for about 1 / bandwidth: a decay time is its room's only where
+// bandwidth x time reaches 16.
+constexpr double kLeastBandwidthTime = 16;
+// and where it is more than twice what the filter shows of a lone impulse, followed for 2 s.
+constexpr double kOverRinging = 2;
+constexpr double kRingingSeconds = 2;
+// Kept clear of where a band's lags stop holding it: the sweep's own spread.
+constexpr double kLagMarginSeconds = 0.02;
 
 double exactCentre(double nominal) {
     return 1000 * std::exp2(std::round(std::log2(nominal / 1000)));
@@ -65,66 +74,55 @@ double mean(const std::vector<double>& p, size_t from, size_t to) {
     return to > from ? sum / double(to - from) : 0;
 }
 
-// A line through (x, y): slope and intercept; false with fewer than two points.
-bool fitLine(const std::vector<double>& x, const std::vector<double>& y, double* slope,
-             double* intercept) {
-    const double n = double(x.size());
-    double sx = 0, sy = 0, sxx = 0, sxy = 0;
-    for (size_t i = 0; i < x.size(); ++i) {
-        sx += x[i];
-        sy += y[i];
-        sxx += x[i] * x[i];
-        sxy += x[i] * y[i];
-    }
-    const double d = n * sxx - sx * sx;
-    if (x.size() < 2 || !(d > 0)) {
-        return false;
-    }
-    *slope = (n * sxy - sx * sy) / d;
-    *intercept = (sy - *slope * sx) / n;
-    return true;
-}
+// What a band's filter does to an impulse: its bandwidth, and the longest decay time its own
+// ringing shows (0 where not known).
+struct Ringing {
+    double bandwidthHz = 0;
+    double seconds = 0;
+};
 
 struct Decay {
     size_t cross = 0;   // frames from the onset where the decay meets the noise
     double slopeDb = 0; // per second, below 0
     double startDb = 0; // the fitted line at the onset
     double noiseDb = 0;
+    bool noiseSeen = false; // the noise was measured past the decay, not within it
 };
 
 // Lundeby's iteration over p's power from the onset: the line the decay follows and where
 // it meets the noise. False where no decay is found.
 bool findDecay(const std::vector<double>& p, uint32_t rate, Decay* d) {
-    const size_t block = std::max<size_t>(1, size_t(kBlockSeconds * rate));
-    const size_t blocks = p.size() / block;
-    if (blocks < 4) {
+    const int64_t block = decayBlockFrames(rate);
+    const double blockSeconds = double(block) / rate;
+    const std::vector<double> powers =
+        blockPowers([&](int64_t t) { return p[size_t(t)]; }, int64_t(p.size()), block);
+    if (powers.size() < 4) {
         return false;
     }
-    std::vector<double> level(blocks);
-    for (size_t b = 0; b < blocks; ++b) {
-        level[b] = 10 * std::log10(mean(p, b * block, (b + 1) * block) + 1e-300);
+    std::vector<double> level(powers.size());
+    for (size_t b = 0; b < powers.size(); ++b) {
+        level[b] = 10 * std::log10(powers[b] + 1e-300);
     }
-    double noise = mean(p, size_t(double(p.size()) * (1 - kNoiseShare)), p.size());
+    const size_t least = size_t(double(p.size()) * kNoiseShare);
+    double noise = mean(p, p.size() - least, p.size());
     for (int round = 0; round < kRounds; ++round) {
         d->noiseDb = 10 * std::log10(noise + 1e-300);
-        // Every block over the noise up to the last one: a gap before the first
-        // reflections, or a dip, does not end the decay.
-        std::vector<double> x;
-        std::vector<double> y;
-        for (size_t b = 0; b < blocks; ++b) {
-            if (level[b] > d->noiseDb + kFitAboveNoiseDb) {
-                x.push_back((double(b) + 0.5) * kBlockSeconds);
-                y.push_back(level[b]);
+        const double floorDb = d->noiseDb + kFitAboveNoiseDb;
+        const size_t end = decayBlocks(level, [&](size_t) { return floorDb; });
+        LineFit line;
+        for (size_t b = 0; b < end; ++b) {
+            if (level[b] > floorDb) {
+                line.add((double(b) + 0.5) * blockSeconds, level[b]);
             }
         }
-        if (!fitLine(x, y, &d->slopeDb, &d->startDb) || !(d->slopeDb < 0)) {
+        if (!line.fit(&d->slopeDb, &d->startDb) || !(d->slopeDb < 0)) {
             return false;
         }
         const double seconds = (d->noiseDb - d->startDb) / d->slopeDb;
         d->cross = std::min(p.size(), size_t(std::max(0.0, seconds) * rate));
         // The noise again from 10 dB of decay past the crossing, if a tenth is left there.
         const size_t from = d->cross + size_t(-kFitAboveNoiseDb / d->slopeDb * rate);
-        const size_t least = size_t(double(p.size()) * kNoiseShare);
+        d->noiseSeen = from + least <= p.size();
         noise = mean(p, p.size() - std::max(least, p.size() - std::min(from, p.size())), p.size());
     }
     return true;
@@ -150,26 +148,48 @@ std::vector<double> schroeder(const std::vector<double>& p, const Decay& d, uint
     return s;
 }
 
-// -60 dB over the slope of the Schroeder curve's line between from and to dB.
-double decayTime(const std::vector<double>& db, uint32_t rate, double from, double to) {
-    std::vector<double> x;
-    std::vector<double> y;
+// -60 dB over the slope of the Schroeder curve's line between from and to dB, given where
+// the decay's range reaches `needed` dB and the time exceeds the band filter's own ringing.
+DecayTime decayTime(const std::vector<double>& db, uint32_t rate, double from, double to,
+                    double needed, const Decay& d, bool decays, const Ringing& ringing) {
+    DecayTime time;
+    if (!decays) {
+        time.withheld = RoomWithheld::NoDecay;
+        return time;
+    }
+    if (!(d.startDb - d.noiseDb >= needed)) {
+        time.withheld = d.noiseSeen ? RoomWithheld::Range : RoomWithheld::Pad;
+        return time;
+    }
+    LineFit line;
     for (size_t t = 0; t < db.size(); ++t) {
         if (db[t] <= from && db[t] >= to) {
-            x.push_back(double(t) / rate);
-            y.push_back(db[t]);
+            line.add(double(t) / rate, db[t]);
         }
     }
     double slope = 0;
     double intercept = 0;
-    return fitLine(x, y, &slope, &intercept) && slope < 0 ? -60 / slope : NAN;
+    if (!line.fit(&slope, &intercept) || !(slope < 0)) {
+        time.withheld = RoomWithheld::NoDecay;
+        return time;
+    }
+    time.correlation = line.correlation();
+    if (ringing.bandwidthHz > 0 && (-60 / slope * ringing.bandwidthHz < kLeastBandwidthTime ||
+                                    -60 / slope < kOverRinging * ringing.seconds)) {
+        time.withheld = RoomWithheld::Filter;
+        return time;
+    }
+    time.seconds = -60 / slope;
+    return time;
 }
 
-RoomBand bandParameters(const std::vector<double>& power, size_t onset, uint32_t rate,
-                        double centre) {
+RoomBand bandParameters(const std::vector<double>& power, size_t onset, size_t usable,
+                        uint32_t rate, double centre, const Ringing& ringing) {
     RoomBand band;
     band.centreHz = centre;
-    const std::vector<double> p(power.begin() + long(onset), power.end());
+    const std::vector<double> p(power.begin() + long(std::min(onset, power.size())),
+                                power.begin() +
+                                    long(std::max(onset, std::min(usable, power.size()))));
     Decay d;
     const bool decays = findDecay(p, rate, &d);
     std::vector<double> s(p.size());
@@ -183,14 +203,21 @@ RoomBand bandParameters(const std::vector<double>& power, size_t onset, uint32_t
             s[t] = sum += p[t];
         }
     }
+    if (s.empty() || !(s[0] > 0)) {
+        band.edt.withheld = band.t20.withheld = band.t30.withheld =
+            s.empty() ? RoomWithheld::Pad : RoomWithheld::NoDecay;
+        return band;
+    }
     std::vector<double> db(s.size());
     for (size_t t = 0; t < s.size(); ++t) {
         db[t] = 10 * std::log10(s[t] / s[0]);
     }
-    const double range = decays ? band.rangeDb : 0;
-    band.edt = range >= kEdtRangeDb ? decayTime(db, rate, 0, -10) : NAN;
-    band.t20 = range >= kT20RangeDb ? decayTime(db, rate, -5, -25) : NAN;
-    band.t30 = range >= kT30RangeDb ? decayTime(db, rate, -5, -35) : NAN;
+    band.edt = decayTime(db, rate, 0, -10, kEdtRangeDb, d, decays, ringing);
+    band.t20 = decayTime(db, rate, -5, -25, kT20RangeDb, d, decays, ringing);
+    band.t30 = decayTime(db, rate, -5, -35, kT30RangeDb, d, decays, ringing);
+    if (!std::isnan(band.t20.seconds) && !std::isnan(band.t30.seconds)) {
+        band.curvaturePercent = 100 * (band.t30.seconds / band.t20.seconds - 1);
+    }
     for (const double ms : {50.0, 80.0}) {
         const size_t at = std::min(s.size() - 1, size_t(ms / 1000 * rate));
         const double early = s[0] - s[at];
@@ -205,7 +232,64 @@ RoomBand bandParameters(const std::vector<double>& power, size_t onset, uint32_t
     return band;
 }
 
+// Frames of the response from its start that hold the band up to `high` (and its edge's
+// transition), as far as the recording reaches there.
+size_t usableFrames(const RoomTail& tail, double high, uint32_t rate) {
+    const double end = tail.lags.end(high * std::exp2(kEdgeOctaves)) - kLagMarginSeconds * rate -
+                       double(tail.start);
+    return end > 0 ? size_t(end) : 0;
+}
+
+// The longest decay time the band's filter shows of a lone impulse, its direct sound at
+// frame 0: a decay no longer than a few times that is the filter's.
+double ownRinging(double low, double high, uint32_t rate, Fft* fft) {
+    const size_t frames = size_t(kRingingSeconds * rate);
+    const size_t n = fftLength(2 * frames);
+    const std::vector<std::complex<double>> flat(n / 2 + 1, 1.0);
+    const std::vector<double> p = bandPower(flat, n, frames, low, high, rate, fft);
+    const RoomBand band = bandParameters(p, 0, frames, rate, 0, Ringing());
+    double longest = 0;
+    for (const DecayTime* t : {&band.edt, &band.t20, &band.t30}) {
+        longest = std::isnan(t->seconds) ? longest : std::max(longest, t->seconds);
+    }
+    return longest;
+}
+
 } // namespace
+
+const char* roomWithheldName(RoomWithheld why) {
+    switch (why) {
+    case RoomWithheld::NoDecay:
+        return "no-decay";
+    case RoomWithheld::Range:
+        return "range";
+    case RoomWithheld::Pad:
+        return "pad";
+    case RoomWithheld::Filter:
+        return "filter";
+    case RoomWithheld::None:
+        break;
+    }
+    return "";
+}
+
+const char* roomWithheldText(RoomWithheld why) {
+    switch (why) {
+    case RoomWithheld::NoDecay:
+        return "no decay stands above the noise";
+    case RoomWithheld::Range:
+        return "the decay stands too little above the noise (EDT needs 20 dB, T20 35, T30 45): "
+               "average more sweeps (--repeat), or measure in a quieter room";
+    case RoomWithheld::Pad:
+        return "the recording ends before the decay meets the noise: pad the played file longer";
+    case RoomWithheld::Filter:
+        return "no longer than the band filter's own ringing (bandwidth x time under 16, or "
+               "under twice the filter's decay)";
+    case RoomWithheld::None:
+        break;
+    }
+    return "";
+}
 
 std::vector<double> roomOctaves(double low, double high) {
     std::vector<double> centres;
@@ -218,8 +302,8 @@ std::vector<double> roomOctaves(double low, double high) {
     return centres;
 }
 
-std::vector<RoomBand> roomParameters(const std::vector<float>& ir, uint32_t rate, double low,
-                                     double high, Fft* fft) {
+std::vector<RoomBand> roomParameters(const std::vector<float>& ir, const RoomTail& tail,
+                                     uint32_t rate, double low, double high, Fft* fft) {
     const size_t n = fftLength(2 * ir.size());
     std::vector<double> x(n, 0.0);
     std::copy(ir.begin(), ir.end(), x.begin());
@@ -233,12 +317,19 @@ std::vector<RoomBand> roomParameters(const std::vector<float>& ir, uint32_t rate
     while (whole[onset] < kOnsetPower * largest) {
         ++onset;
     }
-    std::vector<RoomBand> bands{bandParameters(whole, onset, rate, 0)};
+    std::vector<std::pair<double, double>> edges{{low, high}};
     for (double centre : roomOctaves(low, high)) {
         const double exact = exactCentre(centre);
-        bands.push_back(bandParameters(bandPower(spectrum, n, ir.size(), exact / std::sqrt(2.0),
-                                                 exact * std::sqrt(2.0), rate, fft),
-                                       onset, rate, centre));
+        edges.push_back({exact / std::sqrt(2.0), exact * std::sqrt(2.0)});
+    }
+    std::vector<RoomBand> bands;
+    for (size_t b = 0; b < edges.size(); ++b) {
+        const auto [lo, hi] = edges[b];
+        const Ringing ringing{hi - lo, ownRinging(lo, hi, rate, fft)};
+        bands.push_back(
+            bandParameters(b == 0 ? whole : bandPower(spectrum, n, ir.size(), lo, hi, rate, fft),
+                           onset, usableFrames(tail, hi, rate), rate,
+                           b == 0 ? 0 : roomOctaves(low, high)[b - 1], ringing));
     }
     return bands;
 }

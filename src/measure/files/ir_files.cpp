@@ -93,12 +93,17 @@ bool writePlots(IrFiles* files, const std::string& stem, const IrPlotContext& co
 }
 
 std::string roomCsvText(const std::vector<RoomBand>& room) {
-    std::string text = "band_hz,edt_s,t20_s,t30_s,c50_db,c80_db,d50_percent,range_db\n";
+    std::string text = "band_hz,edt_s,t20_s,t30_s,c50_db,c80_db,d50_percent,range_db,edt_r,t20_r,"
+                       "t30_r,curvature_percent,edt_withheld,t20_withheld,t30_withheld\n";
     for (const RoomBand& b : room) {
         text += (b.centreHz > 0 ? fixedText(b.centreHz, 0) : std::string("all")) + "," +
-                fixedText(b.edt, 3) + "," + fixedText(b.t20, 3) + "," + fixedText(b.t30, 3) + "," +
-                fixedText(b.c50Db, 2) + "," + fixedText(b.c80Db, 2) + "," +
-                fixedText(b.d50Percent, 1) + "," + fixedText(b.rangeDb, 1) + "\n";
+                fixedText(b.edt.seconds, 3) + "," + fixedText(b.t20.seconds, 3) + "," +
+                fixedText(b.t30.seconds, 3) + "," + fixedText(b.c50Db, 2) + "," +
+                fixedText(b.c80Db, 2) + "," + fixedText(b.d50Percent, 1) + "," +
+                fixedText(b.rangeDb, 1) + "," + fixedText(b.edt.correlation, 4) + "," +
+                fixedText(b.t20.correlation, 4) + "," + fixedText(b.t30.correlation, 4) + "," +
+                fixedText(b.curvaturePercent, 1) + "," + roomWithheldName(b.edt.withheld) + "," +
+                roomWithheldName(b.t20.withheld) + "," + roomWithheldName(b.t30.withheld) + "\n";
     }
     return text;
 }

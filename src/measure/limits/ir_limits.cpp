@@ -289,6 +289,7 @@ LimitVerdict judgeLimits(const Limits& limits, const std::vector<ResponsePoint>&
             }
         }
     }
-    verdict.pass = verdict.unmeasured.empty() && (!any || verdict.worstMarginDb >= 0);
+    verdict.judgedNothing = !any && verdict.unmeasured.empty();
+    verdict.pass = verdict.unmeasured.empty() && any && verdict.worstMarginDb >= 0;
     return verdict;
 }

@@ -44,8 +44,9 @@ struct LimitVerdict {
     bool pass = true;
     double worstMarginDb = 0; // the least margin, negative when a limit is crossed
     double worstFrequency = 0;
-    std::string worstLimit; // "response min", "response max", "thd", "h3"
-    std::string unmeasured; // why a limit could not be checked (a fail), else empty
+    std::string worstLimit;     // "response min", "response max", "thd", "h3"
+    std::string unmeasured;     // why a limit could not be checked (a fail), else empty
+    bool judgedNothing = false; // no row set a minimum or maximum at any point
 };
 
 // Margins in dB for every point inside a curve's span: the response against MIN and MAX,

@@ -41,7 +41,7 @@ ChannelIr measure(const SyncSweep& sweep, const std::vector<float>& played,
                   const std::vector<float>& recorded, const IrOptions& options = IrOptions()) {
     Fft fft;
     SweepInverse inverse;
-    prepareSweepInverse(played, recorded.size(), sweep, options, &fft, &inverse);
+    prepareSweepInverse(played, recorded.size(), sweep, &fft, &inverse);
     ChannelIr ir;
     std::string error;
     EXPECT_TRUE(analyseChannel(inverse, recorded, sweep, options, &fft, &ir, &error)) << error;
@@ -192,7 +192,7 @@ TEST(IrAnalysis, NothingRecordedOrOrdersBeyondTheSweepAreRefused) {
     const std::vector<float> played = play(sweep, 1000);
     Fft fft;
     SweepInverse inverse;
-    prepareSweepInverse(played, played.size(), sweep, IrOptions(), &fft, &inverse);
+    prepareSweepInverse(played, played.size(), sweep, &fft, &inverse);
     ChannelIr ir;
     std::string error;
     EXPECT_FALSE(analyseChannel(inverse, std::vector<float>(played.size(), 0.0f), sweep,
@@ -201,7 +201,7 @@ TEST(IrAnalysis, NothingRecordedOrOrdersBeyondTheSweepAreRefused) {
 
     const SyncSweep brief = testSweep(1000, 2000, 0.1);
     const std::vector<float> short_ = play(brief, 0);
-    prepareSweepInverse(short_, short_.size(), brief, IrOptions(), &fft, &inverse);
+    prepareSweepInverse(short_, short_.size(), brief, &fft, &inverse);
     IrOptions options;
     options.orders = 10;
     EXPECT_FALSE(analyseChannel(inverse, short_, brief, options, &fft, &ir, &error));

@@ -110,4 +110,10 @@ TEST(IrLimits, TheWorstMarginInDecibelsDecidesAndWhatCannotBeMeasuredFails) {
     points[1].orderDb[3] = -50;
     points[4].thdPercent = kNaN;
     EXPECT_TRUE(judgeLimits(limits, points, 2).pass);
+
+    // Rows that judge no point are no pass: the command refuses them.
+    v = judgeLimits(limits, {point(20000, 2, 1, -50)}, 2);
+    EXPECT_TRUE(v.judgedNothing);
+    EXPECT_FALSE(v.pass);
+    EXPECT_FALSE(judgeLimits(limits, points, 2).judgedNothing);
 }
