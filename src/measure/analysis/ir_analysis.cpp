@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <map>
 
 namespace {
 
@@ -277,14 +278,18 @@ Band bandOf(const SyncSweep& sweep, const IrOptions& options) {
     return band;
 }
 
-// The deconvolution's noise, from stretches as long as the linear window that hold no
+// The deconvolution's noise, from stretches twice the part before the delay long that hold no
 // response: after the response's decay, or before the highest order's window. A stretch
 // tells the noise at a frequency only where the recording reaches all of it there.
 struct NoiseStretch {
     int64_t start = 0;  // lags, [start, start + length)
     bool after = false; // after the response, rather than before the harmonics
-    bool wanted = false;
-    OrderSpectrum spectrum;
+};
+
+// A frequency's floor: the power summed over the stretches chosen for it.
+struct NoiseAt {
+    std::vector<size_t> stretches;
+    double sum = 0;
 };
 
 struct NoiseFloor {
@@ -292,6 +297,7 @@ struct NoiseFloor {
     int64_t length = 0; // of each stretch
     int64_t margin = 0; // kept from the lags that hold noise at a frequency
     std::vector<NoiseStretch> stretches;
+    std::map<double, NoiseAt> at;    // every frequency an order or the response is given at
     std::vector<double> windowScale; // the noise an order's window passes over a stretch's
 };
 
@@ -319,25 +325,22 @@ std::vector<size_t> stretchesFor(const NoiseFloor& noise, double f) {
 
 // The floor's power at f, relative to the played level; NaN where no stretch holds noise
 // at f. Never below the arithmetic's own rounding: an exact copy has that floor.
-double noisePower(const NoiseFloor& noise, double f, const Band& band) {
-    const std::vector<size_t> chosen = stretchesFor(noise, f);
-    double sum = 0;
-    for (size_t i : chosen) {
-        sum += evaluate(noise.stretches[i].spectrum, f, kNoiseSmoothing, band.low[1] / 2,
-                        band.high[1] * 2)
-                   .power;
+double noisePower(const NoiseFloor& noise, double f) {
+    const auto found = noise.at.find(f);
+    if (found == noise.at.end() || found->second.stretches.empty()) {
+        return kNaN;
     }
-    return chosen.empty() ? kNaN : std::max(kRoundingPower, sum / double(chosen.size()));
+    return std::max(kRoundingPower, found->second.sum / double(found->second.stretches.size()));
 }
 
 // Orders below their floor are not given; the THD only where the harmonics stand above
 // theirs together. Where the floor is not measured nothing is assumed of it.
-void applyNoise(const NoiseFloor& noise, const Band& band, double linearPower, ResponsePoint* p) {
+void applyNoise(const NoiseFloor& noise, double linearPower, ResponsePoint* p) {
     const size_t orders = p->orderDb.size();
     p->orderNoiseDb.assign(orders, kNaN);
     p->orderBelowNoise.assign(orders, false);
     p->orderAtMostDb.assign(orders, kNaN);
-    const double own = noisePower(noise, p->frequency, band) * noise.windowScale[1];
+    const double own = noisePower(noise, p->frequency) * noise.windowScale[1];
     p->noiseUnmeasured = std::isnan(own);
     if (p->noiseUnmeasured) {
         return;
@@ -353,7 +356,7 @@ void applyNoise(const NoiseFloor& noise, const Band& band, double linearPower, R
         }
         const double level = linearPower * std::pow(10.0, p->orderDb[n] / 10);
         const double noiseLevel =
-            noisePower(noise, double(n) * p->frequency, band) * noise.windowScale[n];
+            noisePower(noise, double(n) * p->frequency) * noise.windowScale[n];
         harmonics += level;
         if (std::isnan(noiseLevel)) {
             // Nothing above a floor not measured is given as distortion.
@@ -403,7 +406,7 @@ ResponsePoint responsePoint(const std::vector<OrderSpectrum>& orders, double f, 
         p.orderPhaseDeg[n] = degrees(e.value);
     }
     p.thdPercent = any ? 100 * std::sqrt(harmonicPower / linear.power) : kNaN;
-    applyNoise(noise, band, linear.power, &p);
+    applyNoise(noise, linear.power, &p);
     return p;
 }
 
@@ -592,40 +595,55 @@ NoiseFloor noiseFloor(const Deconvolution& h, const Deconvolution& wire, int64_t
     for (size_t k = 0; k < kNoiseStretchesAfter; ++k) {
         const int64_t start = d + linear.after + lead + int64_t(k) * noise.length;
         if (start + noise.length <= lags.recordedFrames) {
-            noise.stretches.push_back({start, true, false, {}});
+            noise.stretches.push_back({start, true});
         }
     }
     // Before the harmonics: from the earliest lag that holds noise on, towards the response.
     const int64_t harmonics = d - orderBoundary(sweep, options.orders) - lead;
     for (int64_t start = firstLag + noise.margin; start + noise.length <= harmonics;
          start += noise.length) {
-        noise.stretches.push_back({start, false, false, {}});
+        noise.stretches.push_back({start, false});
     }
+    std::vector<bool> wanted(noise.stretches.size(), false);
     for (double f : frequencies) {
         for (int n = 1; n <= options.orders; ++n) {
-            if (n == 1 || (f * n >= band.low[size_t(n)] && f * n <= band.high[size_t(n)])) {
-                for (size_t i : stretchesFor(noise, f * n)) {
-                    noise.stretches[i].wanted = true;
+            const double at = double(n) * f;
+            if ((n == 1 || (at >= band.low[size_t(n)] && at <= band.high[size_t(n)])) &&
+                noise.at.count(at) == 0) {
+                NoiseAt& floor = noise.at[at];
+                floor.stretches = stretchesFor(noise, at);
+                for (size_t i : floor.stretches) {
+                    wanted[i] = true;
                 }
             }
         }
     }
+    // One stretch at a time, each frequency that takes it summed as it goes.
     std::vector<double> buffer;
+    OrderSpectrum spectrum;
     OrderSpectrum tail;
-    for (NoiseStretch& s : noise.stretches) {
-        if (!s.wanted) {
+    for (size_t i = 0; i < noise.stretches.size(); ++i) {
+        if (!wanted[i]) {
             continue;
         }
-        const int64_t at = s.start + lead; // the stretch's origin, at its middle
-        orderSpectrum(h, s.start, s.start + noise.length, double(at), length, sweep.rate, fft,
-                      &buffer, &s.spectrum);
-        orderSpectrum(wire, s.start - d, s.start - d + noise.length, double(at - d), length,
+        const NoiseStretch& s = noise.stretches[i];
+        const int64_t origin = s.start + lead; // at the stretch's middle
+        orderSpectrum(h, s.start, s.start + noise.length, double(origin), length, sweep.rate, fft,
+                      &buffer, &spectrum);
+        orderSpectrum(wire, s.start - d, s.start - d + noise.length, double(origin - d), length,
                       sweep.rate, fft, &buffer, &tail);
-        for (size_t k = 0; k < s.spectrum.bins.size(); ++k) {
-            s.spectrum.bins[k] -= corrected[1].bins[k] * tail.bins[k];
-            s.spectrum.bins[k] /= wireLinear[k] > 0 ? wireLinear[k] : 1;
+        for (size_t k = 0; k < spectrum.bins.size(); ++k) {
+            spectrum.bins[k] -= corrected[1].bins[k] * tail.bins[k];
+            spectrum.bins[k] /= wireLinear[k] > 0 ? wireLinear[k] : 1;
         }
-        prepareSmoothing(&s.spectrum);
+        prepareSmoothing(&spectrum);
+        for (auto& [f, floor] : noise.at) {
+            if (std::find(floor.stretches.begin(), floor.stretches.end(), i) !=
+                floor.stretches.end()) {
+                floor.sum +=
+                    evaluate(spectrum, f, kNoiseSmoothing, band.low[1] / 2, band.high[1] * 2).power;
+            }
+        }
     }
     // Noise passes a window in proportion to the sum of its squares: a raised-cosine side
     // keeps 3/8 of its length, a flat part all of it.
