@@ -3,6 +3,8 @@
 #include <cmath>
 #include <nlohmann/json.hpp>
 
+#include "sha256.h"
+
 using nlohmann::json;
 
 namespace {
@@ -66,6 +68,12 @@ bool channelFrom(const json& c, ChannelRecord* channel) {
     return true;
 }
 
+// SHA-256 of the record's compact text without its digest: its members sorted, numbers as
+// the library writes them, so that reading and writing again gives the same text.
+std::string contentDigest(const json& record) {
+    return sha256Hex(record.dump(-1, ' ', false, json::error_handler_t::replace));
+}
+
 } // namespace
 
 std::string recordToJson(const UnitRecord& r) {
@@ -73,30 +81,40 @@ std::string recordToJson(const UnitRecord& r) {
     for (const ChannelRecord& c : r.channels) {
         channels.push_back(channelJson(c));
     }
-    const json record = {{"id", r.id},
-                         {"measuredAt", r.measuredAt},
-                         {"station", r.station},
-                         {"serial", r.serial},
-                         {"version", r.version},
-                         {"command", r.command},
-                         {"playedFile", r.playedFile},
-                         {"playedSha256", r.playedSha256},
-                         {"sampleRate", number(r.sampleRate)},
-                         {"sweepFromHz", number(r.sweepFromHz)},
-                         {"sweepToHz", number(r.sweepToHz)},
-                         {"sweepSeconds", number(r.sweepSeconds)},
-                         {"limitsFile", r.limitsFile},
-                         {"limitsSha256", r.limitsSha256},
-                         {"verdict", r.verdict},
-                         {"channels", channels}};
-    return record.dump() + "\n";
+    json record = {{"id", r.id},
+                   {"measuredAt", r.measuredAt},
+                   {"station", r.station},
+                   {"serial", r.serial},
+                   {"version", r.version},
+                   {"command", r.command},
+                   {"playedFile", r.playedFile},
+                   {"playedSha256", r.playedSha256},
+                   {"sampleRate", number(r.sampleRate)},
+                   {"sweepFromHz", number(r.sweepFromHz)},
+                   {"sweepToHz", number(r.sweepToHz)},
+                   {"sweepSeconds", number(r.sweepSeconds)},
+                   {"limitsFile", r.limitsFile},
+                   {"limitsSha256", r.limitsSha256},
+                   {"verdict", r.verdict},
+                   {"channels", channels}};
+    // Text that is not UTF-8 never reaches here (names are checked or escaped); should any,
+    // it is replaced rather than abort the program and lose the record.
+    record["digest"] = contentDigest(record);
+    return record.dump(-1, ' ', false, json::error_handler_t::replace) + "\n";
 }
 
 bool recordFromJson(const std::string& text, UnitRecord* r, std::string* error) {
-    const json record = json::parse(text, nullptr, false);
+    json record = json::parse(text, nullptr, false);
     if (record.is_discarded() || !record.is_object() || textFrom(record, "id").empty() ||
         !record.contains("channels") || !record["channels"].is_array()) {
         *error = "not a korvane record";
+        return false;
+    }
+    // Records spooled before digests were kept have none, and are taken as they are.
+    const std::string digest = textFrom(record, "digest");
+    record.erase("digest");
+    if (!digest.empty() && digest != contentDigest(record)) {
+        *error = "its content does not match its digest: it was changed after it was measured";
         return false;
     }
     r->id = textFrom(record, "id");

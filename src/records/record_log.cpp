@@ -6,6 +6,7 @@
 
 #include "measure/files/text_file.h"
 #include "platform/file_open.h"
+#include "record.h"
 #include "record_json.h"
 #include "record_schema.h"
 
@@ -82,14 +83,17 @@ bool writeRecord(SqlDatabase* db, const UnitRecord& record, bool* already, std::
     return true;
 }
 
-// Written whole under another name first: a flush never reads half a record.
+// Written whole under another name and put on the disk first, then renamed: a flush never
+// reads half a record, nor a power cut leave an empty one.
 bool spoolRecord(const std::string& folder, const UnitRecord& record, std::string* path,
                  std::string* error) {
     std::error_code code;
     fs::create_directories(fs::u8path(folder), code);
     const std::string target = (fs::u8path(folder) / (record.id + ".json")).u8string();
     const std::string partial = target + ".partial";
-    if (!writeTextFile(partial, recordToJson(record), error)) {
+    std::string reason;
+    if (!writeFileDurably(partial.c_str(), recordToJson(record), &reason)) {
+        *error = partial + ": " + reason;
         return false;
     }
     fs::rename(fs::u8path(partial), fs::u8path(target), code);
@@ -98,6 +102,7 @@ bool spoolRecord(const std::string& folder, const UnitRecord& record, std::strin
         *error = target + ": " + code.message();
         return false;
     }
+    syncFolder(folder.c_str());
     *path = target;
     return true;
 }
@@ -112,6 +117,12 @@ bool readSpooled(const fs::path& path, UnitRecord* record, std::string* error) {
         return false;
     }
     return true;
+}
+
+// A flush takes a file by renaming it to a name of its own: two flushes never send one file,
+// and one that finds the file gone leaves it to the other.
+fs::path claimed(const fs::path& file) {
+    return fs::path(file).concat(".sending-" + newRecordId());
 }
 
 } // namespace
@@ -154,15 +165,30 @@ FlushOutcome flushSpool(const std::string& target, const std::string& spoolFolde
     }
     std::unique_ptr<SqlDatabase> db = openSqlDatabase(target, kRecordBusyMs, &outcome.error);
     for (const fs::path& file : files) {
+        const fs::path mine = claimed(file);
+        fs::rename(file, mine, code);
+        if (code) {
+            continue; // another flush has it
+        }
         UnitRecord record;
         bool already = false;
         std::string error;
-        if (db != nullptr && readSpooled(file, &record, &error) &&
-            writeRecord(db.get(), record, &already, &error)) {
-            ++(already ? outcome.already : outcome.sent);
-            fs::remove(file, code);
+        if (!readSpooled(mine, &record, &error)) {
+            // Damaged or edited: set aside under a name no flush takes, and said.
+            const fs::path aside = fs::path(file).concat(".rejected");
+            fs::rename(mine, aside, code);
+            const std::string prefix = mine.u8string() + ": ";
+            outcome.rejected.push_back(
+                aside.u8string() + ": " +
+                (error.rfind(prefix, 0) == 0 ? error.substr(prefix.size()) : error));
             continue;
         }
+        if (db != nullptr && writeRecord(db.get(), record, &already, &error)) {
+            ++(already ? outcome.already : outcome.sent);
+            fs::remove(mine, code);
+            continue;
+        }
+        fs::rename(mine, file, code);
         ++outcome.left;
         if (outcome.error.empty()) {
             outcome.error = error;

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "record.h"
 #include "sql_database.h"
@@ -30,7 +31,10 @@ struct FlushOutcome {
     int already = 0;   // stored before (a retry): removed from the spool
     int left = 0;      // still spooled
     std::string error; // the first failure
+    // Files that are no record, or whose content no longer matches its digest: renamed to
+    // NAME.json.rejected, each with why.
+    std::vector<std::string> rejected;
 };
 
-// Sends every spooled record to the database, once each.
+// Sends every spooled record to the database, once each, even with other flushes at once.
 FlushOutcome flushSpool(const std::string& target, const std::string& spoolFolder);

@@ -14,10 +14,12 @@ ToolExit runLog(const Arguments& arguments, FILE* out, FILE* err) {
     const FlushOutcome outcome = flushSpool(target, spool);
     std::fprintf(out, "%d sent, %d already in %s, %d left in %s\n", outcome.sent, outcome.already,
                  printableTarget(target).c_str(), outcome.left, spool.c_str());
+    for (const std::string& aside : outcome.rejected) {
+        std::fprintf(err, "korvane-wav: set aside, not sent: %s\n", aside.c_str());
+    }
     if (outcome.left > 0) {
         std::fprintf(err, "korvane-wav: %d records are still spooled: %s\n", outcome.left,
                      outcome.error.c_str());
-        return kToolNotLogged;
     }
-    return kToolOk;
+    return outcome.left > 0 || !outcome.rejected.empty() ? kToolNotLogged : kToolOk;
 }

@@ -10,13 +10,18 @@ bool readTextFile(const std::string& path, std::string* text, std::string* error
     }
     text->clear();
     char block[4096];
-    for (size_t got; (got = std::fread(block, 1, sizeof block, file)) > 0;) {
+    for (size_t got; text->size() <= kMostTextFileBytes &&
+                     (got = std::fread(block, 1, sizeof block, file)) > 0;) {
         text->append(block, got);
     }
     const bool read = std::ferror(file) == 0;
     std::fclose(file);
     if (!read) {
         *error = path + ": the file cannot be read";
+    } else if (text->size() > kMostTextFileBytes) {
+        *error = path + ": it is larger than 16 MiB, which no such file is";
+        text->clear();
+        return false;
     }
     return read;
 }
