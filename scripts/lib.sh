@@ -172,9 +172,11 @@ pg_start() {
     fi
     "${as[@]}" "$bin/initdb" -D "$pg_dir/data" -U korvane --auth=trust -E UTF8 --no-locale \
         >"$pg_dir/initdb.log" 2>&1 || { cat "$pg_dir/initdb.log" >&2; return 1; }
-    # In its configuration, so that a test that stops it can start it again alike.
+    # In its configuration, so that a test that stops it can start it again alike; in a zone
+    # 14 hours from UTC, where a time read in the server's zone is a day off.
     printf "%s\n" "unix_socket_directories = '$pg_dir/data'" "listen_addresses = ''" \
-        "fsync = off" "max_connections = 60" >>"$pg_dir/data/postgresql.auto.conf"
+        "fsync = off" "max_connections = 60" "timezone = 'Pacific/Kiritimati'" \
+        >>"$pg_dir/data/postgresql.auto.conf"
     "${as[@]}" "$bin/pg_ctl" -D "$pg_dir/data" -l "$pg_dir/data/server.log" -w -t 60 start \
         >/dev/null || { cat "$pg_dir/data/server.log" >&2; return 1; }
     pg_pid=$(head -1 "$pg_dir/data/postmaster.pid")

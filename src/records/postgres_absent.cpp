@@ -5,7 +5,12 @@ bool postgresBuiltIn() {
     return false;
 }
 
-std::unique_ptr<SqlDatabase> openPostgresDatabase(const std::string&, int, std::string* error) {
+std::string printablePostgresTarget(const std::string& uri) {
+    return withoutUserInfo(uri);
+}
+
+std::unique_ptr<SqlDatabase> openPostgresDatabase(const std::string&, int, std::string* error,
+                                                  SqlAccess) {
     *error = "this korvane-wav was built without PostgreSQL: log to an SQLite file";
     return nullptr;
 }

@@ -44,6 +44,16 @@ std::string withTypes(std::string sql, const Dialect& dialect) {
     return sql;
 }
 
+} // namespace
+
+std::string newerSchemaText(int version) {
+    return "the database's records are of schema version " + std::to_string(version) +
+           ", newer than this korvane-wav's (" + std::to_string(kRecordSchemaVersion) +
+           "): use a newer korvane-wav";
+}
+
+namespace {
+
 // The version the database says it has; 0 for a database without the schema.
 bool schemaVersion(SqlDatabase* db, int* version, std::string* error) {
     if (!db->run("CREATE TABLE IF NOT EXISTS korvane_schema (version INTEGER NOT NULL)", error)) {
@@ -67,9 +77,7 @@ bool upgradeSchema(SqlDatabase* db, int version, std::string* error) {
         return false;
     }
     if (have > kRecordSchemaVersion) {
-        *error = "the database's records are of schema version " + std::to_string(have) +
-                 ", newer than this korvane-wav's (" + std::to_string(kRecordSchemaVersion) +
-                 "): use a newer korvane-wav";
+        *error = newerSchemaText(have);
         return false;
     }
     for (int step = have; step < version; ++step) {

@@ -10,4 +10,6 @@ constexpr int kRecordSchemaVersion = 2;
 
 // Creates or upgrades the schema up to `version` (the tests stop at an older one), in a
 // transaction of its own. False with *error, also for a schema newer than this program's.
+// Why a database of a newer schema is refused.
+std::string newerSchemaText(int version);
 bool ensureRecordSchema(SqlDatabase* db, std::string* error, int version = kRecordSchemaVersion);

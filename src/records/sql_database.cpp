@@ -30,28 +30,31 @@ bool isPostgresTarget(const std::string& target) {
 }
 
 std::unique_ptr<SqlDatabase> openSqlDatabase(const std::string& target, int busyMs,
-                                             std::string* error) {
+                                             std::string* error, SqlAccess access) {
     if (isPostgresTarget(target)) {
-        return openPostgresDatabase(target, busyMs, error);
+        return openPostgresDatabase(target, busyMs, error, access);
     }
-    return openSqliteDatabase(target, busyMs, error);
+    return openSqliteDatabase(target, busyMs, error, access);
 }
 
 std::string printableTarget(const std::string& target) {
-    if (!isPostgresTarget(target)) {
-        return target;
-    }
-    std::string text = target;
-    const size_t start = text.find("://") + 3;
-    const size_t at = text.find('@', start);
-    const size_t colon = text.find(':', start);
-    if (at != std::string::npos && colon < at && text.find('/', start) > at) {
-        text.replace(colon + 1, at - colon - 1, "***");
-    }
+    return isPostgresTarget(target) ? printablePostgresTarget(target) : target;
+}
+
+std::string withoutUserInfo(const std::string& uri) {
+    const size_t start = uri.find("://") + 3;
+    const size_t query = uri.find('?', start);
+    // The last @ before the query ends the user part, whatever a password holds.
+    const size_t at = uri.rfind('@', query == std::string::npos ? std::string::npos : query);
+    std::string text =
+        at != std::string::npos && at >= start ? uri.substr(0, start) + uri.substr(at + 1) : uri;
     for (size_t key = text.find("password="); key != std::string::npos;
-         key = text.find("password=", key + 1)) {
+         key = text.find("password=")) {
         const size_t end = text.find('&', key);
-        text.replace(key + 9, (end == std::string::npos ? text.size() : end) - key - 9, "***");
+        text.erase(key, end == std::string::npos ? std::string::npos : end + 1 - key);
+    }
+    while (!text.empty() && (text.back() == '&' || text.back() == '?')) {
+        text.pop_back();
     }
     return text;
 }

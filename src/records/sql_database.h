@@ -57,18 +57,27 @@ public:
 // "postgresql://..." or "postgres://..." (and libpq's "key=value" strings are not taken:
 // a file could be named so).
 bool isPostgresTarget(const std::string& target);
-// The target as it may be printed: a server URI's password, in the user part or as a
-// parameter, replaced by "***".
+// The target as it may be printed and pasted: a server URI without its password (libpq
+// takes it from ~/.pgpass or PGPASSWORD), taken apart by libpq's own parser where the build
+// has it; a file's path as it is.
 std::string printableTarget(const std::string& target);
+// Each backend's: the URI rebuilt without its password; withoutUserInfo where it cannot be
+// read.
+std::string printablePostgresTarget(const std::string& uri);
+// The URI with its user part (up to the last @) and any password parameter left out.
+std::string withoutUserInfo(const std::string& uri);
 // Opens (an SQLite file is created) and waits at most busyMs for a lock held by another
-// writer. Null with *error.
+// writer. Null with *error. For reading, nothing is created or changed, not even the
+// journal's mode: a report leaves the file it reads as it was.
+enum class SqlAccess { Write, Read };
 std::unique_ptr<SqlDatabase> openSqlDatabase(const std::string& target, int busyMs,
-                                             std::string* error);
+                                             std::string* error,
+                                             SqlAccess access = SqlAccess::Write);
 // Whether this build can reach PostgreSQL servers.
 bool postgresBuiltIn();
 
 // One backend each; the PostgreSQL one refuses where the build has no libpq.
 std::unique_ptr<SqlDatabase> openSqliteDatabase(const std::string& path, int busyMs,
-                                                std::string* error);
+                                                std::string* error, SqlAccess access);
 std::unique_ptr<SqlDatabase> openPostgresDatabase(const std::string& uri, int busyMs,
-                                                  std::string* error);
+                                                  std::string* error, SqlAccess access);

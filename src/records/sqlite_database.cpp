@@ -22,13 +22,18 @@ public:
     using SqlDatabase::run;
     ~SqliteDatabase() override { sqlite3_close(db_); }
 
-    bool open(const std::string& path, int busyMs, std::string* error) {
-        const int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX;
+    bool open(const std::string& path, int busyMs, SqlAccess access, std::string* error) {
+        const int flags = (access == SqlAccess::Read ? SQLITE_OPEN_READONLY
+                                                     : SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE) |
+                          SQLITE_OPEN_NOMUTEX;
         if (sqlite3_open_v2(path.c_str(), &db_, flags, nullptr) != SQLITE_OK) {
             *error = path + ": " + (db_ != nullptr ? sqlite3_errmsg(db_) : "out of memory");
             return false;
         }
         sqlite3_busy_timeout(db_, busyMs);
+        if (access == SqlAccess::Read) {
+            return true;
+        }
         if (!useWriteAheadLog(busyMs, error) || !run("PRAGMA foreign_keys=ON", error)) {
             *error = path + ": " + *error;
             return false;
@@ -152,9 +157,9 @@ private:
 } // namespace
 
 std::unique_ptr<SqlDatabase> openSqliteDatabase(const std::string& path, int busyMs,
-                                                std::string* error) {
+                                                std::string* error, SqlAccess access) {
     std::unique_ptr<SqliteDatabase> db(new SqliteDatabase);
-    if (!db->open(path, busyMs, error)) {
+    if (!db->open(path, busyMs, access, error)) {
         return nullptr;
     }
     return db;

@@ -1,3 +1,4 @@
+#include <cstdlib>
 #include <cstring>
 
 #include "commands.h"
@@ -5,6 +6,7 @@
 #include "platform/file_status.h"
 #include "records/record.h"
 #include "records/record_log.h"
+#include "records/record_schema.h"
 #include "records/report/report_html.h"
 
 namespace {
@@ -46,13 +48,19 @@ bool readRecords(const std::string& target, const ReportFilter& filter, ReportDa
         *error = target + ": no such database";
         return false;
     }
-    std::unique_ptr<SqlDatabase> db = openSqlDatabase(target, kRecordBusyMs, error);
+    std::unique_ptr<SqlDatabase> db =
+        openSqlDatabase(target, kRecordBusyMs, error, SqlAccess::Read);
     if (db == nullptr) {
         return false;
     }
     std::vector<SqlRow> rows;
     if (!db->run("SELECT version FROM korvane_schema", {}, &rows, error)) {
         *error = printableTarget(target) + " holds no korvane records (" + *error + ")";
+        return false;
+    }
+    const int version = rows.empty() ? 0 : std::atoi(rows[0].text[0].c_str());
+    if (version > kRecordSchemaVersion) {
+        *error = printableTarget(target) + ": " + newerSchemaText(version);
         return false;
     }
     return readReportData(db.get(), filter, 200, data, error);
