@@ -12,4 +12,7 @@ enum ToolExit : int {
     // --log: measured, but the record is in the spool, not the database; a unit that
     // failed or is not trusted keeps its own code (its record is spooled all the same).
     kToolNotLogged = 7,
+    // --log: measured, but the record is neither in the database nor in the spool: the unit
+    // must be measured again. Wins over every other code.
+    kToolRecordLost = 8,
 };

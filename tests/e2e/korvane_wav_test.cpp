@@ -54,7 +54,8 @@ TEST(KorvaneWav, HelpAndUsageErrors) {
     EXPECT_TRUE(has(r.out,
                     "Exit codes: 0 ok, 1 usage error, 2 input file problem, 3 output "
                     "problem,\n4 check mismatch, 5 result not to be trusted, 6 ir limits failed, 7 "
-                    "measured but\nnot logged (the record waits in the spool)."))
+                    "measured but\nnot logged (the record waits in the spool), 8 measured but the "
+                    "record is lost\n(measure the unit again)."))
         << r.out;
     for (const char* command : {"convert", "gen", "check", "ir", "log", "report"}) {
         r = tool({command, "--help"});
@@ -643,9 +644,103 @@ TEST(KorvaneWav, LogsEachUnitOrSpoolsItAndSaysSo) {
     r = tool({"report", away, "--csv", dir.file("units.csv")});
     EXPECT_EQ(r.exitCode, 0) << r.err;
     const std::string csv = fileText(dir.file("units.csv"));
-    EXPECT_TRUE(has(csv, ",\"U2\",measured,,,\"\"\n")) << csv;
-    EXPECT_TRUE(has(csv, ",\"U3\",fail,,,\"ch1: differs from the played file at frame ")) << csv;
+    EXPECT_TRUE(has(csv, ",\"U2\",\"measured\",,,\"\"\n")) << csv;
+    EXPECT_TRUE(has(csv, ",\"U3\",\"fail\",,,\"ch1: differs from the played file at frame "))
+        << csv;
     r = tool({"report", dir.file("none.db"), "--csv", dir.file("x.csv")});
     EXPECT_EQ(r.exitCode, 2);
     EXPECT_TRUE(has(r.err, "none.db: no such database")) << r.err;
+}
+
+// The record is the verdict and nothing is lost in silence, through the real program: each
+// row a unit as a line meets it, its exit code, what it says, and what the report then shows.
+TEST(KorvaneWav, ARecordHoldsTheUnitsVerdictOrTheExitCodeSaysItIsLost) {
+    ScratchDir dir;
+    const std::string played = dir.file("noise.wav");
+    ASSERT_EQ(tool({"gen", "noise", played, "--seconds", "0.2", "--pad", "0.1"}).exitCode, 0);
+    // The same samples under a 44100-Hz header.
+    const std::string slow = dir.file("slow.wav");
+    std::string bytes = fileText(played);
+    for (int i = 0; i < 4; ++i) {
+        bytes[size_t(24 + i)] = char((44100u >> (8 * i)) & 0xFF);
+        bytes[size_t(28 + i)] = char(((44100u * 4) >> (8 * i)) & 0xFF);
+    }
+    std::ofstream(slow, std::ios::binary) << bytes;
+    const std::string latin1 = dir.file("caf\xe9.wav"); // a name a Linux file may have
+    std::filesystem::copy_file(played, latin1);
+    std::ofstream(dir.file("a-file")) << "not a folder";
+    const std::string db = dir.file("line.db");
+    const std::string away = dir.file("gone") + "/line.db";
+    const struct {
+        const char* name;
+        std::vector<std::string> args; // after check PLAYED RECORDED
+        int exitCode;
+        const char* says;   // on standard error, or standard output for 0
+        const char* stored; // the report's CSV row's serial, verdict and reason; null: none
+    } rows[] = {
+        {"another rate",
+         {slow, "--exact", "--width", "4", "--log", db, "--serial", "R1"},
+         4,
+         "not exact",
+         "\"R1\",\"fail\",,,\"ch1: recorded at 44100 Hz, played at 48000 Hz\""},
+        {"a name not UTF-8",
+         {latin1, "--log", db, "--serial", "L1"},
+         0,
+         "Logged: unit L1",
+         "\"L1\",\"measured\""},
+        {"lost: no database, no spool",
+         {played, "--log", away, "--serial", "X1", "--spool", dir.file("a-file") + "/spool"},
+         8,
+         "NOT logged and could not be spooled",
+         nullptr},
+        {"a forged line",
+         {played, "--log", db, "--serial", "A\nLogged: unit B"},
+         1,
+         "--serial holds a control character",
+         nullptr},
+        {"a reversed serial",
+         {played, "--log", db, "--serial",
+          "A\xe2\x80\xae"
+          "B"},
+         1,
+         "--serial holds a bidirectional control character",
+         nullptr},
+        {"an endless serial",
+         {played, "--log", db, "--serial", std::string(129, '7')},
+         1,
+         "--serial is longer than 128 characters",
+         nullptr},
+        {"an empty station",
+         {played, "--log", db, "--serial", "E1", "--station", ""},
+         1,
+         "--station is empty",
+         nullptr},
+        {"a formula",
+         {played, "--log", db, "--serial", "=HYPERLINK(\"x\")"},
+         0,
+         "Logged",
+         "\"'=HYPERLINK(\"\"x\"\")\",\"measured\""},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        std::vector<std::string> args{"check", played};
+        args.insert(args.end(), row.args.begin(), row.args.end());
+        const ChildResult r = tool(args);
+        EXPECT_EQ(r.exitCode, row.exitCode) << r.out << r.err;
+        EXPECT_TRUE(has(row.exitCode == 0 ? r.out : r.err + r.out, row.says)) << r.out << r.err;
+    }
+    ASSERT_EQ(tool({"report", db, "--csv", dir.file("units.csv")}).exitCode, 0);
+    const std::string csv = fileText(dir.file("units.csv"));
+    for (const auto& row : rows) {
+        if (row.stored != nullptr) {
+            EXPECT_TRUE(has(csv, row.stored)) << row.name << "\n" << csv;
+        }
+    }
+    EXPECT_FALSE(has(csv, "\"A")) << csv;
+    // The report reads: a file that is no database stays as it was.
+    const std::string empty = dir.file("empty.db");
+    std::ofstream(empty).close();
+    EXPECT_EQ(tool({"report", empty, "--csv", dir.file("x.csv")}).exitCode, 2);
+    EXPECT_EQ(std::filesystem::file_size(empty), 0u);
+    EXPECT_FALSE(std::filesystem::exists(empty + "-wal"));
 }

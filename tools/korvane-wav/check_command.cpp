@@ -46,8 +46,9 @@ ToolExit readCheckOptions(const Arguments& arguments, CheckRequest* request, FIL
     if (request->exact && options.width == 0) {
         return usageError(err, "check", "--exact needs --width 2, 3 or 4");
     }
-    if (logConflict(request->log) != nullptr) {
-        return usageError(err, "check", logConflict(request->log));
+    const std::string conflict = logConflict(request->log);
+    if (!conflict.empty()) {
+        return usageError(err, "check", conflict);
     }
     if (arguments.positional.size() != 2) {
         return usageError(err, "check", "needs PLAYED and RECORDED");
@@ -87,17 +88,16 @@ ToolExit runCheck(const Arguments& arguments, FILE* out, FILE* err) {
     }
     report.trusted = recordingTrusted(report.checks);
     (request.json ? printCheckJson : printCheckTable)(out, report);
-    const ToolExit result = request.exact && !report.allExact ? kToolMismatch
-                            : report.trusted                  ? kToolOk
-                                                              : kToolUntrusted;
+    // The verdict is decided once: the exit code and the record both come from it.
+    UnitRecord record;
+    addCheckChannels(report, request.exact, &record);
+    const ToolExit result = checkExit(record);
     if (request.log.target.empty()) {
         return result;
     }
-    UnitRecord record;
     if (!startUnitRecord(request.log, "check", playedPath, "", &record, &error)) {
         return fileError(err, error, kToolInput);
     }
     record.sampleRate = played.format.sampleRate;
-    addCheckChannels(report, request.exact, &record);
     return logUnit(request.log, record, result, request.json, out, err);
 }

@@ -33,7 +33,8 @@ const char kMainHelp[] =
     "\n"
     "Exit codes: 0 ok, 1 usage error, 2 input file problem, 3 output problem,\n"
     "4 check mismatch, 5 result not to be trusted, 6 ir limits failed, 7 measured but\n"
-    "not logged (the record waits in the spool).\n";
+    "not logged (the record waits in the spool), 8 measured but the record is lost\n"
+    "(measure the unit again).\n";
 
 const char kConvertHelp[] =
     "Usage: korvane-wav convert IN OUT [--pad SECONDS]\n"
@@ -133,7 +134,8 @@ const char kCheckHelp[] =
     "Logging a unit:\n" KORVANE_LOG_OPTIONS "\n"
     "Exit codes: 0 done, 1 usage error, 2 a file cannot be read or is refused, 4 --exact\n"
     "and a channel is not exact, 5 a channel's result cannot be trusted, 7 measured but not\n"
-    "logged: the record waits in the spool (4 and 5 win over 7).\n";
+    "logged: the record waits in the spool (4 and 5 win over 7), 8 measured but the record\n"
+    "could not be logged or spooled: measure the unit again (8 wins over every other).\n";
 
 const char kIrHelp[] =
     "Usage: korvane-wav ir PLAYED RECORDED [options]\n"
@@ -227,7 +229,8 @@ const char kIrHelp[] =
     "Exit codes: 0 done (and every channel passes its limits), 1 usage error, 2 an input\n"
     "cannot be read or is refused, 3 an output cannot be written, 5 a channel's result\n"
     "cannot be trusted (without --limits), 6 --limits and a channel fails them, 7 measured\n"
-    "but not logged: the record waits in the spool (5 and 6 win over 7).\n";
+    "but not logged: the record waits in the spool (5 and 6 win over 7), 8 measured but the\n"
+    "record could not be logged or spooled: measure the unit again (8 wins over every other).\n";
 
 const char kLogHelp[] =
     "Usage: korvane-wav log flush DB [--spool DIR]\n"

@@ -5,8 +5,8 @@
 
 namespace {
 
-// Options that cannot go together; null when none.
-const char* irConflict(const IrRequest& request) {
+// Options that cannot go together; empty when none.
+std::string irConflict(const IrRequest& request) {
     const int sweepOptions = (request.from > 0) + (request.to > 0) + (request.seconds > 0);
     if (sweepOptions != 0 && sweepOptions != 3) {
         return "give the sweep with all of --from, --to and --seconds";
@@ -71,8 +71,8 @@ ToolExit runIr(const Arguments& arguments, FILE* out, FILE* err) {
                                    : request.seconds) = number;
         }
     }
-    const char* conflict = irConflict(request);
-    if (conflict != nullptr) {
+    const std::string conflict = irConflict(request);
+    if (!conflict.empty()) {
         return usageError(err, "ir", conflict);
     }
     if (arguments.positional.size() != 2) {

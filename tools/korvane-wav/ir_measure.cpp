@@ -108,20 +108,17 @@ bool checkPlayedSweep(const IrRequest& request, const IrMeasurement& m, const st
 }
 
 // The unit's record, logged once the report is printed.
-ToolExit logIrUnit(const IrRequest& request, const IrMeasurement& m,
-                   const std::vector<IrChannelReport>& reports, ToolExit result, FILE* out,
-                   FILE* err) {
-    UnitRecord record;
+ToolExit logIrUnit(const IrRequest& request, const IrMeasurement& m, UnitRecord* record,
+                   ToolExit result, FILE* out, FILE* err) {
     std::string error;
-    if (!startUnitRecord(request.log, "ir", request.played, request.limitsPath, &record, &error)) {
+    if (!startUnitRecord(request.log, "ir", request.played, request.limitsPath, record, &error)) {
         return fileError(err, error, kToolInput);
     }
-    record.sampleRate = m.sweep.rate;
-    record.sweepFromHz = m.sweep.from;
-    record.sweepToHz = m.sweep.to;
-    record.sweepSeconds = double(m.sweep.frames) / m.sweep.rate;
-    addIrChannels(reports, m.limits != nullptr, &record);
-    return logUnit(request.log, record, result, request.json, out, err);
+    record->sampleRate = m.sweep.rate;
+    record->sweepFromHz = m.sweep.from;
+    record->sweepToHz = m.sweep.to;
+    record->sweepSeconds = double(m.sweep.frames) / m.sweep.rate;
+    return logUnit(request.log, *record, result, request.json, out, err);
 }
 
 } // namespace
@@ -181,12 +178,13 @@ ToolExit runIrMeasurement(const IrRequest& request, FILE* out, FILE* err) {
     files.played = request.played;
     files.recorded = request.recorded;
     files.plots = request.plots;
+    // A side file that cannot be written is said and ends the run with 3, but the unit
+    // keeps its report and its record.
+    std::string filesError;
     for (IrChannelReport& report : reports) {
-        if (!report.analysed) {
-            continue;
-        }
-        if (!writeIrChannelFiles(&files, m.sweep.rate, m.options, m.limits, &report, &error)) {
-            return fileError(err, error, kToolOutput);
+        if (report.analysed && filesError.empty() &&
+            !writeIrChannelFiles(&files, m.sweep.rate, m.options, m.limits, &report, &error)) {
+            filesError = error;
         }
         report.ir.span.clear();
         report.ir.ir.clear();
@@ -195,8 +193,12 @@ ToolExit runIrMeasurement(const IrRequest& request, FILE* out, FILE* err) {
     // A channel map that leaves signal unheard fails the line too.
     summary.allPass = irChannelsPass(reports) && summary.trusted;
     (request.json ? printIrJson : printIrText)(out, summary, reports);
-    const ToolExit result = judging           ? (summary.allPass ? kToolOk : kToolLimitsFailed)
-                            : summary.trusted ? kToolOk
-                                              : kToolUntrusted;
-    return request.log.target.empty() ? result : logIrUnit(request, m, reports, result, out, err);
+    // The verdict is decided once: the exit code and the record both come from it.
+    UnitRecord record;
+    addIrChannels(reports, judging, &record);
+    ToolExit result = irExit(record, judging);
+    if (!filesError.empty()) {
+        result = fileError(err, filesError, result == kToolOk ? kToolOutput : result);
+    }
+    return request.log.target.empty() ? result : logIrUnit(request, m, &record, result, out, err);
 }

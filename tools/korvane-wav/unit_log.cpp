@@ -4,6 +4,7 @@
 #include "platform/process.h"
 #include "records/record_log.h"
 #include "records/sha256.h"
+#include "records/unit_names.h"
 
 bool takeLogOption(const std::pair<std::string, std::string>& option, LogRequest* request) {
     const std::string& name = option.first;
@@ -16,36 +17,48 @@ bool takeLogOption(const std::pair<std::string, std::string>& option, LogRequest
         return false;
     }
     *field = option.second;
+    request->stationGiven = request->stationGiven || name == "--station";
     return true;
 }
 
-const char* logConflict(const LogRequest& request) {
+std::string logConflict(const LogRequest& request) {
     if (request.target.empty()) {
-        return request.serial.empty() && request.station.empty() && request.spool.empty()
-                   ? nullptr
+        return request.serial.empty() && !request.stationGiven && request.spool.empty()
+                   ? ""
                    : "--serial, --station and --spool go with --log DB";
     }
     if (request.serial.empty()) {
         return "--log needs the unit's --serial";
     }
-    return nullptr;
+    for (const auto& [name, text] :
+         {std::pair<const char*, const std::string*>{"--serial", &request.serial},
+          {"--station", &request.station}}) {
+        if (name == std::string("--station") && !request.stationGiven) {
+            continue;
+        }
+        const char* why = unitNameFault(*text);
+        if (why != nullptr) {
+            return std::string(name) + " " + why;
+        }
+    }
+    return "";
 }
 
 bool startUnitRecord(const LogRequest& request, const char* command, const std::string& playedPath,
                      const std::string& limitsPath, UnitRecord* record, std::string* error) {
     record->id = newRecordId();
     record->measuredAt = utcNowText();
-    record->station = !request.station.empty() ? request.station
-                      : !hostName().empty()    ? hostName()
-                                               : "unnamed";
+    record->station = request.stationGiven                                ? request.station
+                      : !hostName().empty() && !unitNameFault(hostName()) ? hostName()
+                                                                          : "unnamed";
     record->serial = request.serial;
     record->version = KORVANE_VERSION;
     record->command = command;
-    record->playedFile = playedPath;
+    record->playedFile = utf8Escaped(playedPath);
     if (!sha256File(playedPath, &record->playedSha256, error)) {
         return false;
     }
-    record->limitsFile = limitsPath;
+    record->limitsFile = utf8Escaped(limitsPath);
     return limitsPath.empty() || sha256File(limitsPath, &record->limitsSha256, error);
 }
 
@@ -63,8 +76,9 @@ ToolExit logUnit(const LogRequest& request, const UnitRecord& record, ToolExit r
     if (outcome.spoolFile.empty()) {
         std::fprintf(err,
                      "korvane-wav: the record of unit %s is NOT logged and could not be "
-                     "spooled: %s\n",
+                     "spooled: %s; measure the unit again\n",
                      record.serial.c_str(), outcome.error.c_str());
+        return kToolRecordLost;
     } else {
         std::fprintf(err,
                      "korvane-wav: not logged: %s; the record of unit %s waits in %s "

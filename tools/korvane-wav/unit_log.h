@@ -12,14 +12,17 @@
 struct LogRequest {
     std::string target; // empty: not logging
     std::string serial;
-    std::string station; // empty: the host name
-    std::string spool;   // empty: beside the database
+    std::string station; // not given: the host name
+    bool stationGiven = false;
+    std::string spool; // empty: beside the database
 };
 
 // Takes the option if it is one of the four; false when it is not.
 bool takeLogOption(const std::pair<std::string, std::string>& option, LogRequest* request);
-// Why the options cannot go together; null when they can.
-const char* logConflict(const LogRequest& request);
+// Why the options cannot go together, or a serial or station cannot name a unit: more than
+// 128 characters, text that is not UTF-8, control or bidirectional-override characters,
+// which would forge lines or reorder what a person reads. Empty when they can.
+std::string logConflict(const LogRequest& request);
 
 // The parts of the record every command fills alike; false with *error when a file named
 // in it cannot be read.
@@ -27,6 +30,7 @@ bool startUnitRecord(const LogRequest& request, const char* command, const std::
                      const std::string& limitsPath, UnitRecord* record, std::string* error);
 
 // Logs the record and says where it went; `result` is the command's exit code so far,
-// returned as it is, or as kToolNotLogged where it was kToolOk and the record was spooled.
+// returned as it is, or as kToolNotLogged where it was kToolOk and the record was spooled,
+// or kToolRecordLost where it could not be spooled either.
 ToolExit logUnit(const LogRequest& request, const UnitRecord& record, ToolExit result, bool json,
                  FILE* out, FILE* err);

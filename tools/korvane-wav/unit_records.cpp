@@ -60,30 +60,62 @@ void addIrChannels(const std::vector<IrChannelReport>& reports, bool judging, Un
 }
 
 void addCheckChannels(const CheckReport& report, bool exact, UnitRecord* record) {
+    const uint32_t playedRate = report.played->format.sampleRate;
+    const uint32_t recordedRate = report.recorded->format.sampleRate;
     for (const ChannelCheck& check : report.checks) {
         ChannelRecord channel;
         channel.channel = int(check.recorded);
-        if (check.problems != 0) {
+        std::string trust;
+        for (TrustProblem problem : kTrustProblems) {
+            if (check.problems & problem) {
+                trust += (trust.empty() ? "" : "; ") + std::string(trustProblemName(problem));
+            }
+        }
+        // With --exact a copy that is not exact fails, trusted or not, as the exit code says.
+        const bool sameRate = playedRate == recordedRate;
+        if (exact && !(check.exact && sameRate)) {
+            channel.verdict = "fail";
+            channel.reason = !sameRate ? "recorded at " + std::to_string(recordedRate) +
+                                             " Hz, played at " + std::to_string(playedRate) + " Hz"
+                                       : "differs from the played file at frame " +
+                                             std::to_string(check.mismatchFrame);
+            channel.reason += trust.empty() ? "" : "; not trusted: " + trust;
+        } else if (!trust.empty()) {
             channel.verdict = "not-trusted";
-            for (TrustProblem problem : kTrustProblems) {
-                if (check.problems & problem) {
-                    channel.reason += (channel.reason.empty() ? "" : "; ") +
-                                      std::string(trustProblemName(problem));
-                }
-            }
-        } else if (exact) {
-            channel.verdict = check.exact ? "pass" : "fail";
-            if (!check.exact) {
-                channel.reason =
-                    "differs from the played file at frame " + std::to_string(check.mismatchFrame);
-            }
+            channel.reason = trust;
         } else {
-            channel.verdict = "measured";
+            channel.verdict = exact ? "pass" : "measured";
         }
         channel.delayFrames = check.played != 0 ? double(check.delay) : NAN;
         record->channels.push_back(std::move(channel));
     }
     record->verdict = unitVerdict(record->channels);
+}
+
+namespace {
+
+bool anyChannel(const UnitRecord& record, const char* verdict) {
+    for (const ChannelRecord& c : record.channels) {
+        if (c.verdict == verdict) {
+            return true;
+        }
+    }
+    return false;
+}
+
+} // namespace
+
+ToolExit checkExit(const UnitRecord& record) {
+    return anyChannel(record, "fail")          ? kToolMismatch
+           : anyChannel(record, "not-trusted") ? kToolUntrusted
+                                               : kToolOk;
+}
+
+ToolExit irExit(const UnitRecord& record, bool judging) {
+    if (judging) {
+        return record.verdict == "pass" ? kToolOk : kToolLimitsFailed;
+    }
+    return anyChannel(record, "not-trusted") ? kToolUntrusted : kToolOk;
 }
 
 std::string unitVerdict(const std::vector<ChannelRecord>& channels) {

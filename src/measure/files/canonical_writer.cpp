@@ -1,7 +1,9 @@
 #include "measure/files/canonical_writer.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
+#include <random>
 #include <vector>
 
 #include "measure/text/number_text.h"
@@ -28,6 +30,17 @@ uint64_t maxCanonicalFrames(uint32_t channels) {
     return kMaxCanonicalDataBytes / 4 / (channels > 0 ? channels : 1);
 }
 
+namespace {
+
+std::string uniqueSuffix() {
+    std::random_device random;
+    char text[24];
+    std::snprintf(text, sizeof text, "%08x%08x", unsigned(random()), unsigned(random()));
+    return text;
+}
+
+} // namespace
+
 bool canonicalSizeFits(uint32_t channels, uint64_t frames) {
     return frames <= maxCanonicalFrames(channels);
 }
@@ -42,7 +55,8 @@ WriteResult openCanonicalWriter(CanonicalWriter* writer, const char* path, uint3
         return kWriteTooLarge;
     }
     writer->path = path;
-    writer->partPath = writer->path + ".part";
+    // A name of its own: processes writing the same file at once never share one.
+    writer->partPath = writer->path + ".part-" + uniqueSuffix();
     writer->channels = channels;
     writer->frames = uint32_t(frames);
     writer->file = std::fopen(writer->partPath.c_str(), "wb");

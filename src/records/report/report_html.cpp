@@ -1,6 +1,7 @@
 #include "records/report/report_html.h"
 
 #include <algorithm>
+#include <cstring>
 #include <map>
 
 #include "measure/plots/svg_plot.h"
@@ -277,8 +278,13 @@ std::string reportHtml(const ReportPage& page, const ReportData& data) {
 }
 
 std::string reportCsv(const ReportData& data) {
+    // Every text cell quoted alike; one that a spreadsheet would take for a formula starts
+    // with an apostrophe, which shows the text as it is.
     auto quoted = [](const std::string& text) {
         std::string out = "\"";
+        if (!text.empty() && std::strchr("=+-@\t\r", text[0]) != nullptr) {
+            out += '\'';
+        }
         for (char c : text) {
             out += c == '"' ? std::string("\"\"") : std::string(1, c);
         }
@@ -286,8 +292,9 @@ std::string reportCsv(const ReportData& data) {
     };
     std::string csv = "time_utc,station,serial,verdict,worst_margin_db,worst_frequency_hz,reason\n";
     for (const UnitRow& u : data.units) {
-        csv += u.measuredAt + "," + quoted(u.station) + "," + quoted(u.serial) + "," + u.verdict +
-               "," + (std::isfinite(u.worstMarginDb) ? fixedText(u.worstMarginDb, 3) : "") + "," +
+        csv += u.measuredAt + "," + quoted(u.station) + "," + quoted(u.serial) + "," +
+               quoted(u.verdict) + "," +
+               (std::isfinite(u.worstMarginDb) ? fixedText(u.worstMarginDb, 3) : "") + "," +
                (std::isfinite(u.worstFrequency) ? fixedText(u.worstFrequency, 1) : "") + "," +
                quoted(u.reason) + "\n";
     }
