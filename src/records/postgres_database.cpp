@@ -14,8 +14,10 @@ namespace {
 std::string postgresTimeParameter() {
     return "CAST(? AS timestamptz)";
 }
+// As it was given: whole seconds without a fraction, milliseconds with theirs.
 std::string postgresTimeText(const std::string& column) {
-    return "to_char(" + column + " AT TIME ZONE 'UTC', 'YYYY-MM-DD HH24:MI:SS')";
+    return "regexp_replace(to_char(" + column +
+           " AT TIME ZONE 'UTC', 'YYYY-MM-DD HH24:MI:SS.MS'), '\\.000$', '')";
 }
 
 const Dialect kPostgres = {"PostgreSQL", "DOUBLE PRECISION", "TIMESTAMPTZ", postgresTimeParameter,

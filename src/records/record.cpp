@@ -19,12 +19,17 @@ std::string newRecordId() {
 }
 
 std::string utcNowText() {
-    const std::time_t now = std::time(nullptr);
+    // To the millisecond: a station's runs keep their order within a second.
+    const auto since = std::chrono::system_clock::now().time_since_epoch();
+    const long long ms = std::chrono::duration_cast<std::chrono::milliseconds>(since).count();
+    const std::time_t now = std::time_t(ms / 1000);
     // Called from one thread only: gmtime's shared result is safe here.
     const std::tm* utc = std::gmtime(&now);
     char text[32] = "1970-01-01 00:00:00";
     if (utc != nullptr) {
         std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", utc);
     }
-    return text;
+    char fraction[8];
+    std::snprintf(fraction, sizeof fraction, ".%03d", int(ms % 1000));
+    return text + std::string(fraction);
 }

@@ -19,6 +19,9 @@ struct ChannelRecord {
     int channel = 0;     // the recording's channel, from 1
     std::string verdict; // "pass", "fail", "not-trusted", or "measured" without limits
     std::string reason;  // why it failed or is not trusted; empty otherwise
+    // The same as a code a line counts by: "response-min", "response-max", "thd", "h3",
+    // "unmeasured", "exact", "rate", "not-trusted:KIND", "nothing-recorded"; empty on a pass.
+    std::string reasonCode;
     double worstMarginDb = NAN;
     double worstFrequency = NAN;
     double referenceDb = NAN; // the response at the limits' reference, as magnitudeDb
@@ -30,7 +33,7 @@ struct ChannelRecord {
 
 struct UnitRecord {
     std::string id;         // unique: a spooled record sent twice is stored once
-    std::string measuredAt; // UTC, "YYYY-MM-DD HH:MM:SS"
+    std::string measuredAt; // UTC, "YYYY-MM-DD HH:MM:SS.mmm" (older records: no fraction)
     std::string station;
     std::string serial;
     std::string version; // korvane's

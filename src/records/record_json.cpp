@@ -32,6 +32,7 @@ json channelJson(const ChannelRecord& c) {
     return {{"channel", c.channel},
             {"verdict", c.verdict},
             {"reason", c.reason},
+            {"reasonCode", c.reasonCode},
             {"worstMarginDb", number(c.worstMarginDb)},
             {"worstFrequency", number(c.worstFrequency)},
             {"referenceDb", number(c.referenceDb)},
@@ -48,6 +49,7 @@ bool channelFrom(const json& c, ChannelRecord* channel) {
     channel->channel = c["channel"].get<int>();
     channel->verdict = textFrom(c, "verdict");
     channel->reason = textFrom(c, "reason");
+    channel->reasonCode = textFrom(c, "reasonCode");
     channel->worstMarginDb = numberFrom(c, "worstMarginDb");
     channel->worstFrequency = numberFrom(c, "worstFrequency");
     channel->referenceDb = numberFrom(c, "referenceDb");

@@ -14,11 +14,17 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const std::vector<std::string> kChannelColumns = {"unit_id",         "channel",
-                                                  "verdict",         "reason",
-                                                  "worst_margin_db", "worst_frequency_hz",
-                                                  "reference_db",    "delay_frames",
-                                                  "drift_ppm",       "highest_thd_percent"};
+const std::vector<std::string> kChannelColumns = {"unit_id",
+                                                  "channel",
+                                                  "verdict",
+                                                  "reason",
+                                                  "reason_code",
+                                                  "worst_margin_db",
+                                                  "worst_frequency_hz",
+                                                  "reference_db",
+                                                  "delay_frames",
+                                                  "drift_ppm",
+                                                  "highest_thd_percent"};
 const std::vector<std::string> kCurveColumns = {"unit_id",      "channel",       "point",
                                                 "frequency_hz", "magnitude_db",  "phase_deg",
                                                 "thd_percent",  "noise_floor_db"};
@@ -46,10 +52,11 @@ bool insertChildren(SqlDatabase* db, const UnitRecord& r, std::string* error) {
     std::vector<std::vector<SqlValue>> channels;
     std::vector<std::vector<SqlValue>> points;
     for (const ChannelRecord& c : r.channels) {
-        channels.push_back(
-            {sqlText(r.id), sqlInteger(c.channel), sqlText(c.verdict), textOrNull(c.reason),
-             sqlReal(c.worstMarginDb), sqlReal(c.worstFrequency), sqlReal(c.referenceDb),
-             sqlReal(c.delayFrames), sqlReal(c.driftPpm), sqlReal(c.highestThdPercent)});
+        channels.push_back({sqlText(r.id), sqlInteger(c.channel), sqlText(c.verdict),
+                            textOrNull(c.reason), textOrNull(c.reasonCode),
+                            sqlReal(c.worstMarginDb), sqlReal(c.worstFrequency),
+                            sqlReal(c.referenceDb), sqlReal(c.delayFrames), sqlReal(c.driftPpm),
+                            sqlReal(c.highestThdPercent)});
         for (size_t i = 0; i < c.curve.size(); ++i) {
             const CurvePoint& p = c.curve[i];
             points.push_back({sqlText(r.id), sqlInteger(c.channel), sqlInteger(int64_t(i)),

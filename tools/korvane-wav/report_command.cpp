@@ -8,6 +8,7 @@
 #include "records/record_log.h"
 #include "records/record_schema.h"
 #include "records/report/report_html.h"
+#include "records/sha256.h"
 
 namespace {
 
@@ -85,8 +86,12 @@ ToolExit runReport(const Arguments& arguments, FILE* out, FILE* err) {
         return fileError(err, error, kToolInput);
     }
     if (!request.html.empty()) {
-        ReportPage page{printableTarget(target), utcNowText(), request.filter,
-                        request.limits.empty() ? nullptr : &limits};
+        ReportPage page{printableTarget(target), utcNowText(),
+                        request.filter,          request.limits.empty() ? nullptr : &limits,
+                        request.limits,          ""};
+        if (!request.limits.empty() && !sha256File(request.limits, &page.limitsSha256, &error)) {
+            return fileError(err, error, kToolInput);
+        }
         if (!writeTextFile(request.html, reportHtml(page, data), &error)) {
             return fileError(err, error, kToolOutput);
         }
@@ -94,7 +99,7 @@ ToolExit runReport(const Arguments& arguments, FILE* out, FILE* err) {
     if (!request.csv.empty() && !writeTextFile(request.csv, reportCsv(data), &error)) {
         return fileError(err, error, kToolOutput);
     }
-    std::fprintf(out, "%zu units reported from %s\n", data.units.size(),
-                 printableTarget(target).c_str());
+    std::fprintf(out, "%zu %s reported from %s\n", data.units.size(),
+                 data.units.size() == 1 ? "unit" : "units", printableTarget(target).c_str());
     return kToolOk;
 }

@@ -1,5 +1,7 @@
 #include "unit_records.h"
 
+#include <algorithm>
+
 #include "measure/text/number_text.h"
 
 namespace {
@@ -12,10 +14,17 @@ std::string joined(const std::vector<std::pair<std::string, std::string>>& probl
     return text;
 }
 
+// "response min" as "response-min".
+std::string codeOf(std::string text) {
+    std::replace(text.begin(), text.end(), ' ', '-');
+    return text;
+}
+
 void judgeIrChannel(const IrChannelReport& c, bool judging, ChannelRecord* channel) {
     if (!c.problems.empty()) {
         channel->verdict = "not-trusted";
         channel->reason = joined(c.problems);
+        channel->reasonCode = "not-trusted:" + c.problems.front().first;
     } else if (!judging) {
         channel->verdict = "measured";
     } else if (c.verdict.pass) {
@@ -27,6 +36,9 @@ void judgeIrChannel(const IrChannelReport& c, bool judging, ChannelRecord* chann
             : !c.verdict.unmeasured.empty()
                 ? c.verdict.unmeasured
                 : c.verdict.worstLimit + " at " + fixedText(c.verdict.worstFrequency, 1) + " Hz";
+        channel->reasonCode = !c.analysed                     ? "nothing-recorded"
+                              : !c.verdict.unmeasured.empty() ? "unmeasured"
+                                                              : codeOf(c.verdict.worstLimit);
     }
     if (judging && c.analysed && c.verdict.unmeasured.empty()) {
         channel->worstMarginDb = c.verdict.worstMarginDb;
@@ -80,9 +92,11 @@ void addCheckChannels(const CheckReport& report, bool exact, UnitRecord* record)
                                        : "differs from the played file at frame " +
                                              std::to_string(check.mismatchFrame);
             channel.reason += trust.empty() ? "" : "; not trusted: " + trust;
+            channel.reasonCode = sameRate ? "exact" : "rate";
         } else if (!trust.empty()) {
             channel.verdict = "not-trusted";
             channel.reason = trust;
+            channel.reasonCode = "not-trusted:" + trust.substr(0, trust.find(';'));
         } else {
             channel.verdict = exact ? "pass" : "measured";
         }

@@ -1,6 +1,8 @@
 #include "measure/files/text_file.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 bool readTextFile(const std::string& path, std::string* text, std::string* error) {
     FILE* file = std::fopen(path.c_str(), "rb");
@@ -29,13 +31,14 @@ bool readTextFile(const std::string& path, std::string* text, std::string* error
 bool writeTextFile(const std::string& path, const std::string& text, std::string* error) {
     FILE* file = std::fopen(path.c_str(), "wb");
     if (file == nullptr) {
-        *error = path + ": it cannot be created";
+        *error = path + ": it cannot be created (" + std::strerror(errno) + ")";
         return false;
     }
     const bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
+    const int reason = errno;
     if (std::fclose(file) != 0 || !written) {
+        *error = path + ": it cannot be written (" + std::strerror(written ? errno : reason) + ")";
         std::remove(path.c_str());
-        *error = path + ": it cannot be written";
         return false;
     }
     return true;

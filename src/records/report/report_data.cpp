@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <map>
+#include <set>
 
 namespace {
 
@@ -9,26 +10,51 @@ double numberOf(const SqlRow& row, size_t column) {
     return row.isNull[column] ? NAN : std::strtod(row.text[column].c_str(), nullptr);
 }
 
-std::string unitQuery(const SqlDatabase& db, const ReportFilter& filter,
-                      std::vector<SqlValue>* parameters) {
+// The filter as conditions on units u.
+std::string filterClause(const SqlDatabase& db, const ReportFilter& filter,
+                         std::vector<SqlValue>* parameters) {
     const Dialect& d = db.dialect();
-    std::string sql = "SELECT u.id, " + d.timeText("u.measured_at") +
-                      ", u.station, u.serial, u.verdict, c.channel, c.verdict, c.reason, "
-                      "c.worst_margin_db, c.worst_frequency_hz FROM units u "
-                      "LEFT JOIN channels c ON c.unit_id = u.id WHERE 1 = 1";
+    std::string sql;
     if (!filter.since.empty()) {
         sql += " AND u.measured_at >= " + d.timeParameter();
         parameters->push_back(sqlText(filter.since + " 00:00:00"));
     }
     if (!filter.until.empty()) {
         sql += " AND u.measured_at <= " + d.timeParameter();
-        parameters->push_back(sqlText(filter.until + " 23:59:59"));
+        parameters->push_back(sqlText(filter.until + " 23:59:59.999"));
     }
     if (!filter.station.empty()) {
         sql += " AND u.station = ?";
         parameters->push_back(sqlText(filter.station));
     }
-    return sql + " ORDER BY u.measured_at, u.id, c.channel";
+    return sql;
+}
+
+std::string unitQuery(const SqlDatabase& db, const ReportFilter& filter,
+                      std::vector<SqlValue>* parameters) {
+    return "SELECT u.id, " + db.dialect().timeText("u.measured_at") +
+           ", u.station, u.serial, u.verdict, c.channel, c.verdict, c.reason, "
+           "c.worst_margin_db, c.worst_frequency_hz, u.limits_file, u.limits_sha256 FROM units u "
+           "LEFT JOIN channels c ON c.unit_id = u.id WHERE 1 = 1" +
+           filterClause(db, filter, parameters) + " ORDER BY u.measured_at, u.id, c.channel";
+}
+
+// Records of an older schema have no codes: their verdict stands for one.
+bool readPareto(SqlDatabase* db, const ReportFilter& filter, ReportData* data, std::string* error) {
+    std::vector<SqlValue> parameters;
+    std::vector<SqlRow> rows;
+    if (!db->run("SELECT COALESCE(c.reason_code, c.verdict), count(*) FROM channels c "
+                 "JOIN units u ON u.id = c.unit_id WHERE c.verdict IN ('fail', 'not-trusted')" +
+                     filterClause(*db, filter, &parameters) +
+                     " GROUP BY COALESCE(c.reason_code, c.verdict) ORDER BY 2 DESC, 1",
+                 parameters, &rows, error)) {
+        return false;
+    }
+    for (const SqlRow& row : rows) {
+        data->pareto.push_back(
+            {row.text[0], size_t(std::strtoull(row.text[1].c_str(), nullptr, 10))});
+    }
+    return true;
 }
 
 // A unit's worst channel margin and its first reason, channel by channel.
@@ -116,9 +142,18 @@ bool readReportData(SqlDatabase* db, const ReportFilter& filter, size_t curveUni
             unit.station = row.text[2];
             unit.serial = row.text[3];
             unit.verdict = row.text[4];
+            unit.limitsFile = row.text[10];
+            unit.limitsSha256 = row.text[11];
             data->units.push_back(std::move(unit));
         }
         addChannel(row, &data->units.back());
     }
-    return readCurves(db, data, curveUnits, error);
+    std::set<std::string> seen;
+    for (const UnitRow& u : data->units) {
+        if (seen.insert(u.serial).second) {
+            ++data->firstRuns;
+            data->firstRunsPassed += u.verdict == "pass";
+        }
+    }
+    return readPareto(db, filter, data, error) && readCurves(db, data, curveUnits, error);
 }

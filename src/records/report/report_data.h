@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "records/sql_database.h"
@@ -23,6 +24,8 @@ struct UnitRow {
     double worstMarginDb = NAN;
     double worstFrequency = NAN; // of the worst margin
     std::string reason;          // of the first channel that did not pass, "chN: ..."
+    std::string limitsFile;      // what the unit was judged with; empty: no limits
+    std::string limitsSha256;
 };
 
 struct UnitCurve {
@@ -36,6 +39,11 @@ struct UnitCurve {
 struct ReportData {
     std::vector<UnitRow> units; // oldest first
     std::vector<UnitCurve> curves;
+    // Channels that did not pass, counted by reason code, most first: a line's Pareto.
+    std::vector<std::pair<std::string, size_t>> pareto;
+    // Each serial's first run in the selection, and how many of those passed.
+    size_t firstRuns = 0;
+    size_t firstRunsPassed = 0;
 };
 
 // "YYYY-MM-DD" and a real day.

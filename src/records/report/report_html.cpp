@@ -53,7 +53,8 @@ const char kStyle[] =
     ".counts span{display:inline-block;margin-right:22px;font-size:18px}"
     ".pass{color:#2e7d32}.fail{color:#c62828}.not-trusted{color:#e08a00}"
     "svg{max-width:100%;height:auto}td.bar{width:240px;text-align:left}"
-    "td.bar div{height:12px;background:#2e8b3a}</style>\n";
+    "td.bar div{height:12px;background:#2e8b3a}td.bar div.fail-bar{background:#c62828}"
+    "</style>\n";
 
 // Sorts the failures by the clicked column; numbers as numbers, a second click reverses.
 const char kSortScript[] =
@@ -80,6 +81,63 @@ std::string countsHtml(const Counts& c) {
            "</b></span></p>\n";
 }
 
+std::string firstPassHtml(const ReportData& data) {
+    return "<p class=\"counts\"><span>first-pass yield <b id=\"first-pass-yield\">" +
+           (data.firstRuns == 0
+                ? std::string("-")
+                : fixedText(100.0 * double(data.firstRunsPassed) / double(data.firstRuns), 1) +
+                      " %") +
+           "</b> (the first run of each of " + std::to_string(data.firstRuns) +
+           (data.firstRuns == 1 ? " serial" : " serials") + ")</span></p>\n";
+}
+
+// The channels that did not pass by their reason, most first, each with its share.
+std::string paretoTable(const ReportData& data) {
+    size_t total = 0;
+    for (const auto& entry : data.pareto) {
+        total += entry.second;
+    }
+    if (total == 0) {
+        return "<p>No channel failed.</p>\n";
+    }
+    std::string html = "<table id=\"pareto\"><thead><tr><th>reason</th><th>channels</th>"
+                       "<th>share</th><th class=\"bar\"></th></tr></thead><tbody>\n";
+    for (const auto& [code, count] : data.pareto) {
+        const double share = 100.0 * double(count) / double(total);
+        html += "<tr><td>" + escaped(code) + "</td><td>" + std::to_string(count) + "</td><td>" +
+                fixedText(share, 1) +
+                " %</td><td class=\"bar\"><div class=\"fail-bar\" "
+                "style=\"width:" +
+                fixedText(share, 1) + "%\"></div></td></tr>\n";
+    }
+    return html + "</tbody></table>\n";
+}
+
+// The limits files the units were judged with, and whether the drawn ones are among them.
+std::string limitsHtml(const ReportPage& page, const ReportData& data) {
+    std::map<std::pair<std::string, std::string>, size_t> used;
+    for (const UnitRow& u : data.units) {
+        if (!u.limitsSha256.empty()) {
+            ++used[{u.limitsFile, u.limitsSha256}];
+        }
+    }
+    std::string html = "<ul id=\"limits-used\">";
+    bool drawnUsed = false;
+    for (const auto& [file, count] : used) {
+        html += "<li>" + escaped(file.first) + " (SHA-256 " + escaped(file.second.substr(0, 16)) +
+                "…): " + std::to_string(count) + (count == 1 ? " unit" : " units") + "</li>";
+        drawnUsed = drawnUsed || file.second == page.limitsSha256;
+    }
+    html +=
+        used.empty() ? "<li>none: the units were measured without limits</li></ul>\n" : "</ul>\n";
+    if (page.limits != nullptr && !drawnUsed) {
+        html += "<p id=\"limits-other\" class=\"fail\">The limits drawn, " +
+                escaped(page.limitsFile) + " (SHA-256 " + escaped(page.limitsSha256.substr(0, 16)) +
+                "…), are not those any of these units was judged with.</p>\n";
+    }
+    return html;
+}
+
 std::string countsTable(const char* id, const char* key, const std::map<std::string, Counts>& by) {
     std::string html = "<table id=\"" + std::string(id) + "\"><thead><tr><th>" + key +
                        "</th><th>units</th><th>pass</th><th>fail</th><th>not trusted</th>"
@@ -95,34 +153,64 @@ std::string countsTable(const char* id, const char* key, const std::map<std::str
     return html + "</tbody></table>\n";
 }
 
+// Passing, failing and not-trusted units apart, in bins that follow the data (a round width,
+// about 24 across what the margins span), so that how close passing units come to a limit
+// shows; the units with no margin are counted, not drawn.
 std::string marginHistogram(const std::vector<UnitRow>& units) {
-    std::map<long, size_t> bins; // 1-dB bins
+    double lowest = INFINITY;
+    double highest = -INFINITY;
+    size_t undrawn = 0;
     for (const UnitRow& u : units) {
         if (std::isfinite(u.worstMarginDb)) {
-            ++bins[long(std::floor(std::max(-30.0, std::min(30.0, u.worstMarginDb))))];
+            lowest = std::min(lowest, u.worstMarginDb);
+            highest = std::max(highest, u.worstMarginDb);
+        } else {
+            ++undrawn;
+        }
+    }
+    double from = -1, to = 1, width = 1;
+    if (std::isfinite(lowest)) {
+        roundRange(std::min(lowest, 0.0), std::max(highest, 0.0) + 1e-9, 24, &from, &to, &width);
+    }
+    std::map<long, size_t> bins[3];
+    size_t most = 1;
+    for (const UnitRow& u : units) {
+        const size_t kind = u.verdict == "fail" ? 1 : u.verdict == "not-trusted" ? 2 : 0;
+        if (std::isfinite(u.worstMarginDb)) {
+            most = std::max(most, ++bins[kind][long(std::floor((u.worstMarginDb - from) / width))]);
         }
     }
     Plot plot;
-    plot.title = "Worst margin per unit (dB, 1-dB bins; below 0 fails)";
+    plot.title =
+        "Worst margin per unit (dB, " + fixedText(width, width < 1 ? 2 : 0) +
+        "-dB bins; below 0 fails)" +
+        (undrawn == 0 ? std::string()
+                      : "; " + std::to_string(undrawn) + (undrawn == 1 ? " unit" : " units") +
+                            " without a margin not drawn");
     plot.xLabel = "worst margin (dB)";
     plot.logX = false;
-    plot.xMin = bins.empty() ? -1 : double(bins.begin()->first) - 1;
-    plot.xMax = bins.empty() ? 1 : double(bins.rbegin()->first) + 2;
-    size_t most = 1;
-    PlotSeries passing{"units passing", {}, {}, 0, false, "", 8};
-    PlotSeries failing{"units failing", {}, {}, 1, false, "", 8};
-    for (const auto& bin : bins) {
-        PlotSeries& s = bin.first < 0 ? failing : passing;
-        const double x = double(bin.first) + 0.5;
-        s.x.insert(s.x.end(), {x, x, x});
-        s.y.insert(s.y.end(), {0, double(bin.second), NAN});
-        most = std::max(most, bin.second);
+    plot.xMin = from;
+    plot.xMax = to;
+    PlotSeries series[3] = {{"units passing", {}, {}, 0, false, "", 6},
+                            {"units failing", {}, {}, 1, false, "", 6},
+                            {"units not trusted", {}, {}, 3, false, "", 6}};
+    for (size_t kind = 0; kind < 3; ++kind) {
+        for (const auto& bin : bins[kind]) {
+            // Side by side within the bin: pass, fail, not trusted.
+            const double x = from + (double(bin.first) + 0.25 * double(kind + 1)) * width;
+            series[kind].x.insert(series[kind].x.end(), {x, x, x});
+            series[kind].y.insert(series[kind].y.end(), {0, double(bin.second), NAN});
+        }
     }
     double min = 0, max = 1, step = 1;
     roundRange(0, double(most) * 1.1, 6, &min, &max, &step);
-    plot.panels.push_back({"units", 0, max, step, {passing, failing}});
+    plot.panels.push_back({"units", 0, max, step, {series[0], series[1], series[2]}});
     plot.markers.push_back({0, "0 dB"});
-    return renderSvg(plot);
+    return "<p id=\"margins-undrawn\">" + std::to_string(undrawn) +
+           (undrawn == 1 ? " unit" : " units") +
+           " without a margin (measured without limits, or not trusted before a limit "
+           "was judged) are not drawn.</p>\n" +
+           renderSvg(plot);
 }
 
 } // namespace
@@ -267,9 +355,11 @@ std::string reportHtml(const ReportPage& page, const ReportData& data) {
                        "<title>korvane yield report</title>\n" +
                        std::string(kStyle) + "</head><body>\n<h1>Yield report</h1>\n<p>" +
                        escaped(page.database) + ": " + escaped(filterText(page)) + ". Generated " +
-                       page.generated + " UTC.</p>\n" + countsHtml(all);
+                       page.generated + " UTC.</p>\n" + countsHtml(all) + firstPassHtml(data);
     html += "<h2>Yield per day</h2>\n" + countsTable("days", "day (UTC)", byDay);
     html += "<h2>Yield per station</h2>\n" + countsTable("stations", "station", byStation);
+    html += "<h2>Limits</h2>\n" + limitsHtml(page, data);
+    html += "<h2>Failures by reason</h2>\n" + paretoTable(data);
     html += "<h2>Worst margins</h2>\n" + marginHistogram(data.units);
     html += "<h2>Responses</h2>\n" + responseOverlay(data, page.limits, &low, &high);
     html += "<h2>Failures</h2>\n<p>Click a column's title to sort by it.</p>\n" +

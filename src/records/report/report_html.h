@@ -12,6 +12,8 @@ struct ReportPage {
     std::string generated; // UTC time of the report
     ReportFilter filter;
     const Limits* limits = nullptr; // drawn under the responses when given
+    std::string limitsFile;         // its name and SHA-256, to compare with the units'
+    std::string limitsSha256;
 };
 
 std::string reportHtml(const ReportPage& page, const ReportData& data);

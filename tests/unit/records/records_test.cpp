@@ -68,6 +68,7 @@ UnitRecord unit(const std::string& serial, const std::string& day, const std::st
     c.channel = 2;
     c.verdict = verdict;
     c.reason = verdict == "fail" ? "response min at 120.0 Hz" : "";
+    c.reasonCode = verdict == "fail" ? "response-min" : "";
     c.worstMarginDb = verdict == "fail" ? -2.5 : 1.25;
     c.worstFrequency = 120;
     c.referenceDb = -6;
@@ -293,7 +294,9 @@ TEST(RecordNames, RefusesWhatWouldDeceiveAndEscapesWhatIsNotUtf8) {
         {"", "is empty"},
         {"A\nLogged: unit B", "holds a control character"},
         {"A\tB", "holds a control character"},
-        {"A\xe2\x80\xae" "B", "holds a bidirectional control character"},
+        {"A\xe2\x80\xae"
+         "B",
+         "holds a bidirectional control character"},
         {"caf\xe9", "is not UTF-8"},
         {"\xc0\xaf", "is not UTF-8"}, // an overlong /
     };
@@ -319,16 +322,16 @@ TEST(RecordReport, SelectsByDateAndStationAndQuotesItsTable) {
     fs::remove(file);
     for (const UnitRecord& r :
          {unit("A", "2026-11-30", "one", "pass"), unit("B,\"2\"", "2026-12-01", "two", "fail"),
-          unit("C", "2026-12-02", "one", "fail")}) {
+          unit("C", "2026-12-02", "one", "fail"), unit("A", "2026-12-03", "one", "fail")}) {
         ASSERT_TRUE(logUnitRecord(file.string(), "spool", r).logged);
     }
     const struct {
         ReportFilter filter;
         std::vector<std::string> serials;
-    } cases[] = {{{}, {"A", "B,\"2\"", "C"}},
-                 {{"2026-12-01", "", ""}, {"B,\"2\"", "C"}},
+    } cases[] = {{{}, {"A", "B,\"2\"", "C", "A"}},
+                 {{"2026-12-01", "", ""}, {"B,\"2\"", "C", "A"}},
                  {{"", "2026-12-01", ""}, {"A", "B,\"2\""}},
-                 {{"", "", "one"}, {"A", "C"}}};
+                 {{"", "", "one"}, {"A", "C", "A"}}};
     std::string error;
     auto db = openSqlDatabase(file.string(), 1000, &error);
     for (const auto& c : cases) {
@@ -348,8 +351,20 @@ TEST(RecordReport, SelectsByDateAndStationAndQuotesItsTable) {
                             "\"ch2: response min at 120.0 Hz\"\n"),
         std::string::npos)
         << reportCsv(all);
-    const std::string html = reportHtml({"line.db", "now", {}, nullptr}, all);
-    EXPECT_NE(html.find("<b id=\"count-fail\">2</b>"), std::string::npos);
+    const std::string html = reportHtml({"line.db", "now", {}, nullptr, "", ""}, all);
+    EXPECT_NE(html.find("<b id=\"count-fail\">3</b>"), std::string::npos);
+    EXPECT_NE(html.find("<p id=\"margins-undrawn\">0 units without a margin"), std::string::npos);
+    EXPECT_NE(html.find("<li>none: the units were measured without limits</li>"),
+              std::string::npos);
+    const Limits other;
+    EXPECT_NE(reportHtml({"line.db", "now", {}, &other, "new.txt", sha256Hex("new")}, all)
+                  .find("<p id=\"limits-other\""),
+              std::string::npos);
+    // A's second run failed: three serials, one passed at its first run.
+    EXPECT_EQ(all.firstRuns, 3u);
+    EXPECT_EQ(all.firstRunsPassed, 1u);
+    EXPECT_NE(html.find("<b id=\"first-pass-yield\">33.3 %</b>"), std::string::npos);
+    EXPECT_EQ(all.pareto, (std::vector<std::pair<std::string, size_t>>{{"response-min", 3}}));
     EXPECT_NE(html.find("B,&quot;2&quot;"), std::string::npos);
     for (const char* date : {"2026-02-29", "2026-13-01", "2026-1-01", "20261201xx"}) {
         EXPECT_FALSE(isReportDate(date)) << date;
