@@ -1,5 +1,6 @@
 // Loads a yield report in headless Chromium, reads its counts, sorts the failures by a
-// click on "worst margin" and takes a screenshot.
+// click on "worst margin", reads the failures' Pareto, shows a unit's curves by a click on
+// its row and takes a screenshot.
 //   node report_page_check.js REPORT.html SCREENSHOT.png
 // Prints the counts as "units U pass P fail F not-trusted N" and "sorted" once the column
 // reads in rising order after the click.
@@ -27,6 +28,17 @@ const { chromium } = require('playwright-core');
             (rows) => rows.map((r) => parseFloat(r.cells[4].textContent) || 0));
         const rising = margins.every((m, i) => i === 0 || margins[i - 1] <= m);
         console.log(rising && margins.length > 1 ? 'sorted' : `not sorted: ${margins.slice(0, 8)}`);
+        const pareto = await page.$$eval('#pareto tbody tr',
+            (rows) => rows.map((r) => `${r.cells[0].textContent}=${r.cells[1].textContent}`));
+        console.log(`pareto ${pareto.join(' ')}`);
+        // A failure's row shows that unit's curves, and only that unit's.
+        const unit = await page.getAttribute('#failures tbody tr:first-child', 'data-unit');
+        await page.click('#failures tbody tr:first-child');
+        const shown = await page.$$eval('.unit-curve',
+            (divs) => divs.filter((d) => !d.hidden).map((d) => d.id));
+        console.log(shown.length === 1 && shown[0] === 'unit-' + unit &&
+                    await page.isVisible('#unit-' + unit + ' svg')
+            ? 'unit curve shown' : `unit curve not shown: ${unit} ${shown}`);
         await page.screenshot({ path: screenshot, fullPage: true });
     } finally {
         await browser.close();

@@ -73,17 +73,37 @@ void addChannel(const SqlRow& row, UnitRow* unit) {
     }
 }
 
+// The last curveUnits units, and as many of the latest that did not pass, whose rows show
+// their own curves.
 bool readCurves(SqlDatabase* db, ReportData* data, size_t curveUnits, std::string* error) {
-    const size_t first = data->units.size() > curveUnits ? data->units.size() - curveUnits : 0;
+    std::vector<size_t> chosen;
+    size_t failures = 0;
+    for (size_t i = data->units.size(); i-- > 0;) {
+        const bool recent = data->units.size() - i <= curveUnits;
+        const bool failure =
+            data->units[i].verdict == "fail" || data->units[i].verdict == "not-trusted";
+        if (recent || (failure && failures < curveUnits)) {
+            chosen.push_back(i);
+        }
+        failures += failure;
+        if (!recent && failures >= curveUnits) {
+            break;
+        }
+    }
     std::map<std::string, bool> failed;
+    std::map<std::string, bool> trusted;
+    std::map<std::string, bool> recent;
     // A few hundred identities at most: one statement, in chunks that every server takes.
-    for (size_t from = first; from < data->units.size(); from += 100) {
+    for (size_t from = 0; from < chosen.size(); from += 100) {
         std::vector<SqlValue> ids;
         std::string marks;
-        for (size_t i = from; i < data->units.size() && i < from + 100; ++i) {
-            ids.push_back(sqlText(data->units[i].id));
+        for (size_t k = from; k < chosen.size() && k < from + 100; ++k) {
+            const UnitRow& u = data->units[chosen[k]];
+            ids.push_back(sqlText(u.id));
             marks += marks.empty() ? "?" : ", ?";
-            failed[data->units[i].id] = data->units[i].verdict != "pass";
+            failed[u.id] = u.verdict != "pass";
+            trusted[u.id] = u.verdict != "not-trusted";
+            recent[u.id] = data->units.size() - chosen[k] <= curveUnits;
         }
         std::vector<SqlRow> rows;
         if (!db->run("SELECT p.unit_id, p.channel, p.frequency_hz, "
@@ -98,7 +118,13 @@ bool readCurves(SqlDatabase* db, ReportData* data, size_t curveUnits, std::strin
             const int channel = std::atoi(row.text[1].c_str());
             if (data->curves.empty() || data->curves.back().unitId != row.text[0] ||
                 data->curves.back().channel != channel) {
-                data->curves.push_back({row.text[0], channel, failed[row.text[0]], {}, {}});
+                data->curves.push_back({row.text[0],
+                                        channel,
+                                        failed[row.text[0]],
+                                        trusted[row.text[0]],
+                                        recent[row.text[0]],
+                                        {},
+                                        {}});
             }
             data->curves.back().frequency.push_back(numberOf(row, 2));
             data->curves.back().levelDb.push_back(numberOf(row, 3));

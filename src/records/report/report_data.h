@@ -32,6 +32,8 @@ struct UnitCurve {
     std::string unitId;
     int channel = 0;
     bool failed = false;
+    bool trusted = true; // a not-trusted unit's curve says nothing of the line's spread
+    bool recent = true;  // among the last units, whose spread the report draws
     std::vector<double> frequency;
     std::vector<double> levelDb; // relative to the response at the limits' reference
 };

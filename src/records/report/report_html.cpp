@@ -69,6 +69,14 @@ const char kSortScript[] =
     "var c=num?(parseFloat(x)||0)-(parseFloat(y)||0):x.localeCompare(y);return down?c:-c});"
     "rows.forEach(function(r){body.appendChild(r)})})})</script>\n";
 
+// A click on a failure's row shows that unit's curves, where the report holds them.
+const char kUnitScript[] =
+    "<script>document.querySelectorAll('#failures tbody tr').forEach(function(tr){"
+    "tr.style.cursor='pointer';tr.addEventListener('click',function(){"
+    "document.querySelectorAll('.unit-curve').forEach(function(d){d.hidden=true});"
+    "var d=document.getElementById('unit-'+tr.getAttribute('data-unit'));"
+    "if(d){d.hidden=false;d.scrollIntoView()}})})</script>\n";
+
 std::string countsHtml(const Counts& c) {
     return "<p class=\"counts\"><span>units <b id=\"count-units\">" + std::to_string(c.units) +
            "</b></span><span class=\"pass\">pass <b id=\"count-pass\">" + std::to_string(c.pass) +
@@ -263,50 +271,112 @@ void levelRange(PlotPanel* panel) {
     roundRange(low - 1, high + 1, 8, &panel->yMin, &panel->yMax, &panel->yStep);
 }
 
-std::string responseOverlay(const ReportData& data, const Limits* limits, double* low,
-                            double* high) {
-    Plot plot;
-    plot.title = "Responses of the last " + std::to_string(data.curves.size()) +
-                 " channels, relative to the reference (failures in red, on top)";
-    plot.xLabel = "frequency (Hz)";
-    PlotPanel panel{"level (dB)", -20, 10, 0, {}};
-    *low = INFINITY;
-    *high = -INFINITY;
-    bool namedPass = false, namedFail = false;
-    for (int failures = 0; failures < 2; ++failures) {
-        for (const UnitCurve& c : data.curves) {
-            if (c.failed != (failures == 1)) {
-                continue;
-            }
-            bool& named = c.failed ? namedFail : namedPass;
-            PlotSeries s{named      ? ""
-                         : c.failed ? "units that did not pass"
-                                    : "units that passed",
-                         c.frequency,
-                         c.levelDb,
-                         c.failed ? 1 : 0,
-                         false,
-                         "",
-                         c.failed ? 1.2 : 0.8};
-            s.opacity = c.failed ? 0.9 : 0.35;
-            named = true;
-            for (size_t i = 0; i < c.frequency.size(); ++i) {
-                if (std::isfinite(c.levelDb[i]) && c.frequency[i] > 0) {
-                    *low = std::min(*low, c.frequency[i]);
-                    *high = std::max(*high, c.frequency[i]);
-                }
-            }
-            panel.series.push_back(std::move(s));
+// The spread of the trusted units' responses: 5, 50 and 95 % at each frequency of the grid
+// most of them share. A not-trusted unit's curve (one at -70 dB, say) sets neither the
+// spread nor the scale.
+std::vector<PlotSeries> percentileBand(const ReportData& data, size_t* used) {
+    const UnitCurve* grid = nullptr;
+    for (const UnitCurve& c : data.curves) {
+        if (c.trusted && c.recent &&
+            (grid == nullptr || c.frequency.size() > grid->frequency.size())) {
+            grid = &c;
         }
     }
+    *used = 0;
+    if (grid == nullptr) {
+        return {};
+    }
+    std::vector<std::vector<double>> at(grid->frequency.size());
+    for (const UnitCurve& c : data.curves) {
+        if (!c.trusted || !c.recent || c.frequency != grid->frequency) {
+            continue;
+        }
+        ++*used;
+        for (size_t i = 0; i < c.levelDb.size(); ++i) {
+            if (std::isfinite(c.levelDb[i])) {
+                at[i].push_back(c.levelDb[i]);
+            }
+        }
+    }
+    std::vector<PlotSeries> band = {
+        {"95 % of units below", grid->frequency, {}, 2, true, "4 3", 1.4},
+        {"median", grid->frequency, {}, 0, false, "", 2},
+        {"5 % of units below", grid->frequency, {}, 2, true, "4 3", 1.4}};
+    for (std::vector<double>& levels : at) {
+        std::sort(levels.begin(), levels.end());
+        for (size_t k = 0; k < 3; ++k) {
+            const double share = k == 0 ? 0.95 : k == 1 ? 0.5 : 0.05;
+            band[k].y.push_back(
+                levels.empty() ? NAN
+                               : levels[size_t(std::lround(share * double(levels.size() - 1)))]);
+        }
+    }
+    return band;
+}
+
+std::string responsePlot(const std::string& title, std::vector<PlotSeries> series,
+                         const Limits* limits) {
+    Plot plot;
+    plot.title = title;
+    plot.xLabel = "frequency (Hz)";
+    PlotPanel panel{"level (dB)", -20, 10, 0, {}};
+    double low = INFINITY, high = -INFINITY;
+    for (const PlotSeries& s : series) {
+        for (size_t i = 0; i < s.x.size(); ++i) {
+            if (std::isfinite(s.y[i]) && s.x[i] > 0) {
+                low = std::min(low, s.x[i]);
+                high = std::max(high, s.x[i]);
+            }
+        }
+    }
+    panel.series = std::move(series);
     if (limits != nullptr) {
         addLimitLines(*limits, &panel);
     }
-    plot.xMin = std::isfinite(*low) ? *low : 20;
-    plot.xMax = std::isfinite(*high) && *high > plot.xMin ? *high : 20000;
+    plot.xMin = std::isfinite(low) ? low : 20;
+    plot.xMax = std::isfinite(high) && high > plot.xMin ? high : 20000;
     levelRange(&panel);
     plot.panels.push_back(panel);
     return renderSvg(plot);
+}
+
+std::string responseBand(const ReportData& data, const Limits* limits) {
+    size_t used = 0;
+    std::vector<PlotSeries> band = percentileBand(data, &used);
+    return responsePlot("5, 50 and 95 % of " + std::to_string(used) +
+                            (used == 1 ? " channel" : " channels") +
+                            " (dB re the reference; not-trusted units left out)",
+                        band, limits);
+}
+
+// Each failed unit's own curves over the line's median and the limits, shown by a click on its
+// row of the failures' table.
+std::string unitCurves(const ReportData& data, const Limits* limits) {
+    size_t used = 0;
+    std::vector<PlotSeries> band = percentileBand(data, &used);
+    std::map<std::string, std::vector<PlotSeries>> byUnit;
+    for (const UnitCurve& c : data.curves) {
+        if (c.failed) {
+            byUnit[c.unitId].push_back({"channel " + std::to_string(c.channel), c.frequency,
+                                        c.levelDb, c.trusted ? 1 : 3, false, "", 1.8});
+        }
+    }
+    std::string html;
+    for (auto& [id, curves] : byUnit) {
+        if (band.size() == 3) {
+            curves.push_back(band[1]);
+        }
+        std::string serial;
+        for (const UnitRow& u : data.units) {
+            serial = u.id == id ? u.serial : serial;
+        }
+        html +=
+            "<div class=\"unit-curve\" id=\"unit-" + escaped(id) + "\" hidden>" +
+            responsePlot("Unit " + serial + ", relative to the reference, over the line's median",
+                         curves, limits) +
+            "</div>\n";
+    }
+    return html;
 }
 
 std::string failuresTable(const std::vector<UnitRow>& units) {
@@ -320,10 +390,11 @@ std::string failuresTable(const std::vector<UnitRow>& units) {
         if (it->verdict != "fail" && it->verdict != "not-trusted") {
             continue;
         }
-        html += "<tr class=\"" + it->verdict + "\"><td>" + escaped(it->serial) + "</td><td>" +
-                escaped(it->station) + "</td><td>" + escaped(it->measuredAt) + "</td><td>" +
-                it->verdict + "</td><td>" + orDash(it->worstMarginDb, 2) + "</td><td>" +
-                orDash(it->worstFrequency, 0) + "</td><td>" + escaped(it->reason) + "</td></tr>\n";
+        html += "<tr class=\"" + it->verdict + "\" data-unit=\"" + escaped(it->id) + "\"><td>" +
+                escaped(it->serial) + "</td><td>" + escaped(it->station) + "</td><td>" +
+                escaped(it->measuredAt) + "</td><td>" + it->verdict + "</td><td>" +
+                orDash(it->worstMarginDb, 2) + "</td><td>" + orDash(it->worstFrequency, 0) +
+                "</td><td>" + escaped(it->reason) + "</td></tr>\n";
     }
     return html + "</tbody></table>\n";
 }
@@ -350,7 +421,6 @@ std::string reportHtml(const ReportPage& page, const ReportData& data) {
         byDay[u.measuredAt.substr(0, 10)].add(u.verdict);
         byStation[u.station].add(u.verdict);
     }
-    double low = 0, high = 0;
     std::string html = "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">"
                        "<title>korvane yield report</title>\n" +
                        std::string(kStyle) + "</head><body>\n<h1>Yield report</h1>\n<p>" +
@@ -361,9 +431,11 @@ std::string reportHtml(const ReportPage& page, const ReportData& data) {
     html += "<h2>Limits</h2>\n" + limitsHtml(page, data);
     html += "<h2>Failures by reason</h2>\n" + paretoTable(data);
     html += "<h2>Worst margins</h2>\n" + marginHistogram(data.units);
-    html += "<h2>Responses</h2>\n" + responseOverlay(data, page.limits, &low, &high);
-    html += "<h2>Failures</h2>\n<p>Click a column's title to sort by it.</p>\n" +
-            failuresTable(data.units) + kSortScript + "</body></html>\n";
+    html += "<h2>Responses</h2>\n" + responseBand(data, page.limits);
+    html += "<h2>Failures</h2>\n<p>Click a column's title to sort by it, a unit's row to see its "
+            "curves.</p>\n" +
+            failuresTable(data.units) + unitCurves(data, page.limits) + kSortScript + kUnitScript +
+            "</body></html>\n";
     return html;
 }
 

@@ -39,6 +39,9 @@ UnitRecord madeUpUnit(const std::string& prefix, int i, int points, int days, in
         c.reason = c.verdict == "fail" ? "response min at 120.0 Hz"
                    : untrusted         ? "no-clear-response: made up"
                                        : "";
+        c.reasonCode = c.verdict == "fail" ? (i % 3 == 0 ? "thd" : "response-min")
+                       : untrusted         ? "not-trusted:no-clear-response"
+                                           : "";
         c.worstMarginDb = untrusted ? NAN : c.verdict == "fail" ? -1.5 - i % 7 : 0.5 + i % 5;
         c.worstFrequency = 120 + 10 * (i % 50);
         c.referenceDb = -6;
