@@ -18,8 +18,8 @@ ToolExit runLog(const Arguments& arguments, FILE* out, FILE* err) {
         std::fprintf(err, "korvane-wav: set aside, not sent: %s\n", aside.c_str());
     }
     if (outcome.left > 0) {
-        std::fprintf(err, "korvane-wav: %d records are still spooled: %s\n", outcome.left,
-                     outcome.error.c_str());
+        std::fprintf(err, "korvane-wav: %d %s still spooled: %s\n", outcome.left,
+                     outcome.left == 1 ? "record is" : "records are", outcome.error.c_str());
     }
     return outcome.left > 0 || !outcome.rejected.empty() ? kToolNotLogged : kToolOk;
 }
