@@ -81,6 +81,9 @@ void appendCopyValue(const SqlValue& value, std::string* line) {
 // libpq's options of a URI; empty where it cannot read it.
 std::vector<std::pair<std::string, std::string>> uriOptions(const std::string& uri) {
     std::vector<std::pair<std::string, std::string>> options;
+    if (uri.find('\0') != std::string::npos) {
+        return options; // libpq would read it only up to there
+    }
     char* ignored = nullptr;
     PQconninfoOption* parsed = PQconninfoParse(uri.c_str(), &ignored);
     PQfreemem(ignored);
@@ -116,7 +119,7 @@ std::string scrubbed(std::string message, const std::string& uri) {
         }
     }
     const size_t start = uri.find("://") + 3;
-    const size_t at = uri.rfind('@', uri.find('?', start));
+    const size_t at = uri.rfind('@');
     if (at != std::string::npos && at > start) {
         secrets.push_back(uri.substr(start, at - start));
     }
@@ -265,11 +268,13 @@ bool postgresBuiltIn() {
 
 std::string printablePostgresTarget(const std::string& uri) {
     const std::vector<std::pair<std::string, std::string>> options = uriOptions(uri);
-    // An @ past the path's start is a password libpq reads as host, port and path: what it
-    // makes of it is no more printable than the password.
+    // An @ in the password, or one past the path's or the parameters' start, is a password
+    // libpq reads as host, port and path: what it makes of it is no more printable than the
+    // password.
     const size_t start = uri.find("://") + 3;
-    const size_t at = uri.rfind('@', uri.find('?', start));
-    if (options.empty() || (at != std::string::npos && at > uri.find('/', start))) {
+    const size_t at = uri.rfind('@');
+    if (options.empty() || (at != std::string::npos &&
+                            (at > uri.find_first_of("/?", start) || uri.find('@', start) != at))) {
         return withoutUserInfo(uri);
     }
     std::string user, host, port, dbname, query;

@@ -43,9 +43,9 @@ std::string printableTarget(const std::string& target) {
 
 std::string withoutUserInfo(const std::string& uri) {
     const size_t start = uri.find("://") + 3;
-    const size_t query = uri.find('?', start);
-    // The last @ before the query ends the user part, whatever a password holds.
-    const size_t at = uri.rfind('@', query == std::string::npos ? std::string::npos : query);
+    // The last @ of all ends the user part: a password typed with a /, a ? or an @ in it
+    // (not percent-encoded) must not be taken for the host or the path.
+    const size_t at = uri.rfind('@');
     std::string text =
         at != std::string::npos && at >= start ? uri.substr(0, start) + uri.substr(at + 1) : uri;
     for (size_t key = text.find("password="); key != std::string::npos;

@@ -13,7 +13,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string secret =
         password + (split == std::string::npos ? std::string() : input.substr(0, split));
     const std::string after = split == std::string::npos ? input : input.substr(split + 1);
-    if (after.find('@') == std::string::npos || after.find(password) != std::string::npos) {
+    if (after.find('@') == std::string::npos || input.find(password) != std::string::npos) {
         return 0; // no user part, or the token written again by the input itself
     }
     for (const char* scheme : {"postgresql://", "postgres://"}) {

@@ -73,8 +73,8 @@ void addChannel(const SqlRow& row, UnitRow* unit) {
     }
 }
 
-// The last curveUnits units, and as many of the latest that did not pass, whose rows show
-// their own curves.
+// The last curveUnits units, and the kFailureCurves latest that did not pass, whose rows
+// show their own curves.
 bool readCurves(SqlDatabase* db, ReportData* data, size_t curveUnits, std::string* error) {
     std::vector<size_t> chosen;
     size_t failures = 0;
@@ -82,11 +82,11 @@ bool readCurves(SqlDatabase* db, ReportData* data, size_t curveUnits, std::strin
         const bool recent = data->units.size() - i <= curveUnits;
         const bool failure =
             data->units[i].verdict == "fail" || data->units[i].verdict == "not-trusted";
-        if (recent || (failure && failures < curveUnits)) {
+        if (recent || (failure && failures < kFailureCurves)) {
             chosen.push_back(i);
         }
         failures += failure;
-        if (!recent && failures >= curveUnits) {
+        if (!recent && failures >= kFailureCurves) {
             break;
         }
     }

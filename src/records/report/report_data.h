@@ -48,6 +48,10 @@ struct ReportData {
     size_t firstRunsPassed = 0;
 };
 
+// How many of the latest failures' curves a report holds, each shown by a click on its row:
+// enough for a shift's, few enough to keep the page light.
+constexpr size_t kFailureCurves = 50;
+
 // "YYYY-MM-DD" and a real day.
 bool isReportDate(const std::string& text);
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <map>
+#include <set>
 
 #include "measure/plots/svg_plot.h"
 #include "measure/text/number_text.h"
@@ -354,9 +355,16 @@ std::string responseBand(const ReportData& data, const Limits* limits) {
 std::string unitCurves(const ReportData& data, const Limits* limits) {
     size_t used = 0;
     std::vector<PlotSeries> band = percentileBand(data, &used);
+    std::set<std::string> latest;
+    for (auto it = data.units.rbegin(); it != data.units.rend() && latest.size() < kFailureCurves;
+         ++it) {
+        if (it->verdict == "fail" || it->verdict == "not-trusted") {
+            latest.insert(it->id);
+        }
+    }
     std::map<std::string, std::vector<PlotSeries>> byUnit;
     for (const UnitCurve& c : data.curves) {
-        if (c.failed) {
+        if (latest.count(c.unitId) != 0) {
             byUnit[c.unitId].push_back({"channel " + std::to_string(c.channel), c.frequency,
                                         c.levelDb, c.trusted ? 1 : 3, false, "", 1.8});
         }
@@ -433,9 +441,9 @@ std::string reportHtml(const ReportPage& page, const ReportData& data) {
     html += "<h2>Worst margins</h2>\n" + marginHistogram(data.units);
     html += "<h2>Responses</h2>\n" + responseBand(data, page.limits);
     html += "<h2>Failures</h2>\n<p>Click a column's title to sort by it, a unit's row to see its "
-            "curves.</p>\n" +
-            failuresTable(data.units) + unitCurves(data, page.limits) + kSortScript + kUnitScript +
-            "</body></html>\n";
+            "curves (the latest " +
+            std::to_string(kFailureCurves) + " failures').</p>\n" + failuresTable(data.units) +
+            unitCurves(data, page.limits) + kSortScript + kUnitScript + "</body></html>\n";
     return html;
 }
 
