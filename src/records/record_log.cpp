@@ -1,8 +1,10 @@
 #include "record_log.h"
 
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <system_error>
+#include <thread>
 
 #include "measure/files/text_file.h"
 #include "platform/file_open.h"
@@ -13,6 +15,8 @@
 namespace fs = std::filesystem;
 
 namespace {
+
+constexpr int kClaimAttempts = 100;
 
 const std::vector<std::string> kChannelColumns = {"unit_id",
                                                   "channel",
@@ -114,22 +118,49 @@ bool spoolRecord(const std::string& folder, const UnitRecord& record, std::strin
     return true;
 }
 
-bool readSpooled(const fs::path& path, UnitRecord* record, std::string* error) {
+enum class Spooled { Read, Unreadable, Bad };
+
+// A record that is no file of ours, or whose text is no longer its record, is Bad; one the
+// system will not open yet (another flush's rename still holds it, on Windows) is tried
+// again, and else Unreadable.
+Spooled readSpooled(const fs::path& path, UnitRecord* record, std::string* error) {
+    std::error_code code;
+    if (!fs::is_regular_file(path, code) || fs::file_size(path, code) > kMostTextFileBytes) {
+        *error = path.u8string() + ": it is no spooled record (not a file, or larger than any)";
+        return Spooled::Bad;
+    }
     std::string text;
-    if (!readTextFile(path.u8string(), &text, error)) {
-        return false;
+    for (int attempt = 0; !readTextFile(path.u8string(), &text, error); ++attempt) {
+        if (attempt + 1 == kClaimAttempts) {
+            return Spooled::Unreadable;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     if (!recordFromJson(text, record, error)) {
         *error = path.u8string() + ": " + *error;
-        return false;
+        return Spooled::Bad;
     }
-    return true;
+    return Spooled::Read;
 }
 
 // A flush takes a file by renaming it to a name of its own: two flushes never send one file,
-// and one that finds the file gone leaves it to the other.
-fs::path claimed(const fs::path& file) {
-    return fs::path(file).concat(".sending-" + newRecordId());
+// and one that finds the file gone leaves it to the other. Where two renames meet, Windows
+// may refuse both for a moment (a sharing violation): the one whose file is still there
+// tries again.
+enum class Claim { Mine, Taken, Refused };
+Claim claim(const fs::path& file, const fs::path& mine, std::error_code* code) {
+    for (int attempt = 0; attempt < kClaimAttempts; ++attempt) {
+        fs::rename(file, mine, *code);
+        if (!*code) {
+            return Claim::Mine;
+        }
+        std::error_code ignored;
+        if (!fs::exists(file, ignored)) {
+            return Claim::Taken;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return Claim::Refused;
 }
 
 } // namespace
@@ -172,15 +203,23 @@ FlushOutcome flushSpool(const std::string& target, const std::string& spoolFolde
     }
     std::unique_ptr<SqlDatabase> db = openSqlDatabase(target, kRecordBusyMs, &outcome.error);
     for (const fs::path& file : files) {
-        const fs::path mine = claimed(file);
-        fs::rename(file, mine, code);
-        if (code) {
+        const fs::path mine = fs::path(file).concat(".sending-" + newRecordId());
+        const Claim claimed = claim(file, mine, &code);
+        if (claimed == Claim::Taken) {
             continue; // another flush has it
+        }
+        if (claimed == Claim::Refused) {
+            ++outcome.left;
+            if (outcome.error.empty()) {
+                outcome.error = file.u8string() + ": it cannot be taken: " + code.message();
+            }
+            continue;
         }
         UnitRecord record;
         bool already = false;
         std::string error;
-        if (!readSpooled(mine, &record, &error)) {
+        const Spooled read = readSpooled(mine, &record, &error);
+        if (read == Spooled::Bad) {
             // Damaged or edited: set aside under a name no flush takes, and said.
             const fs::path aside = fs::path(file).concat(".rejected");
             fs::rename(mine, aside, code);
@@ -190,7 +229,8 @@ FlushOutcome flushSpool(const std::string& target, const std::string& spoolFolde
                 (error.rfind(prefix, 0) == 0 ? error.substr(prefix.size()) : error));
             continue;
         }
-        if (db != nullptr && writeRecord(db.get(), record, &already, &error)) {
+        if (read == Spooled::Read && db != nullptr &&
+            writeRecord(db.get(), record, &already, &error)) {
             ++(already ? outcome.already : outcome.sent);
             fs::remove(mine, code);
             continue;
