@@ -726,7 +726,12 @@ TEST(KorvaneWav, ARecordHoldsTheUnitsVerdictOrTheExitCodeSaysItIsLost) {
          "Logged",
          "\"'=HYPERLINK(\"\"x\"\")\",\"measured\""},
     };
+    // Windows names files in UTF-16: no name there is not UTF-8.
+    auto skipped = [&](const auto& row) { return windowsBuild() && row.args[0] == latin1; };
     for (const auto& row : rows) {
+        if (skipped(row)) {
+            continue;
+        }
         SCOPED_TRACE(row.name);
         std::vector<std::string> args{"check", played};
         args.insert(args.end(), row.args.begin(), row.args.end());
@@ -737,7 +742,7 @@ TEST(KorvaneWav, ARecordHoldsTheUnitsVerdictOrTheExitCodeSaysItIsLost) {
     ASSERT_EQ(tool({"report", db, "--csv", dir.file("units.csv")}).exitCode, 0);
     const std::string csv = fileText(dir.file("units.csv"));
     for (const auto& row : rows) {
-        if (row.stored != nullptr) {
+        if (row.stored != nullptr && !skipped(row)) {
             EXPECT_TRUE(has(csv, row.stored)) << row.name << "\n" << csv;
         }
     }
