@@ -24,7 +24,7 @@
 #include <cstring>
 #include <vector>
 
-#include "frontend/run_state.h"
+#include "engine/run_state.h"
 #include "measure/analysis/ir_analysis.h"
 #include "measure/analysis/loopback_check.h"
 #include "measure/files/riff_reader.h"

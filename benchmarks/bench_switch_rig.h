@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "frontend/run_state.h"
+#include "engine/run_state.h"
 
 constexpr int32_t kSide = 64;
 constexpr int32_t kWidth = 4;

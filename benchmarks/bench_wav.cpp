@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "bench_files.h"
-#include "frontend/run_state.h"
+#include "engine/run_state.h"
 #include "wav/play_loader.h"
 #include "wav/record_writer.h"
 #include "wav/wav_format.h"

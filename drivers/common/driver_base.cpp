@@ -6,7 +6,7 @@
 
 #include "driver_host.h"
 #include "driver_trace.h"
-#include "host/text.h"
+#include "platform/text.h"
 
 namespace {
 constexpr int32_t kDriverVersion = 1;

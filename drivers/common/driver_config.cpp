@@ -3,7 +3,7 @@
 #include <cmath>
 #include <cstdio>
 
-#include "host/text.h"
+#include "platform/text.h"
 
 namespace {
 

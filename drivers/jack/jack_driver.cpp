@@ -14,9 +14,9 @@
 #include "driver_base.h"
 #include "driver_host.h"
 #include "host/sample_types.h"
-#include "host/text.h"
 #include "jack_config.h"
 #include "jack_stream.h"
+#include "platform/text.h"
 
 const GUID kJackDriverClsid = {
     0x8470D717, 0xB887, 0x4063, {0xB2, 0x36, 0xDA, 0x6D, 0x5E, 0xB9, 0x89, 0x14}};

@@ -15,11 +15,11 @@
 #include "driver_clock.h"
 #include "driver_host.h"
 #include "driver_switch.h"
-#include "host/text.h"
 #include "loopback_code_page.h"
 #include "loopback_config.h"
 #include "loopback_samples.h"
 #include "loopback_timer.h"
+#include "platform/text.h"
 
 const GUID kLoopbackClsid = {
     0x99DFBE55, 0xC03C, 0x4828, {0xAE, 0x29, 0x93, 0x08, 0xFE, 0x66, 0x2E, 0xEA}};

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "frontend/run_state.h"
+#include "engine/run_state.h"
 
 // One double buffer per chosen channel, inputs first; first channels counted from 1.
 // Returns the first failing call's result; buffers created before a failing channel

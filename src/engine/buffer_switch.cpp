@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "frontend/run_state.h"
+#include "engine/run_state.h"
 #include "host/host_calls.h"
 #include "platform/win32.h"
 

@@ -2,7 +2,7 @@
 
 #include <climits>
 
-#include "host/text.h"
+#include "platform/text.h"
 #include "platform/text_out.h"
 
 void printBanner(FILE* out) {

@@ -9,7 +9,7 @@
 #include "frontend/exit_codes.h"
 #include "frontend/refusal_notes.h"
 #include "frontend/run_checks.h"
-#include "frontend/run_state.h"
+#include "engine/run_state.h"
 #include "host/driver_manager.h"
 #include "host/host_calls.h"
 #include "platform/interrupt.h"

@@ -1,6 +1,6 @@
 #include "frontend/run_checks.h"
 
-#include "frontend/run_state.h"
+#include "engine/run_state.h"
 #include "platform/file_identity.h"
 #include "wav/record_writer.h"
 #include "wav/wav_format.h"

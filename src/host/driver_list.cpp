@@ -3,7 +3,7 @@
 #include <cstring>
 #include <new>
 
-#include "host/text.h"
+#include "platform/text.h"
 
 namespace {
 

@@ -3,7 +3,8 @@
 #include <cstring>
 #include <new>
 
-#include "frontend/run_state.h"
+IASIO* currentDriver;
+DriverManager* driverManager;
 
 namespace {
 constexpr uint32_t kNameCapacity = 32;

@@ -14,4 +14,8 @@ public:
     int32_t currentIndex;
 };
 
+// The one loaded driver, and the manager that loaded it; null when none is.
+extern IASIO* currentDriver;
+extern DriverManager* driverManager;
+
 bool loadDriverByName(const char* name);

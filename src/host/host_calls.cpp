@@ -2,9 +2,8 @@
 
 #include <cstring>
 
-#include "frontend/run_state.h"
 #include "host/driver_manager.h"
-#include "host/text.h"
+#include "platform/text.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <utility>
 
-#include "host/text.h"
+#include "platform/text.h"
 #include "platform/win32.h"
 
 namespace {

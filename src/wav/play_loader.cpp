@@ -4,7 +4,7 @@
 #include <cstring>
 #include <new>
 
-#include "frontend/run_state.h"
+#include "engine/run_state.h"
 #include "platform/file_open.h"
 #include "platform/memory.h"
 #include "platform/vector_clones.h"

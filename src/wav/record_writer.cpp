@@ -4,7 +4,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "frontend/run_state.h"
+#include "engine/run_state.h"
 #include "platform/file_open.h"
 #include "platform/file_status.h"
 #include "wav/wav_format.h"

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "frontend/run_state.h"
+#include "engine/run_state.h"
 #include "fuzz_support.h"
 #include "support/wav_bytes.h"
 #include "wav/play_loader.h"

@@ -3,7 +3,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "frontend/run_state.h"
+#include "engine/run_state.h"
+#include "host/driver_manager.h"
 #include "host/sample_types.h"
 
 namespace {

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "frontend/run_state.h"
+#include "engine/run_state.h"
 
 void resetRunState() {
     releasePlayStore();

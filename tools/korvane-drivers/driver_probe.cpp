@@ -4,7 +4,7 @@
 #include <cstring>
 #include <new>
 
-#include "frontend/run_state.h"
+#include "engine/run_state.h"
 #include "host/driver_manager.h"
 #include "host/driver_names.h"
 #include "host/host_calls.h"

@@ -8,7 +8,7 @@
 
 #include "host/asio.h"
 #include "host/com_query.h"
-#include "host/text.h"
+#include "platform/text.h"
 #include "support/test_server.h"
 
 namespace {

@@ -6,6 +6,7 @@
 
 #include "engine/buffer_setup.h"
 #include "engine/buffer_switch.h"
+#include "host/driver_manager.h"
 #include "support/fake_driver.h"
 #include "support/run_state_reset.h"
 

@@ -3,7 +3,7 @@
 #include <filesystem>
 
 #include "frontend/run_checks.h"
-#include "frontend/run_state.h"
+#include "engine/run_state.h"
 #include "unit/wav/wav_test_files.h"
 
 namespace fs = std::filesystem;

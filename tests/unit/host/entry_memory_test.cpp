@@ -6,7 +6,7 @@
 
 #include "support/sanitizer_build.h"
 
-#include "frontend/run_state.h"
+#include "engine/run_state.h"
 #include "host/driver_manager.h"
 #include "host_test_util.h"
 #include "support/registry_fixture.h"

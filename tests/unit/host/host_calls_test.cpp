@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include "frontend/run_state.h"
+#include "engine/run_state.h"
 #include "host/driver_manager.h"
 #include "host/host_calls.h"
 #include "host_test_util.h"

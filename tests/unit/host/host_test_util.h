@@ -5,7 +5,7 @@
 #include <cstring>
 #include <string>
 
-#include "frontend/run_state.h"
+#include "engine/run_state.h"
 #include "host/driver_list.h"
 #include "host/driver_manager.h"
 #include "support/fake_driver.h"

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "frontend/run_state.h"
+#include "engine/run_state.h"
 #include "platform/memory.h"
 #include "support/run_state_reset.h"
 

@@ -11,7 +11,7 @@
 
 #include "engine/buffer_setup.h"
 #include "engine/buffer_switch.h"
-#include "frontend/run_state.h"
+#include "engine/run_state.h"
 #include "support/fake_driver.h"
 #include "support/run_state_reset.h"
 

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "frontend/run.h"
-#include "frontend/run_state.h"
+#include "engine/run_state.h"
 #include "support/child_process.h"
 #include "support/posix/thread_watch.h"
 #include "support/registry_fixture.h"

@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "frontend/run_state.h"
+#include "engine/run_state.h"
 #include "support/nothrow_new_fault.h"
 #include "support/run_state_reset.h"
 

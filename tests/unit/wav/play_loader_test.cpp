@@ -1,4 +1,4 @@
-#include "frontend/run_state.h"
+#include "engine/run_state.h"
 #include "support/nothrow_new_fault.h"
 #include "support/sanitizer_build.h"
 #include "wav/play_loader.h"

@@ -3,7 +3,7 @@
 #include <sys/stat.h>
 
 #include "../wav/wav_test_files.h"
-#include "frontend/run_state.h"
+#include "engine/run_state.h"
 #include "wav/record_writer.h"
 
 namespace {

@@ -3,7 +3,7 @@
 #include <cmath>
 #include <limits>
 
-#include "frontend/run_state.h"
+#include "engine/run_state.h"
 #include "measure/analysis/loopback_check.h"
 #include "measure/signals/signal_gen.h"
 #include "support/measure_test_files.h"

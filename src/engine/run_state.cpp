@@ -1,4 +1,4 @@
-#include "frontend/run_state.h"
+#include "engine/run_state.h"
 
 #include <cstddef>
 #include <new>
@@ -19,8 +19,6 @@ uint8_t** playCursors;
 uint8_t** recordBuffers;
 uint8_t** recordCursors;
 ASIOCallbacks hostCallbacks;
-IASIO* currentDriver;
-DriverManager* driverManager;
 
 bool allocateRecordStore() {
     recordBuffers = new (std::nothrow) uint8_t*[recordChannels]();

@@ -1,4 +1,4 @@
-// Small text helpers shared by the host, the platform stand-ins and the drivers.
+// Small text helpers shared by the platform stand-ins, the host and the drivers.
 // Header-only, so that the drivers, which link nothing of the core, use them too.
 #pragma once
 

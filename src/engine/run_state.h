@@ -8,8 +8,6 @@
 
 #include "host/asio.h"
 
-class DriverManager;
-
 constexpr int kMaxBuffers = 128;
 constexpr int kMaxChannelsPerSide = 64;
 
@@ -65,8 +63,6 @@ extern uint8_t** playCursors;
 extern uint8_t** recordBuffers;
 extern uint8_t** recordCursors;
 extern ASIOCallbacks hostCallbacks;
-extern IASIO* currentDriver;
-extern DriverManager* driverManager;
 
 // Creates the recording store from recordChannels, recordFrames and bytesPerSample.
 // Returns false, with nothing left allocated, when memory cannot be had.
