@@ -5,7 +5,6 @@
 #include "measure/analysis/loopback_check.h"
 #include "measure/files/riff_reader.h"
 #include "unit_log.h"
-#include "unit_records.h"
 
 namespace {
 
@@ -90,12 +89,13 @@ ToolExit runCheck(const Arguments& arguments, FILE* out, FILE* err) {
     (request.json ? printCheckJson : printCheckTable)(out, report);
     // The verdict is decided once: the exit code and the record both come from it.
     UnitRecord record;
-    addCheckChannels(report, request.exact, &record);
+    addCheckChannels(report.checks, played.format.sampleRate, recorded.format.sampleRate,
+                     request.exact, &record);
     const ToolExit result = checkExit(record);
     if (request.log.target.empty()) {
         return result;
     }
-    if (!startUnitRecord(request.log, "check", playedPath, "", &record, &error)) {
+    if (!startUnitRecord(unitIdentity(request.log, "check", playedPath, ""), &record, &error)) {
         return fileError(err, error, kToolInput);
     }
     record.sampleRate = played.format.sampleRate;

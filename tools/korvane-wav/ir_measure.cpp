@@ -9,7 +9,6 @@
 #include "measure/files/ir_files.h"
 #include "measure/text/number_text.h"
 #include "platform/file_status.h"
-#include "unit_records.h"
 
 namespace {
 
@@ -111,7 +110,8 @@ bool checkPlayedSweep(const IrRequest& request, const IrMeasurement& m, const st
 ToolExit logIrUnit(const IrRequest& request, const IrMeasurement& m, UnitRecord* record,
                    ToolExit result, FILE* out, FILE* err) {
     std::string error;
-    if (!startUnitRecord(request.log, "ir", request.played, request.limitsPath, record, &error)) {
+    if (!startUnitRecord(unitIdentity(request.log, "ir", request.played, request.limitsPath),
+                         record, &error)) {
         return fileError(err, error, kToolInput);
     }
     record->sampleRate = m.sweep.rate;

@@ -1,9 +1,6 @@
 #include "unit_log.h"
 
-#include "korvane_version.h"
-#include "platform/process.h"
 #include "records/record_log.h"
-#include "records/sha256.h"
 #include "records/unit_names.h"
 
 bool takeLogOption(const std::pair<std::string, std::string>& option, LogRequest* request) {
@@ -44,22 +41,10 @@ std::string logConflict(const LogRequest& request) {
     return "";
 }
 
-bool startUnitRecord(const LogRequest& request, const char* command, const std::string& playedPath,
-                     const std::string& limitsPath, UnitRecord* record, std::string* error) {
-    record->id = newRecordId();
-    record->measuredAt = utcNowText();
-    record->station = request.stationGiven                                ? request.station
-                      : !hostName().empty() && !unitNameFault(hostName()) ? hostName()
-                                                                          : "unnamed";
-    record->serial = request.serial;
-    record->version = KORVANE_VERSION;
-    record->command = command;
-    record->playedFile = utf8Escaped(playedPath);
-    if (!sha256File(playedPath, &record->playedSha256, error)) {
-        return false;
-    }
-    record->limitsFile = utf8Escaped(limitsPath);
-    return limitsPath.empty() || sha256File(limitsPath, &record->limitsSha256, error);
+UnitIdentity unitIdentity(const LogRequest& request, const char* command,
+                          const std::string& playedPath, const std::string& limitsPath) {
+    return {request.serial, request.stationGiven ? request.station : "", command, playedPath,
+            limitsPath};
 }
 
 ToolExit logUnit(const LogRequest& request, const UnitRecord& record, ToolExit result, bool json,

@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "command_line.h"
+#include "records/measured_unit.h"
 #include "records/record.h"
 
 struct LogRequest {
@@ -24,10 +25,9 @@ bool takeLogOption(const std::pair<std::string, std::string>& option, LogRequest
 // which would forge lines or reorder what a person reads. Empty when they can.
 std::string logConflict(const LogRequest& request);
 
-// The parts of the record every command fills alike; false with *error when a file named
-// in it cannot be read.
-bool startUnitRecord(const LogRequest& request, const char* command, const std::string& playedPath,
-                     const std::string& limitsPath, UnitRecord* record, std::string* error);
+// Who measured which unit with what, as the record names them.
+UnitIdentity unitIdentity(const LogRequest& request, const char* command,
+                          const std::string& playedPath, const std::string& limitsPath);
 
 // Logs the record and says where it went; `result` is the command's exit code so far,
 // returned as it is, or as kToolNotLogged where it was kToolOk and the record was spooled,

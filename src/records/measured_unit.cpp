@@ -1,8 +1,12 @@
-#include "unit_records.h"
+#include "records/measured_unit.h"
 
 #include <algorithm>
 
+#include "korvane_version.h"
 #include "measure/text/number_text.h"
+#include "platform/process.h"
+#include "records/sha256.h"
+#include "records/unit_names.h"
 
 namespace {
 
@@ -48,6 +52,23 @@ void judgeIrChannel(const IrChannelReport& c, bool judging, ChannelRecord* chann
 
 } // namespace
 
+bool startUnitRecord(const UnitIdentity& unit, UnitRecord* record, std::string* error) {
+    record->id = newRecordId();
+    record->measuredAt = utcNowText();
+    record->station = !unit.station.empty()                               ? unit.station
+                      : !hostName().empty() && !unitNameFault(hostName()) ? hostName()
+                                                                          : "unnamed";
+    record->serial = unit.serial;
+    record->version = KORVANE_VERSION;
+    record->command = unit.command;
+    record->playedFile = utf8Escaped(unit.playedPath);
+    if (!sha256File(unit.playedPath, &record->playedSha256, error)) {
+        return false;
+    }
+    record->limitsFile = utf8Escaped(unit.limitsPath);
+    return unit.limitsPath.empty() || sha256File(unit.limitsPath, &record->limitsSha256, error);
+}
+
 void addIrChannels(const std::vector<IrChannelReport>& reports, bool judging, UnitRecord* record) {
     for (const IrChannelReport& c : reports) {
         if (!c.analysed && !c.judged && c.problems.empty()) {
@@ -71,10 +92,9 @@ void addIrChannels(const std::vector<IrChannelReport>& reports, bool judging, Un
     record->verdict = unitVerdict(record->channels);
 }
 
-void addCheckChannels(const CheckReport& report, bool exact, UnitRecord* record) {
-    const uint32_t playedRate = report.played->format.sampleRate;
-    const uint32_t recordedRate = report.recorded->format.sampleRate;
-    for (const ChannelCheck& check : report.checks) {
+void addCheckChannels(const std::vector<ChannelCheck>& checks, uint32_t playedRate,
+                      uint32_t recordedRate, bool exact, UnitRecord* record) {
+    for (const ChannelCheck& check : checks) {
         ChannelRecord channel;
         channel.channel = int(check.recorded);
         std::string trust;
