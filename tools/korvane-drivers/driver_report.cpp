@@ -5,7 +5,7 @@
 #include <cstdio>
 
 #include "host/sample_types.h"
-#include "json_text.h"
+#include "measure/text/json_text.h"
 #include "measure/text/name_table.h"
 #include "platform/text_out.h"
 

@@ -1,9 +1,9 @@
 #include <string>
 
-#include "check_report.h"
 #include "commands.h"
 #include "measure/analysis/loopback_check.h"
 #include "measure/files/riff_reader.h"
+#include "measure/text/check_report.h"
 #include "unit_log.h"
 
 namespace {

@@ -7,14 +7,15 @@ namespace {
 
 // Options that cannot go together; empty when none.
 std::string irConflict(const IrRequest& request) {
-    const int sweepOptions = (request.from > 0) + (request.to > 0) + (request.seconds > 0);
+    const int sweepOptions =
+        (request.job.from > 0) + (request.job.to > 0) + (request.job.seconds > 0);
     if (sweepOptions != 0 && sweepOptions != 3) {
         return "give the sweep with all of --from, --to and --seconds";
     }
-    if (request.analysis.gateMs > 0 && request.analysis.irSeconds > 0) {
+    if (request.job.analysis.gateMs > 0 && request.job.analysis.irSeconds > 0) {
         return "--gate and --ir-length both end the window: give one";
     }
-    if (request.analysis.gateMs > 0 && request.room) {
+    if (request.job.analysis.gateMs > 0 && request.job.room) {
         return "--room needs the whole decay: leave out --gate";
     }
     return logConflict(request.log);
@@ -32,43 +33,44 @@ ToolExit runIr(const Arguments& arguments, FILE* out, FILE* err) {
         if (name == "--json") {
             request.json = true;
         } else if (name == "--no-plots") {
-            request.plots = false;
+            request.job.plots = false;
         } else if (name == "--room") {
-            request.room = true;
+            request.job.room = true;
         } else if (takeLogOption(option, &request.log)) {
         } else if (name == "--out") {
-            request.outPrefix = text;
+            request.job.outPrefix = text;
         } else if (name == "--limits") {
-            request.limitsPath = text;
+            request.job.limitsPath = text;
         } else if (name == "--play-start" || name == "--rec-start") {
             if (!parseWhole(text, 0xFFFF, &whole) || whole < 1) {
                 return usageError(err, "ir", name + " needs a channel number from 1");
             }
-            (name == "--play-start" ? request.playStart : request.recStart) = uint32_t(whole);
+            (name == "--play-start" ? request.job.playStart : request.job.recStart) =
+                uint32_t(whole);
         } else if (name == "--orders") {
             if (!parseWhole(text, kMaxOrders, &whole) || whole < 1) {
                 return usageError(err, "ir", "--orders needs an order from 1 to 10");
             }
-            request.analysis.orders = int(whole);
+            request.job.analysis.orders = int(whole);
         } else if (name == "--drift") {
             if (text != "correct" && text != "measure") {
                 return usageError(err, "ir", "--drift needs measure or correct");
             }
-            request.analysis.correctDrift = text == "correct";
+            request.job.analysis.correctDrift = text == "correct";
         } else if (name == "--smooth") {
             if (!parseNumber(text, &number) || number < 1 || number > 96) {
                 return usageError(err, "ir", "--smooth needs N from 1 to 96 (1/N octave)");
             }
-            request.analysis.smoothing = number;
+            request.job.analysis.smoothing = number;
         } else {
             if (!parseNumber(text, &number) || !(number > 0)) {
                 return usageError(err, "ir", name + " needs a number above 0");
             }
-            (name == "--ir-length" ? request.analysis.irSeconds
-             : name == "--gate"    ? request.analysis.gateMs
-             : name == "--from"    ? request.from
-             : name == "--to"      ? request.to
-                                   : request.seconds) = number;
+            (name == "--ir-length" ? request.job.analysis.irSeconds
+             : name == "--gate"    ? request.job.analysis.gateMs
+             : name == "--from"    ? request.job.from
+             : name == "--to"      ? request.job.to
+                                   : request.job.seconds) = number;
         }
     }
     const std::string conflict = irConflict(request);
@@ -78,7 +80,7 @@ ToolExit runIr(const Arguments& arguments, FILE* out, FILE* err) {
     if (arguments.positional.size() != 2) {
         return usageError(err, "ir", "needs PLAYED and RECORDED");
     }
-    request.played = arguments.positional[0];
-    request.recorded = arguments.positional[1];
+    request.job.played = arguments.positional[0];
+    request.job.recorded = arguments.positional[1];
     return runIrMeasurement(request, out, err);
 }

@@ -4,9 +4,9 @@
 #include <cstdio>
 #include <vector>
 
-#include "json_text.h"
 #include "measure/analysis/loopback_check.h"
 #include "measure/files/riff_reader.h"
+#include "measure/text/json_text.h"
 
 struct CheckReport {
     const char* playedPath = "";

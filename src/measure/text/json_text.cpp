@@ -1,4 +1,4 @@
-#include "json_text.h"
+#include "measure/text/json_text.h"
 
 #include <cmath>
 #include <cstdint>

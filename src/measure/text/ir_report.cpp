@@ -1,12 +1,32 @@
-#include "ir_report.h"
+#include "measure/text/ir_report.h"
 
 #include <cmath>
 
-#include "check_report.h"
-#include "json_text.h"
+#include "measure/text/check_report.h"
+#include "measure/text/json_text.h"
 #include "measure/text/number_text.h"
 
 namespace {
+
+// What the report says of the whole measurement.
+struct IrSummary {
+    const IrJob& request;
+    const WavData& played;
+    const WavData& recorded;
+    const SyncSweep& sweep;
+    const std::string& sweepSource;
+    const IrOptions& options;
+    double reference;
+    bool judging;
+    bool allPass;
+    bool trusted;
+    bool pngMissing;
+};
+
+IrSummary summaryOf(const IrJob& job, const IrResults& r) {
+    return {job,         r.played,  r.recorded, r.m.sweep, r.sweepSource, r.m.options,
+            r.reference, r.judging, r.allPass,  r.trusted, r.pngMissing};
+}
 
 std::string marginText(const LimitVerdict& v) {
     return "worst margin " + fixedText(v.worstMarginDb, 2) + " dB at " +
@@ -236,7 +256,9 @@ void printIrChannel(FILE* out, const IrSummary& s, const IrChannelReport& c) {
 
 } // namespace
 
-void printIrText(FILE* out, const IrSummary& s, const std::vector<IrChannelReport>& reports) {
+void printIrText(FILE* out, const IrJob& job, const IrResults& results) {
+    const IrSummary s = summaryOf(job, results);
+    const std::vector<IrChannelReport>& reports = results.reports;
     double low = 0;
     double high = 0;
     fullLevelBand(s.sweep, &low, &high);
@@ -321,7 +343,9 @@ void addMeasurementJson(const IrSummary& s, const IrChannelReport& c, Json* chan
 
 } // namespace
 
-void printIrJson(FILE* out, const IrSummary& s, const std::vector<IrChannelReport>& reports) {
+void printIrJson(FILE* out, const IrJob& job, const IrResults& results) {
+    const IrSummary s = summaryOf(job, results);
+    const std::vector<IrChannelReport>& reports = results.reports;
     Json channels = Json::array();
     for (const IrChannelReport& c : reports) {
         Json channel = {{"recorded", c.recorded}, {"played", c.played ? Json(c.played) : Json()}};

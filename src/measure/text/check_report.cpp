@@ -1,9 +1,9 @@
-#include "check_report.h"
+#include "measure/text/check_report.h"
 
 #include <cmath>
 #include <cstring>
 
-#include "json_text.h"
+#include "measure/text/json_text.h"
 #include "measure/text/number_text.h"
 
 namespace {

@@ -3,7 +3,7 @@
 #include <cmath>
 #include <limits>
 
-#include "json_text.h"
+#include "measure/text/json_text.h"
 #include "support/json_reader.h"
 
 namespace {
