@@ -140,37 +140,29 @@ bool sameAsProbed(const WavHeader& header) {
            header.frames == playFramesLeft && header.frames != 0;
 }
 
-WavResult loadSamples(FILE* file, const WavHeader& header) {
-    const uint32_t channels = header.channels;
-    const uint32_t frames = header.frames;
-    const int width = bytesPerSample;
-    // Fewer than 2^30 frames of 32 bits, so the padded count fits in 32 bits; the block
-    // size is counted in size_t so that it cannot wrap below what is written into it.
-    const uint64_t padded = (uint64_t(frames - 1) / bufferFrames + 1) * uint64_t(bufferFrames);
-    if (padded > SIZE_MAX / size_t(width)) {
-        return kWavNoMemory;
-    }
-    const size_t blockBytes = size_t(padded) * size_t(width);
-    const size_t frameBytes = size_t(channels) * 4;
-    const size_t workFrames =
-        std::min<size_t>(std::max<size_t>(1, kWavWorkBytes / frameBytes), frames);
-
-    uint8_t* raw = new (std::nothrow) uint8_t[workFrames * frameBytes];
-    uint8_t** blocks = new (std::nothrow) uint8_t*[channels]();
-    uint8_t** cursors = new (std::nothrow) uint8_t*[channels]();
-    bool complete = raw != nullptr && blocks != nullptr && cursors != nullptr;
+// One block per channel, each blockBytes long; false, with nothing left allocated, when
+// memory cannot be had.
+bool allocateStore(uint32_t channels, size_t blockBytes, uint8_t*** blocks, uint8_t*** cursors) {
+    *blocks = new (std::nothrow) uint8_t*[channels]();
+    *cursors = new (std::nothrow) uint8_t*[channels]();
+    bool complete = *blocks != nullptr && *cursors != nullptr;
     for (uint32_t c = 0; complete && c < channels; ++c) {
-        blocks[c] = new (std::nothrow) uint8_t[blockBytes];
-        complete = blocks[c] != nullptr;
-        cursors[c] = blocks[c];
-        adviseStoreBlock(blocks[c], blockBytes);
+        (*blocks)[c] = new (std::nothrow) uint8_t[blockBytes];
+        complete = (*blocks)[c] != nullptr;
+        (*cursors)[c] = (*blocks)[c];
+        adviseStoreBlock((*blocks)[c], blockBytes);
     }
     if (!complete) {
-        freeStore(blocks, cursors, channels);
-        delete[] raw;
-        return kWavNoMemory;
+        freeStore(*blocks, *cursors, channels);
     }
+    return complete;
+}
 
+// The data chunk's frames through `raw`, workFrames at a time, into the channels' blocks at
+// their cursors, which it advances.
+void convertData(FILE* file, uint32_t channels, uint32_t frames, int width, uint8_t* raw,
+                 size_t workFrames, uint8_t** cursors) {
+    const size_t frameBytes = size_t(channels) * 4;
     const NativeRange range = nativeRange(width);
     size_t done = 0;
     bool cutShort = false;
@@ -190,6 +182,31 @@ WavResult loadSamples(FILE* file, const WavHeader& header) {
         convertFrames(raw, channels, count, width, range, cursors);
         done += count;
     }
+}
+
+WavResult loadSamples(FILE* file, const WavHeader& header) {
+    const uint32_t channels = header.channels;
+    const uint32_t frames = header.frames;
+    const int width = bytesPerSample;
+    // Fewer than 2^30 frames of 32 bits, so the padded count fits in 32 bits; the block
+    // size is counted in size_t so that it cannot wrap below what is written into it.
+    const uint64_t padded = (uint64_t(frames - 1) / bufferFrames + 1) * uint64_t(bufferFrames);
+    if (padded > SIZE_MAX / size_t(width)) {
+        return kWavNoMemory;
+    }
+    const size_t blockBytes = size_t(padded) * size_t(width);
+    const size_t frameBytes = size_t(channels) * 4;
+    const size_t workFrames =
+        std::min<size_t>(std::max<size_t>(1, kWavWorkBytes / frameBytes), frames);
+
+    uint8_t* raw = new (std::nothrow) uint8_t[workFrames * frameBytes];
+    uint8_t** blocks = nullptr;
+    uint8_t** cursors = nullptr;
+    if (raw == nullptr || !allocateStore(channels, blockBytes, &blocks, &cursors)) {
+        delete[] raw;
+        return kWavNoMemory;
+    }
+    convertData(file, channels, frames, width, raw, workFrames, cursors);
     for (uint32_t c = 0; c < channels; ++c) {
         std::memset(cursors[c], 0, size_t(blocks[c] + blockBytes - cursors[c]));
         cursors[c] = blocks[c];

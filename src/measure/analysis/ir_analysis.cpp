@@ -578,6 +578,64 @@ std::vector<OrderSpectrum> orderSpectra(const Deconvolution& h, int64_t d,
 // The noise's stretches and which of them each frequency the analysis gives needs; only those
 // are transformed, as the linear window is, the regularisation's tail shaped by the response
 // taken out and the wire's magnitude divided out.
+// Where the noise is read: stretches after the decay where the recording still reaches them,
+// then before the harmonics; each frequency (and each harmonic's) takes those valid over its
+// band. Returns which stretches any frequency takes.
+std::vector<bool> placeNoiseStretches(int64_t d, int64_t lead, const LinearWindow& linear,
+                                      const SyncSweep& sweep, const IrOptions& options,
+                                      const Band& band, const std::vector<double>& frequencies,
+                                      NoiseFloor* noise) {
+    // Short enough to fit between the response and where a frequency's noise ends, or before
+    // the harmonics; long enough to hold a few periods of the lowest frequency.
+    noise->length = 2 * lead;
+    noise->margin =
+        std::llround(std::max(kNoiseMarginSeconds, kNoiseMarginPeriods / sweep.from) * sweep.rate);
+    const int64_t firstLag = int64_t(std::floor(noise->lags.first(sweep.to)));
+    for (size_t k = 0; k < kNoiseStretchesAfter; ++k) {
+        const int64_t start = d + linear.after + lead + int64_t(k) * noise->length;
+        if (start + noise->length <= noise->lags.recordedFrames) {
+            noise->stretches.push_back({start, true});
+        }
+    }
+    // Before the harmonics: from the earliest lag that holds noise on, towards the response.
+    const int64_t harmonics = d - orderBoundary(sweep, options.orders) - lead;
+    for (int64_t start = firstLag + noise->margin; start + noise->length <= harmonics;
+         start += noise->length) {
+        noise->stretches.push_back({start, false});
+    }
+    std::vector<bool> wanted(noise->stretches.size(), false);
+    for (double f : frequencies) {
+        for (int n = 1; n <= options.orders; ++n) {
+            const double at = double(n) * f;
+            if ((n == 1 || (at >= band.low[size_t(n)] && at <= band.high[size_t(n)])) &&
+                noise->at.count(at) == 0) {
+                NoiseAt& floor = noise->at[at];
+                floor.stretches = stretchesFor(*noise, at);
+                for (size_t i : floor.stretches) {
+                    wanted[i] = true;
+                }
+            }
+        }
+    }
+    return wanted;
+}
+
+// Noise passes a window in proportion to the sum of its squares: a raised-cosine side keeps
+// 3/8 of its length, a flat part all of it. Each order's window against a stretch's.
+void scaleNoiseWindows(int64_t lead, const LinearWindow& linear, const SyncSweep& sweep, int orders,
+                       NoiseFloor* noise) {
+    const double stretch = kRaisedCosineEnergy * double(noise->length);
+    noise->windowScale.assign(size_t(orders) + 1, 1);
+    noise->windowScale[1] =
+        (kRaisedCosineEnergy * double(lead + linear.fade) + double(linear.after - linear.fade)) /
+        stretch;
+    for (int n = 2; n <= orders; ++n) {
+        noise->windowScale[size_t(n)] =
+            kRaisedCosineEnergy * double(orderBoundary(sweep, n) - orderBoundary(sweep, n - 1)) /
+            stretch;
+    }
+}
+
 NoiseFloor noiseFloor(const Deconvolution& h, const Deconvolution& wire, int64_t d, int64_t lead,
                       const LinearWindow& linear, const NoiseLags& lags, size_t length,
                       const SyncSweep& sweep, const IrOptions& options, const Band& band,
@@ -586,38 +644,8 @@ NoiseFloor noiseFloor(const Deconvolution& h, const Deconvolution& wire, int64_t
                       const std::vector<double>& wireLinear, Fft* fft) {
     NoiseFloor noise;
     noise.lags = lags;
-    // Short enough to fit between the response and where a frequency's noise ends, or before
-    // the harmonics; long enough to hold a few periods of the lowest frequency.
-    noise.length = 2 * lead;
-    noise.margin =
-        std::llround(std::max(kNoiseMarginSeconds, kNoiseMarginPeriods / sweep.from) * sweep.rate);
-    const int64_t firstLag = int64_t(std::floor(lags.first(sweep.to)));
-    for (size_t k = 0; k < kNoiseStretchesAfter; ++k) {
-        const int64_t start = d + linear.after + lead + int64_t(k) * noise.length;
-        if (start + noise.length <= lags.recordedFrames) {
-            noise.stretches.push_back({start, true});
-        }
-    }
-    // Before the harmonics: from the earliest lag that holds noise on, towards the response.
-    const int64_t harmonics = d - orderBoundary(sweep, options.orders) - lead;
-    for (int64_t start = firstLag + noise.margin; start + noise.length <= harmonics;
-         start += noise.length) {
-        noise.stretches.push_back({start, false});
-    }
-    std::vector<bool> wanted(noise.stretches.size(), false);
-    for (double f : frequencies) {
-        for (int n = 1; n <= options.orders; ++n) {
-            const double at = double(n) * f;
-            if ((n == 1 || (at >= band.low[size_t(n)] && at <= band.high[size_t(n)])) &&
-                noise.at.count(at) == 0) {
-                NoiseAt& floor = noise.at[at];
-                floor.stretches = stretchesFor(noise, at);
-                for (size_t i : floor.stretches) {
-                    wanted[i] = true;
-                }
-            }
-        }
-    }
+    const std::vector<bool> wanted =
+        placeNoiseStretches(d, lead, linear, sweep, options, band, frequencies, &noise);
     // One stretch at a time, each frequency that takes it summed as it goes.
     std::vector<double> buffer;
     OrderSpectrum spectrum;
@@ -645,19 +673,46 @@ NoiseFloor noiseFloor(const Deconvolution& h, const Deconvolution& wire, int64_t
             }
         }
     }
-    // Noise passes a window in proportion to the sum of its squares: a raised-cosine side
-    // keeps 3/8 of its length, a flat part all of it.
-    const double stretch = kRaisedCosineEnergy * double(noise.length);
-    noise.windowScale.assign(size_t(options.orders) + 1, 1);
-    noise.windowScale[1] =
-        (kRaisedCosineEnergy * double(lead + linear.fade) + double(linear.after - linear.fade)) /
-        stretch;
-    for (int n = 2; n <= options.orders; ++n) {
-        noise.windowScale[size_t(n)] =
-            kRaisedCosineEnergy * double(orderBoundary(sweep, n) - orderBoundary(sweep, n - 1)) /
-            stretch;
-    }
+    scaleNoiseWindows(lead, linear, sweep, options.orders, &noise);
     return noise;
+}
+
+// The responses at every frequency of the grid and at the probes, from the windows around the
+// direct sound and each harmonic's, with the noise floor and the clocks' drift.
+void measureResponses(const SweepInverse& inverse, const Deconvolution& h,
+                      const Deconvolution& wire, int64_t recordedFrames, int64_t lead,
+                      const SyncSweep& sweep, const IrOptions& options, Fft* fft,
+                      ChannelIr* result) {
+    const int64_t delay = result->delay;
+    const LinearWindow& linear = result->window;
+    const size_t length = fftLength(kZeroPadding * size_t(lead + linear.after));
+    std::vector<OrderSpectrum> spectra =
+        orderSpectra(h, delay, linear, length, sweep, options, fft);
+    const std::vector<double> wireLinear =
+        removeWire(inverse, wire, linear, length, sweep, fft, &spectra);
+    result->lags = {recordedFrames, double(inverse.sweepStart),
+                    double(sweep.rate) * sweep.rateConstant, sweep.from};
+    const Band band = bandOf(sweep, options);
+    std::vector<double> frequencies =
+        frequencyGrid(band.low[1], band.high[1], options.pointsPerOctave);
+    const size_t gridPoints = frequencies.size();
+    frequencies.insert(frequencies.end(), options.probes.begin(), options.probes.end());
+    const NoiseFloor noise = noiseFloor(h, wire, delay, lead, linear, result->lags, length, sweep,
+                                        options, band, frequencies, spectra, wireLinear, fft);
+    double fadeEnd = 0;
+    double fadeStart = 0;
+    fullLevelBand(sweep, &fadeEnd, &fadeStart);
+    result->drift = estimateDrift(spectra[1].bins, length, sweep.rate, fadeEnd, fadeStart,
+                                  sweep.rateConstant, fft);
+    if (options.smoothing > 0) {
+        for (OrderSpectrum& spectrum : spectra) {
+            prepareSmoothing(&spectrum);
+        }
+    }
+    for (size_t i = 0; i < frequencies.size(); ++i) {
+        (i < gridPoints ? result->points : result->probes)
+            .push_back(responsePoint(spectra, frequencies[i], band, options.smoothing, noise));
+    }
 }
 
 } // namespace
@@ -699,33 +754,6 @@ bool analyseChannel(const SweepInverse& inverse, const std::vector<float>& recor
     for (int order = 1; order <= options.orders; ++order) {
         result->orderStart[size_t(order)] = -orderBoundary(sweep, order);
     }
-    const size_t length = fftLength(kZeroPadding * size_t(lead + linear.after));
-    std::vector<OrderSpectrum> spectra =
-        orderSpectra(h, delay, linear, length, sweep, options, fft);
-    const std::vector<double> wireLinear =
-        removeWire(inverse, wire, linear, length, sweep, fft, &spectra);
-    result->lags = {recordedFrames, double(inverse.sweepStart),
-                    double(sweep.rate) * sweep.rateConstant, sweep.from};
-    const Band band = bandOf(sweep, options);
-    std::vector<double> frequencies =
-        frequencyGrid(band.low[1], band.high[1], options.pointsPerOctave);
-    const size_t gridPoints = frequencies.size();
-    frequencies.insert(frequencies.end(), options.probes.begin(), options.probes.end());
-    const NoiseFloor noise = noiseFloor(h, wire, delay, lead, linear, result->lags, length, sweep,
-                                        options, band, frequencies, spectra, wireLinear, fft);
-    double fadeEnd = 0;
-    double fadeStart = 0;
-    fullLevelBand(sweep, &fadeEnd, &fadeStart);
-    result->drift = estimateDrift(spectra[1].bins, length, sweep.rate, fadeEnd, fadeStart,
-                                  sweep.rateConstant, fft);
-    if (options.smoothing > 0) {
-        for (OrderSpectrum& spectrum : spectra) {
-            prepareSmoothing(&spectrum);
-        }
-    }
-    for (size_t i = 0; i < frequencies.size(); ++i) {
-        (i < gridPoints ? result->points : result->probes)
-            .push_back(responsePoint(spectra, frequencies[i], band, options.smoothing, noise));
-    }
+    measureResponses(inverse, h, wire, recordedFrames, lead, sweep, options, fft, result);
     return true;
 }
