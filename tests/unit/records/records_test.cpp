@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "measure/files/text_file.h"
+#include "records/measured_unit.h"
 #include "records/record_log.h"
 #include "records/record_schema.h"
 #include "records/report/report_html.h"
@@ -296,6 +297,83 @@ TEST(RecordSpool, SetsAsideWhatIsNoLongerItsRecordAndSendsTheRestOnce) {
 }
 
 // Serials and stations a person and a spreadsheet read safely; file names kept as they are.
+// The record's verdicts and the exit code come from one decision: a channel as ir or check
+// saw it, the verdict and reason code its record keeps, and what the command exits with.
+TEST(MeasuredUnit, KeepsTheVerdictTheExitCodeSays) {
+    struct IrCase {
+        const char* what;
+        bool judging, analysed, pass, untrusted;
+        const char* unmeasured;
+        const char* verdict;
+        const char* code;
+        ToolExit exit;
+    };
+    const IrCase irCases[] = {
+        {"passes", true, true, true, false, "", "pass", "", kToolOk},
+        {"fails its minimum", true, true, false, false, "", "fail", "response-min",
+         kToolLimitsFailed},
+        {"cannot be judged", true, true, false, false, "no sweep at 20 Hz", "fail", "unmeasured",
+         kToolLimitsFailed},
+        {"recorded nothing", true, false, false, false, "", "fail", "nothing-recorded",
+         kToolLimitsFailed},
+        {"not trusted, judged", true, true, true, true, "", "not-trusted", "not-trusted:cut-short",
+         kToolLimitsFailed},
+        {"not trusted, no limits", false, true, true, true, "", "not-trusted",
+         "not-trusted:cut-short", kToolUntrusted},
+        {"no limits", false, true, true, false, "", "measured", "", kToolOk},
+    };
+    for (const IrCase& c : irCases) {
+        IrChannelReport report;
+        report.recorded = report.played = 1;
+        report.analysed = c.analysed;
+        report.judged = c.judging;
+        report.verdict.pass = c.pass;
+        report.verdict.worstLimit = "response min";
+        report.verdict.unmeasured = c.unmeasured;
+        if (c.untrusted) {
+            report.problems.push_back({"cut-short", "the recording ends too soon"});
+        }
+        UnitRecord record;
+        addIrChannels({report}, c.judging, &record);
+        ASSERT_EQ(record.channels.size(), 1u) << c.what;
+        EXPECT_EQ(record.channels[0].verdict, c.verdict) << c.what;
+        EXPECT_EQ(record.channels[0].reasonCode, c.code) << c.what;
+        EXPECT_EQ(record.verdict, c.verdict) << c.what;
+        EXPECT_EQ(irExit(record, c.judging), c.exit) << c.what;
+    }
+    struct CheckCase {
+        const char* what;
+        bool exactOption, exact;
+        uint32_t recordedRate, problems;
+        const char* verdict;
+        const char* code;
+        ToolExit exit;
+    };
+    const CheckCase checkCases[] = {
+        {"an exact copy", true, true, 48000, 0, "pass", "", kToolOk},
+        {"not exact", true, false, 48000, 0, "fail", "exact", kToolMismatch},
+        {"another rate", true, true, 44100, 0, "fail", "rate", kToolMismatch},
+        {"not exact nor trusted", true, false, 48000, kTrustNoClearPeak, "fail", "exact",
+         kToolMismatch},
+        {"not trusted", false, false, 48000, kTrustNoClearPeak, "not-trusted",
+         "not-trusted:no-clear-peak", kToolUntrusted},
+        {"measured", false, false, 48000, 0, "measured", "", kToolOk},
+    };
+    for (const CheckCase& c : checkCases) {
+        ChannelCheck check;
+        check.recorded = check.played = 1;
+        check.exact = c.exact;
+        check.problems = c.problems;
+        UnitRecord record;
+        addCheckChannels({check}, 48000, c.recordedRate, c.exactOption, &record);
+        EXPECT_EQ(record.channels[0].verdict, c.verdict) << c.what;
+        EXPECT_EQ(record.channels[0].reasonCode, c.code) << c.what;
+        EXPECT_EQ(checkExit(record), c.exit) << c.what;
+    }
+    // A unit without a channel has nothing to show for it.
+    EXPECT_EQ(unitVerdict({}), "not-trusted");
+}
+
 TEST(RecordNames, RefusesWhatWouldDeceiveAndEscapesWhatIsNotUtf8) {
     const struct {
         std::string text;
