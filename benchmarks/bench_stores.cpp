@@ -3,11 +3,11 @@
 // platform layer are replaced by this file's (the linker takes them from here, not from the
 // core library), and with `mmap` the large blocks bypass the allocator too. STRATEGY is one of
 //   plain          ordinary pages, each loader piece mapped just before it is filled, the
-//                  recording store mapped whole at allocation (what korvane does)
+//                  recording store mapped whole at allocation (korvane before)
 //   plain-lazy     the same, but the loader's pieces fault in as they are written
 //   plain-upfront  every block mapped whole at allocation
 //   mmap           plain, every block of 2 MiB or more mapped by mmap directly
-//   huge           huge pages asked for, mapped as plain maps (korvane before)
+//   huge           huge pages asked for, mapped as plain maps (what korvane does)
 //   huge-upfront   huge pages asked for, every block mapped whole at allocation
 //   huge-if-free   huge pages asked for only when /proc/buddyinfo shows enough free 2 MiB
 //                  blocks for the block, so that the system need not compact for them

@@ -1,5 +1,6 @@
 #include "platform/memory.h"
 
+#include <malloc.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -19,9 +20,11 @@ uintptr_t pageBytes() {
     return uintptr_t(sysconf(_SC_PAGESIZE));
 }
 
-// Under a large block, ordinary pages even where the system gives huge ones unasked. Whole
-// pages inside the block only: the allocator's bookkeeping shares the first one.
-void refuseHugePages(void* block, size_t bytes) {
+// Under a large block, huge pages where the system gives them on request: a fresh page costs
+// the most on a virtual machine, whose host backs each one at its first write, and a huge
+// page takes one fault for 512 ordinary ones. Whole pages inside the block only: the
+// allocator's bookkeeping shares the first one.
+void askForHugePages(void* block, size_t bytes) {
     if (block == nullptr || bytes < kLargeBlockBytes) {
         return;
     }
@@ -29,14 +32,14 @@ void refuseHugePages(void* block, size_t bytes) {
     const uintptr_t start = (uintptr_t(block) + page - 1) & ~(page - 1);
     const uintptr_t end = (uintptr_t(block) + bytes) & ~(page - 1);
     if (end > start) {
-        madvise(reinterpret_cast<void*>(start), end - start, MADV_NOHUGEPAGE);
+        madvise(reinterpret_cast<void*>(start), end - start, MADV_HUGEPAGE);
     }
 }
 
 } // namespace
 
 void adviseStoreBlock(void* block, size_t bytes) {
-    refuseHugePages(block, bytes);
+    askForHugePages(block, bytes);
 }
 
 void mapRangeNow(void* start, size_t bytes) {
@@ -54,6 +57,13 @@ void mapRangeNow(void* start, size_t bytes) {
 }
 
 void mapStoreBlockNow(void* block, size_t bytes) {
-    refuseHugePages(block, bytes);
+    askForHugePages(block, bytes);
     mapRangeNow(block, bytes);
+}
+
+void keepFreedMemory() {
+    // The largest threshold the allocator takes on a 64-bit system; above it, blocks are
+    // mapped and unmapped one by one.
+    mallopt(M_MMAP_THRESHOLD, 32 << 20);
+    mallopt(M_TRIM_THRESHOLD, 1 << 30);
 }

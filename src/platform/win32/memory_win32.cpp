@@ -16,3 +16,6 @@ void mapRangeNow(void* start, size_t bytes) {
 void mapStoreBlockNow(void* block, size_t bytes) {
     touchPages(block, bytes);
 }
+
+// The process heap maps its large blocks by themselves and has no switch for it: left as it is.
+void keepFreedMemory() {}
