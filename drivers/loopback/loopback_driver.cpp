@@ -438,11 +438,11 @@ ASIOError LoopbackDriver::startStreaming() {
     if ((config_.fail & kFailStart) != 0) {
         return kSimulatedFault;
     }
-    if (!prepareLoopbackDut(config_.dut, rate_.load(), &dutFilter_)) {
+    double fault = 0;
+    if (!prepareLoopbackDut(config_.dut, rate_.load(), &dutFilter_, &fault)) {
         char message[kLoopbackTextCapacity];
         std::snprintf(message, sizeof message,
-                      "Korvane Loopback: dut frequency %g Hz is not below half the rate",
-                      config_.dut.frequency);
+                      "Korvane Loopback: dut frequency %g Hz is not below half the rate", fault);
         fail(message);
         return ASE_InvalidMode;
     }
@@ -450,7 +450,7 @@ ASIOError LoopbackDriver::startStreaming() {
         if (!entries_[i].isInput && entries_[i].ring != nullptr) {
             std::memset(entries_[i].ring, 0, ringBytes_); // a restart begins in silence
         }
-        entries_[i].dut = LoopbackDutState();
+        entries_[i].dut = startLoopbackDut(config_.dut, entries_[i].channel);
     }
     switch_.reset();
     positionCalls_.store(0);

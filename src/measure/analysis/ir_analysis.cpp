@@ -417,6 +417,12 @@ double distortionFrom(const SyncSweep& sweep, const IrOptions& options) {
     return options.orders > 1 ? band.low[2] / 2 : kNaN;
 }
 
+const char* polarityName(Polarity polarity) {
+    return polarity == Polarity::Normal     ? "normal"
+           : polarity == Polarity::Inverted ? "inverted"
+                                            : "undetermined";
+}
+
 void fullLevelBand(const SyncSweep& sweep, double* low, double* high) {
     const double perFrame = 1.0 / (double(sweep.rate) * sweep.rateConstant);
     *low = sweep.from * std::exp(double(sweep.fadeInFrames) * perFrame);
@@ -742,6 +748,7 @@ bool analyseChannel(const SweepInverse& inverse, const std::vector<float>& recor
     }
     result->delay = delay;
     result->peak = std::fabs(h.at(delay));
+    result->polarity = directPolarity(h, delay, sweep);
     result->peakToNoiseDb = 10 * std::log10(result->peak * result->peak / noisePower);
     const Deconvolution wire{inverse.wire.data(), int64_t(inverse.wire.size()), inverse.wireStart};
     chooseLinearWindow(h, wire, recordedFrames, lead, noisePower, sweep, options, fft, result);

@@ -59,6 +59,12 @@ struct ResponsePoint {
 constexpr double kResponseErrorDb = 0.1;
 constexpr double kLeastSnrDb = 38.7; // 20 log10(1 / (10^(0.1 / 20) - 1))
 
+// Which way round the device passes the sweep: its direct sound against the wire's, whose
+// peak is positive.
+enum class Polarity { Undetermined, Normal, Inverted };
+// "normal", "inverted", "undetermined".
+const char* polarityName(Polarity polarity);
+
 // The linear window's side after the delay: frames, and the last of them that fade out.
 struct LinearWindow {
     int64_t after = 0;
@@ -69,6 +75,7 @@ struct LinearWindow {
 struct ChannelIr {
     int64_t delay = 0; // frames from the played channel to the direct sound; negative: earlier
     double peak = 0;   // |h| at the delay
+    Polarity polarity = Polarity::Undetermined;
     // The direct sound over the deconvolution's noise, a stretch before it that holds no
     // response: what says that the recording holds the played sweep.
     double peakToNoiseDb = INFINITY;

@@ -108,6 +108,9 @@ bool analyseOne(const IrMeasurement& m, IrWorker* worker, IrChannelReport* repor
         report->ir.correctedPpm = ppm;
     }
     report->analysed = true;
+    if (!(report->ir.peakToNoiseDb >= kLeastPeakToNoiseDb)) {
+        report->ir.polarity = Polarity::Undetermined; // no clear direct sound to tell by
+    }
     report->reference = report->ir.probes[0];
     for (const ResponsePoint& p : report->ir.points) {
         if (p.thdPercent > report->worstThd ||
@@ -290,6 +293,7 @@ bool judgeIrChannels(const IrMeasurement& m, std::vector<IrChannelReport>* repor
             std::vector<ResponsePoint> points = report.ir.points;
             points.insert(points.end(), report.ir.probes.begin(), report.ir.probes.end());
             report.verdict = judgeLimits(*m.limits, points, report.reference.magnitudeDb);
+            judgePolarity(*m.limits, report.ir.polarity, &report.verdict);
         }
         report.verdict.pass = report.analysed && report.verdict.pass && report.problems.empty();
     }

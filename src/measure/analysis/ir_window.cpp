@@ -16,6 +16,8 @@ constexpr double kOnsetOverNoise = 7;
 // The direct sound is the largest value within two periods of the band's top after the
 // onset, where a band-limited impulse's main lobe lies.
 constexpr double kDirectPeriods = 2;
+// A value of the other sign this near the direct sound leaves its sign undetermined.
+constexpr double kPolarityOpposite = 0.5;
 // The decay has ended where no block stands above twice the noise's power (noise alone does
 // so once in 10^12 blocks), 100 dB under the peak, or 6 dB over what a perfect wire of the
 // direct sound's level leaves there: the band-limited impulse's own slow ringing is no decay
@@ -151,6 +153,20 @@ int64_t directSound(const Deconvolution& h, int64_t earliest, int64_t frames, in
         }
     }
     return direct;
+}
+
+Polarity directPolarity(const Deconvolution& h, int64_t direct, const SyncSweep& sweep) {
+    const double peak = h.at(direct);
+    const int64_t near =
+        std::max<int64_t>(2, std::llround(kDirectPeriods * sweep.rate / sweep.to));
+    double opposite = 0;
+    for (int64_t t = direct - near; t <= direct + near; ++t) {
+        opposite = std::max(opposite, -std::copysign(1.0, peak) * h.at(t));
+    }
+    if (!(peak != 0) || opposite >= kPolarityOpposite * std::fabs(peak)) {
+        return Polarity::Undetermined;
+    }
+    return peak > 0 ? Polarity::Normal : Polarity::Inverted;
 }
 
 void chooseLinearWindow(const Deconvolution& h, const Deconvolution& wire, int64_t frames,

@@ -17,6 +17,11 @@
 int64_t directSound(const Deconvolution& h, int64_t earliest, int64_t frames, int64_t lead,
                     const SyncSweep& sweep, double* noisePower);
 
+// The direct sound's sign: normal where it is positive, as the wire's peak, inverted where it
+// is negative, and undetermined where a value of the other sign near it comes within half
+// of it (a response that rings, or one without a clear first arrival).
+Polarity directPolarity(const Deconvolution& h, int64_t direct, const SyncSweep& sweep);
+
 // The window after the direct sound at result->delay, and where it cuts the decay or what a
 // gate lets through: result->window, cutBelowHz and gateLowestHz. Without a gate or a length
 // the window is at least `lead` long. `wire` is the played sweep's own deconvolution, its

@@ -108,7 +108,8 @@ bool checkPlayedSweep(const IrJob& request, const IrMeasurement& m, const std::s
 // rather than passed.
 bool limitsJudgeSomething(const IrJob& job, const IrResults& r, std::string* error) {
     for (const IrChannelReport& report : r.reports) {
-        if (report.analysed && report.judged && report.verdict.judgedNothing) {
+        if (report.analysed && report.judged && report.verdict.judgedNothing &&
+            r.limits.polarity == Polarity::Undetermined) {
             double low = 0;
             double high = 0;
             fullLevelBand(r.m.sweep, &low, &high);

@@ -92,6 +92,14 @@ bool parseResponseRow(const std::vector<std::string>& tokens, Limits* limits, Li
 bool parseLimitLine(const std::vector<std::string>& tokens, int lineNumber, Limits* limits,
                     std::string* why) {
     const std::string& first = tokens[0];
+    if (first == "polarity") {
+        const bool ok = tokens.size() == 2 && (tokens[1] == "normal" || tokens[1] == "inverted");
+        limits->polarity = !ok                       ? limits->polarity
+                           : tokens[1] == "inverted" ? Polarity::Inverted
+                                                     : Polarity::Normal;
+        *why = ok ? "" : "polarity needs normal or inverted";
+        return ok;
+    }
     if (first == "reference") {
         const bool ok = tokens.size() == 2 && number(tokens[1], false, &limits->reference) &&
                         limits->reference > 0;
@@ -292,4 +300,21 @@ LimitVerdict judgeLimits(const Limits& limits, const std::vector<ResponsePoint>&
     verdict.judgedNothing = !any && verdict.unmeasured.empty();
     verdict.pass = verdict.unmeasured.empty() && any && verdict.worstMarginDb >= 0;
     return verdict;
+}
+
+void judgePolarity(const Limits& limits, Polarity measured, LimitVerdict* verdict) {
+    if (limits.polarity == Polarity::Undetermined) {
+        return;
+    }
+    if (verdict->judgedNothing) {
+        // The polarity row is all that judges: no margin to give.
+        verdict->pass = true;
+        verdict->worstMarginDb = NAN;
+        verdict->worstFrequency = NAN;
+    }
+    if (measured != limits.polarity) {
+        verdict->pass = false;
+        verdict->polarityFault = std::string("polarity ") + polarityName(measured) + ", " +
+                                 polarityName(limits.polarity) + " wanted";
+    }
 }

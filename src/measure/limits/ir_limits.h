@@ -4,6 +4,7 @@
 //   HZ MIN IDEAL MAX      the response in dB relative to the reference; "-" for no limit
 //   thd HZ MAX            THD in percent
 //   hN HZ MAX             order N's level in dB relative to the fundamental (h2, h3, ...)
+//   polarity normal       the direct sound's polarity (or inverted, for a unit so made)
 //
 // "#" starts a comment. Rows of one kind join in log frequency and bind from their first
 // frequency to their last; a frequency given twice makes a step, where both rows bind.
@@ -32,6 +33,7 @@ struct Limits {
     double reference = 1000;
     std::vector<LimitCurve> curves;
     int highestOrder = 1; // of the order rows
+    Polarity polarity = Polarity::Undetermined; // none demanded
 };
 
 bool parseLimits(const std::string& text, Limits* limits, std::string* error);
@@ -47,7 +49,12 @@ struct LimitVerdict {
     std::string worstLimit;     // "response min", "response max", "thd", "h3"
     std::string unmeasured;     // why a limit could not be checked (a fail), else empty
     bool judgedNothing = false; // no row set a minimum or maximum at any point
+    std::string polarityFault;  // "polarity inverted, normal wanted"; empty when it agrees
 };
+
+// The polarity row against the measured polarity: a fail, with its sentence, where they
+// differ or the polarity is undetermined.
+void judgePolarity(const Limits& limits, Polarity measured, LimitVerdict* verdict);
 
 // Margins in dB for every point inside a curve's span: the response against MIN and MAX,
 // the THD as 20 log10(MAX / THD), an order as MAX - level. A point that the sweep cannot

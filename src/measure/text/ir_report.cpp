@@ -36,7 +36,7 @@ std::string marginText(const LimitVerdict& v) {
 // The verdict, and why a channel fails when it does.
 std::string verdictText(const IrChannelReport& c) {
     if (c.verdict.pass) {
-        return "pass, " + marginText(c.verdict);
+        return std::isnan(c.verdict.worstFrequency) ? "pass" : "pass, " + marginText(c.verdict);
     }
     if (!c.analysed && c.problems.empty()) {
         return "FAIL: nothing was recorded";
@@ -46,6 +46,9 @@ std::string verdictText(const IrChannelReport& c) {
     }
     if (!c.verdict.unmeasured.empty()) {
         return "FAIL: " + c.verdict.unmeasured;
+    }
+    if (!c.verdict.polarityFault.empty()) {
+        return "FAIL: " + c.verdict.polarityFault;
     }
     return "FAIL, " + marginText(c.verdict);
 }
@@ -77,7 +80,9 @@ Json limitsJson(const IrChannelReport& c) {
         {"worstMarginDb", margin ? jsonNumber(c.verdict.worstMarginDb) : Json()},
         {"worstFrequencyHz", margin ? jsonNumber(c.verdict.worstFrequency) : Json()},
         {"worstLimit", margin ? jsonString(c.verdict.worstLimit) : Json()},
-        {"unmeasured", c.verdict.unmeasured.empty() ? Json() : jsonString(c.verdict.unmeasured)}};
+        {"unmeasured", c.verdict.unmeasured.empty() ? Json() : jsonString(c.verdict.unmeasured)},
+        {"polarityFault",
+         c.verdict.polarityFault.empty() ? Json() : jsonString(c.verdict.polarityFault)}};
 }
 
 } // namespace
@@ -223,7 +228,7 @@ void printIrChannel(FILE* out, const IrSummary& s, const IrChannelReport& c) {
     } else {
         std::fprintf(out,
                      "channel %u (played %u): delay %lld frames (%s ms), drift %s ppm%s; at %s "
-                     "Hz %s dB, THD %s; %s\n",
+                     "Hz %s dB, THD %s; %s; polarity %s\n",
                      unsigned(c.recorded), unsigned(c.played), (long long)c.ir.delay,
                      fixedText(double(c.ir.delay) * 1000.0 / s.sweep.rate, 3).c_str(),
                      c.ir.drift.measured ? fixedText(c.ir.drift.ppm, 2).c_str() : "-",
@@ -231,7 +236,8 @@ void printIrChannel(FILE* out, const IrSummary& s, const IrChannelReport& c) {
                          ? (" (" + fixedText(c.ir.correctedPpm, 2) + " ppm corrected)").c_str()
                          : "",
                      fixedText(s.reference, 0).c_str(), orDash(c.reference.magnitudeDb, 2).c_str(),
-                     thdText(c.reference).c_str(), worstThdText(c).c_str());
+                     thdText(c.reference).c_str(), worstThdText(c).c_str(),
+                     polarityName(c.ir.polarity));
         printLowSnr(out, c);
         printWindow(out, s, c);
         printRoom(out, c);
@@ -299,6 +305,7 @@ void addMeasurementJson(const IrSummary& s, const IrChannelReport& c, Json* chan
     (*channel)["driftCorrectedPpm"] = c.ir.correctedPpm;
     (*channel)["driftMisfitDeg"] = jsonNumber(drift.measured ? drift.residualDeg : NAN);
     (*channel)["directToNoiseDb"] = jsonNumber(c.ir.peakToNoiseDb);
+    (*channel)["polarity"] = polarityName(c.ir.polarity);
     const double msPerFrame = 1000.0 / s.sweep.rate;
     (*channel)["window"] = {{"afterDelayMs", double(c.ir.window.after) * msPerFrame},
                             {"fadeMs", double(c.ir.window.fade) * msPerFrame},
