@@ -36,13 +36,15 @@ void judgeIrChannel(const IrChannelReport& c, bool judging, ChannelRecord* chann
     } else {
         channel->verdict = "fail";
         channel->reason =
-            !c.analysed ? "nothing was recorded"
-            : !c.verdict.unmeasured.empty()
-                ? c.verdict.unmeasured
+            !c.analysed                     ? "nothing was recorded"
+            : !c.verdict.unmeasured.empty() ? c.verdict.unmeasured
+            : !c.verdict.polarityFault.empty()
+                ? c.verdict.polarityFault
                 : c.verdict.worstLimit + " at " + fixedText(c.verdict.worstFrequency, 1) + " Hz";
-        channel->reasonCode = !c.analysed                     ? "nothing-recorded"
-                              : !c.verdict.unmeasured.empty() ? "unmeasured"
-                                                              : codeOf(c.verdict.worstLimit);
+        channel->reasonCode = !c.analysed                        ? "nothing-recorded"
+                              : !c.verdict.unmeasured.empty()    ? "unmeasured"
+                              : !c.verdict.polarityFault.empty() ? "polarity"
+                                                                 : codeOf(c.verdict.worstLimit);
     }
     if (judging && c.analysed && c.verdict.unmeasured.empty()) {
         channel->worstMarginDb = c.verdict.worstMarginDb;
@@ -82,9 +84,10 @@ void addIrChannels(const std::vector<IrChannelReport>& reports, bool judging, Un
             channel.delayFrames = double(c.ir.delay);
             channel.driftPpm = c.ir.drift.measured ? c.ir.drift.ppm : NAN;
             channel.highestThdPercent = c.worstThd;
+            channel.polarity = polarityName(c.ir.polarity);
             for (const ResponsePoint& p : c.ir.points) {
                 channel.curve.push_back(
-                    {p.frequency, p.magnitudeDb, p.phaseDeg, p.thdPercent, p.noiseDb});
+                    {p.frequency, p.magnitudeDb, p.phaseDeg, p.thdPercent, p.noiseDb, p.rbPeakDb});
             }
         }
         record->channels.push_back(std::move(channel));

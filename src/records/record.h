@@ -13,6 +13,7 @@ struct CurvePoint {
     double phaseDeg = NAN;
     double thdPercent = NAN;
     double noiseDb = NAN; // the deconvolution's noise floor, as magnitudeDb
+    double rbPeakDb = NAN; // rub and buzz: the residual's peak relative to the fundamental's
 };
 
 struct ChannelRecord {
@@ -20,7 +21,8 @@ struct ChannelRecord {
     std::string verdict; // "pass", "fail", "not-trusted", or "measured" without limits
     std::string reason;  // why it failed or is not trusted; empty otherwise
     // The same as a code a line counts by: "response-min", "response-max", "thd", "h3",
-    // "unmeasured", "exact", "rate", "not-trusted:KIND", "nothing-recorded"; empty on a pass.
+    // "rb", "polarity", "unmeasured", "exact", "rate", "not-trusted:KIND", "nothing-recorded";
+    // empty on a pass.
     std::string reasonCode;
     double worstMarginDb = NAN;
     double worstFrequency = NAN;
@@ -28,6 +30,7 @@ struct ChannelRecord {
     double delayFrames = NAN;
     double driftPpm = NAN;
     double highestThdPercent = NAN; // in the band
+    std::string polarity;           // "normal", "inverted", "undetermined"; empty: not measured
     std::vector<CurvePoint> curve;
 };
 

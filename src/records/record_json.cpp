@@ -27,7 +27,7 @@ json channelJson(const ChannelRecord& c) {
     json curve = json::array();
     for (const CurvePoint& p : c.curve) {
         curve.push_back({number(p.frequency), number(p.magnitudeDb), number(p.phaseDeg),
-                         number(p.thdPercent), number(p.noiseDb)});
+                         number(p.thdPercent), number(p.noiseDb), number(p.rbPeakDb)});
     }
     return {{"channel", c.channel},
             {"verdict", c.verdict},
@@ -39,6 +39,7 @@ json channelJson(const ChannelRecord& c) {
             {"delayFrames", number(c.delayFrames)},
             {"driftPpm", number(c.driftPpm)},
             {"highestThdPercent", number(c.highestThdPercent)},
+            {"polarity", c.polarity},
             {"curve", curve}};
 }
 
@@ -56,16 +57,20 @@ bool channelFrom(const json& c, ChannelRecord* channel) {
     channel->delayFrames = numberFrom(c, "delayFrames");
     channel->driftPpm = numberFrom(c, "driftPpm");
     channel->highestThdPercent = numberFrom(c, "highestThdPercent");
+    channel->polarity = textFrom(c, "polarity");
     const auto curve = c.find("curve");
     if (curve == c.end() || !curve->is_array()) {
         return false;
     }
     for (const json& p : *curve) {
-        if (!p.is_array() || p.size() != 5) {
+        // Records spooled before the rub and buzz curve have five values a point.
+        if (!p.is_array() || p.size() < 5 || p.size() > 6) {
             return false;
         }
-        auto at = [&p](size_t i) { return p[i].is_number() ? p[i].get<double>() : NAN; };
-        channel->curve.push_back({at(0), at(1), at(2), at(3), at(4)});
+        auto at = [&p](size_t i) {
+            return i < p.size() && p[i].is_number() ? p[i].get<double>() : NAN;
+        };
+        channel->curve.push_back({at(0), at(1), at(2), at(3), at(4), at(5)});
     }
     return true;
 }

@@ -28,10 +28,11 @@ const std::vector<std::string> kChannelColumns = {"unit_id",
                                                   "reference_db",
                                                   "delay_frames",
                                                   "drift_ppm",
-                                                  "highest_thd_percent"};
+                                                  "highest_thd_percent",
+                                                  "polarity"};
 const std::vector<std::string> kCurveColumns = {"unit_id",      "channel",       "point",
                                                 "frequency_hz", "magnitude_db",  "phase_deg",
-                                                "thd_percent",  "noise_floor_db"};
+                                                "thd_percent",  "noise_floor_db", "rb_peak_db"};
 
 SqlValue textOrNull(const std::string& text) {
     return text.empty() ? SqlValue() : sqlText(text);
@@ -60,12 +61,12 @@ bool insertChildren(SqlDatabase* db, const UnitRecord& r, std::string* error) {
                             textOrNull(c.reason), textOrNull(c.reasonCode),
                             sqlReal(c.worstMarginDb), sqlReal(c.worstFrequency),
                             sqlReal(c.referenceDb), sqlReal(c.delayFrames), sqlReal(c.driftPpm),
-                            sqlReal(c.highestThdPercent)});
+                            sqlReal(c.highestThdPercent), textOrNull(c.polarity)});
         for (size_t i = 0; i < c.curve.size(); ++i) {
             const CurvePoint& p = c.curve[i];
             points.push_back({sqlText(r.id), sqlInteger(c.channel), sqlInteger(int64_t(i)),
                               sqlReal(p.frequency), sqlReal(p.magnitudeDb), sqlReal(p.phaseDeg),
-                              sqlReal(p.thdPercent), sqlReal(p.noiseDb)});
+                              sqlReal(p.thdPercent), sqlReal(p.noiseDb), sqlReal(p.rbPeakDb)});
         }
     }
     return db->insertRows("channels", kChannelColumns, channels, error) &&

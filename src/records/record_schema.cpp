@@ -32,6 +32,9 @@ const std::vector<std::vector<const char*>>& upgrades() {
         // serial a unit's runs are found by.
         {"ALTER TABLE channels ADD COLUMN reason_code TEXT",
          "CREATE INDEX units_by_serial ON units (serial, measured_at)"},
+        // 4: a loudspeaker line's figures: the polarity and the rub and buzz curve.
+        {"ALTER TABLE channels ADD COLUMN polarity TEXT",
+         "ALTER TABLE curve_points ADD COLUMN rb_peak_db {REAL}"},
     };
     return steps;
 }

@@ -6,7 +6,7 @@
 
 #include "sql_database.h"
 
-constexpr int kRecordSchemaVersion = 3;
+constexpr int kRecordSchemaVersion = 4;
 
 // Creates or upgrades the schema up to `version` (the tests stop at an older one), in a
 // transaction of its own. False with *error, also for a schema newer than this program's.

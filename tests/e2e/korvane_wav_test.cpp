@@ -561,7 +561,8 @@ TEST_F(KorvaneWavIr, FilesPlotsAndUsage) {
     ASSERT_GE(ir.samples.size(), 2u * 47827);
     const std::string csv = fileText(out + "-ch1.csv");
     EXPECT_EQ(csv.rfind("frequency_hz,magnitude_db,phase_deg,thd_percent,h2_db,h2_phase_deg,h3_db,"
-                        "h3_phase_deg,h4_db,h4_phase_deg,h5_db,h5_phase_deg,noise_db\n",
+                        "h3_phase_deg,h4_db,h4_phase_deg,h5_db,h5_phase_deg,noise_db,rb_peak_db,"
+                        "rb_rms_db,rb_crest_db\n",
                         0),
               0u);
     // Smoothed over 1/6 octave: the power mean of the filter's |H|^2 over the band.

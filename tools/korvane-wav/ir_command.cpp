@@ -54,6 +54,11 @@ ToolExit readIrOption(const std::pair<std::string, std::string>& option, IrReque
             return usageError(err, "ir", "--drift needs measure or correct");
         }
         request->job.analysis.correctDrift = text == "correct";
+    } else if (name == "--rb-multiple") {
+        if (!parseNumber(text, &number) || number < 2 || number > 100) {
+            return usageError(err, "ir", "--rb-multiple needs K from 2 to 100");
+        }
+        request->job.analysis.rubBuzzMultiple = number;
     } else if (name == "--smooth") {
         if (!parseNumber(text, &number) || number < 1 || number > 96) {
             return usageError(err, "ir", "--smooth needs N from 1 to 96 (1/N octave)");

@@ -17,15 +17,16 @@
 constexpr int kMaxOrders = 10;
 
 struct IrOptions {
-    int orders = 5;             // highest harmonic order; 1: the linear response alone
-    double smoothing = 0;       // N of 1/N-octave smoothing; 0: none
-    int pointsPerOctave = 48;   // of the frequency grid, anchored at 1 kHz
-    double irSeconds = 0;       // linear window after the delay; 0: as long as its decay lasts
-    double gateMs = 0;          // or cut so long after the direct sound, for a device's own
-                                // response without the room's reflections
-    std::vector<double> probes; // further frequencies to evaluate (limits)
-    bool correctDrift = false;  // resample a recording on another clock to the played one
-    bool keepTail = false;      // keep the deconvolution to the recording's end (a room's)
+    int orders = 5;              // highest harmonic order; 1: the linear response alone
+    double smoothing = 0;        // N of 1/N-octave smoothing; 0: none
+    int pointsPerOctave = 48;    // of the frequency grid, anchored at 1 kHz
+    double irSeconds = 0;        // linear window after the delay; 0: as long as its decay lasts
+    double gateMs = 0;           // or cut so long after the direct sound, for a device's own
+                                 // response without the room's reflections
+    std::vector<double> probes;  // further frequencies to evaluate (limits)
+    bool correctDrift = false;   // resample a recording on another clock to the played one
+    bool keepTail = false;       // keep the deconvolution to the recording's end (a room's)
+    double rubBuzzMultiple = 10; // rub and buzz: the residual's high-pass at this times f
 };
 
 struct ResponsePoint {
@@ -53,6 +54,11 @@ struct ResponsePoint {
     // No lags of the deconvolution hold the recording's noise at f apart from the response
     // (the pad is too short): noiseDb is NaN, and nothing is judged against it.
     bool noiseUnmeasured = false;
+    // Rub and buzz (rub_buzz.h), in dB: the residual's peak and RMS relative to the
+    // fundamental's, its crest factor. NaN beyond where it is measured.
+    double rbPeakDb = NAN;
+    double rbRmsDb = NAN;
+    double rbCrestDb = NAN;
 };
 
 // The response's error that a point's noise floor may cause, and the SNR that keeps to it.

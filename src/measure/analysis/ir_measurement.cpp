@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "measure/analysis/parallel.h"
+#include "measure/analysis/rub_buzz.h"
 #include "measure/signals/sweep_match.h"
 #include "measure/text/number_text.h"
 
@@ -63,6 +64,28 @@ void onePeriod(const SyncSweep& sweep, uint64_t start, const std::vector<float>&
     }
 }
 
+// Each point's and probe's rub and buzz, from the recording itself.
+void addRubBuzz(const std::vector<float>& y, int64_t onset, const IrMeasurement& m,
+                ChannelIr* ir) {
+    std::vector<double> frequencies;
+    for (const std::vector<ResponsePoint>* points : {&ir->points, &ir->probes}) {
+        for (const ResponsePoint& p : *points) {
+            frequencies.push_back(p.frequency);
+        }
+    }
+    const std::vector<RubBuzzPoint> rb =
+        rubBuzz(y, onset, m.sweep, m.options.rubBuzzMultiple, frequencies);
+    size_t i = 0;
+    for (std::vector<ResponsePoint>* points : {&ir->points, &ir->probes}) {
+        for (ResponsePoint& p : *points) {
+            p.rbPeakDb = rb[i].peakDb;
+            p.rbRmsDb = rb[i].rmsDb;
+            p.rbCrestDb = rb[i].crestDb;
+            ++i;
+        }
+    }
+}
+
 bool analyseOne(const IrMeasurement& m, IrWorker* worker, IrChannelReport* report,
                 std::string* error) {
     const uint32_t r = report->recorded - 1;
@@ -107,6 +130,7 @@ bool analyseOne(const IrMeasurement& m, IrWorker* worker, IrChannelReport* repor
         }
         report->ir.correctedPpm = ppm;
     }
+    addRubBuzz(y, int64_t(inverse.sweepStart) + report->ir.delay, m, &report->ir);
     report->analysed = true;
     if (!(report->ir.peakToNoiseDb >= kLeastPeakToNoiseDb)) {
         report->ir.polarity = Polarity::Undetermined; // no clear direct sound to tell by

@@ -40,7 +40,7 @@ std::string csvText(const ChannelIr& ir, int orders) {
     for (int n = 2; n <= orders; ++n) {
         text += ",h" + std::to_string(n) + "_db,h" + std::to_string(n) + "_phase_deg";
     }
-    text += ",noise_db\n";
+    text += ",noise_db,rb_peak_db,rb_rms_db,rb_crest_db\n";
     for (const ResponsePoint& p : ir.points) {
         text += fixedText(p.frequency, 3) + "," + fixedText(p.magnitudeDb, 4) + "," +
                 fixedText(p.phaseDeg, 3) + "," + fixedText(p.thdPercent, 5);
@@ -48,7 +48,8 @@ std::string csvText(const ChannelIr& ir, int orders) {
             text += "," + fixedText(p.orderDb[size_t(n)], 4) + "," +
                     fixedText(p.orderPhaseDeg[size_t(n)], 3);
         }
-        text += "," + fixedText(p.noiseDb, 4) + "\n";
+        text += "," + fixedText(p.noiseDb, 4) + "," + fixedText(p.rbPeakDb, 2) + "," +
+                fixedText(p.rbRmsDb, 2) + "," + fixedText(p.rbCrestDb, 2) + "\n";
     }
     return text;
 }

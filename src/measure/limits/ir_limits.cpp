@@ -41,21 +41,25 @@ double side(const LimitRow& row, int which) {
 }
 
 std::string curveName(const LimitCurve& curve) {
-    return curve.thd ? "thd" : curve.order == 1 ? "response" : "h" + std::to_string(curve.order);
+    return curve.thd          ? "thd"
+           : curve.order == 0 ? "rb"
+           : curve.order == 1 ? "response"
+                              : "h" + std::to_string(curve.order);
 }
 
 } // namespace
 
 namespace {
 
-// A thd or hN row; *why on a bad one.
+// A thd, rb or hN row; *why on a bad one.
 bool parseOrderRow(const std::vector<std::string>& tokens, Limits* limits, LimitRow* row,
                    LimitCurve** curve, std::string* why) {
     const std::string& first = tokens[0];
     const bool thd = first == "thd";
+    const bool rb = first == "rb";
     char* end = nullptr;
-    const long order = thd ? 0 : std::strtol(first.c_str() + 1, &end, 10);
-    if (!thd && (*end != '\0' || order < 2 || order > kMaxOrders)) {
+    const long order = thd || rb ? 0 : std::strtol(first.c_str() + 1, &end, 10);
+    if (!thd && !rb && (*end != '\0' || order < 2 || order > kMaxOrders)) {
         *why = "unknown row " + first + " (orders h2 to h" + std::to_string(kMaxOrders) + ")";
         return false;
     }
@@ -66,7 +70,7 @@ bool parseOrderRow(const std::vector<std::string>& tokens, Limits* limits, Limit
         return false;
     }
     *curve = curveFor(limits, thd ? 1 : int(order), thd);
-    if (!thd && order > limits->highestOrder) {
+    if (order > limits->highestOrder) {
         limits->highestOrder = int(order);
     }
     return true;
@@ -110,8 +114,9 @@ bool parseLimitLine(const std::vector<std::string>& tokens, int lineNumber, Limi
     row.line = lineNumber;
     row.min = row.ideal = row.max = kNaN;
     LimitCurve* curve = nullptr;
-    const bool orderRow = first == "thd" || (first.size() >= 2 && first[0] == 'h' &&
-                                             first[1] >= '0' && first[1] <= '9');
+    const bool orderRow =
+        first == "thd" || first == "rb" ||
+        (first.size() >= 2 && first[0] == 'h' && first[1] >= '0' && first[1] <= '9');
     if (!(orderRow ? parseOrderRow(tokens, limits, &row, &curve, why)
                    : parseResponseRow(tokens, limits, &row, &curve, why))) {
         return false;
@@ -229,6 +234,8 @@ Judged judgedValue(const LimitCurve& curve, const ResponsePoint& p, double refer
     Judged j;
     if (curve.thd) {
         j.value = p.thdBelowNoise ? p.thdAtMostPercent : p.thdPercent;
+    } else if (curve.order == 0) {
+        j.value = p.rbPeakDb;
     } else if (curve.order == 1) {
         j.value = p.magnitudeDb - referenceDb;
         j.why = p.lowSnr ? kUncertain : nullptr;
@@ -236,8 +243,9 @@ Judged judgedValue(const LimitCurve& curve, const ResponsePoint& p, double refer
         j.value = n < p.orderBelowNoise.size() && p.orderBelowNoise[n] ? p.orderAtMostDb[n]
                                                                        : p.orderDb[n];
     }
-    const bool belowNoise =
-        curve.thd ? p.thdBelowNoise : n < p.orderBelowNoise.size() && p.orderBelowNoise[n];
+    const bool belowNoise = curve.thd
+                                ? p.thdBelowNoise
+                                : n >= 2 && n < p.orderBelowNoise.size() && p.orderBelowNoise[n];
     if (belowNoise) {
         j.why = j.value > limitAt(curve, 2, p.frequency) ? kBelowNoise : nullptr;
     } else if (std::isnan(j.value)) {
@@ -284,7 +292,7 @@ LimitVerdict judgeLimits(const Limits& limits, const std::vector<ResponsePoint>&
                 unmeasured(f, name, j.why);
             } else if (curve.thd) {
                 margin(j.value > 0 ? 20 * std::log10(max / j.value) : 999, f, name);
-            } else if (curve.order > 1) {
+            } else if (curve.order != 1) {
                 margin(max - j.value, f, name);
             } else {
                 const double min = limitAt(curve, 0, f);

@@ -4,6 +4,7 @@
 //   HZ MIN IDEAL MAX      the response in dB relative to the reference; "-" for no limit
 //   thd HZ MAX            THD in percent
 //   hN HZ MAX             order N's level in dB relative to the fundamental (h2, h3, ...)
+//   rb HZ MAX             rub and buzz: the residual's peak in dB relative to the fundamental's
 //   polarity normal       the direct sound's polarity (or inverted, for a unit so made)
 //
 // "#" starts a comment. Rows of one kind join in log frequency and bind from their first
@@ -24,7 +25,7 @@ struct LimitRow {
 };
 
 struct LimitCurve {
-    int order = 1;              // 1: the response; 2 .. : that order
+    int order = 1;              // 1: the response; 2 .. : that order; 0: rub and buzz
     bool thd = false;           // the THD in percent
     std::vector<LimitRow> rows; // in file order, frequencies not falling
 };

@@ -172,9 +172,13 @@ void addLimitLines(const ChannelIr& ir, const IrPlotContext& context, PlotPanel*
         if (!curve.thd && curve.order == 1) {
             continue;
         }
-        PlotSeries s = limitSeries(
-            ir, curve, 2, 0, curve.thd ? "THD limit" : "H" + std::to_string(curve.order) + " limit",
-            curve.thd ? 7 : curve.order - 1);
+        const std::string name = curve.thd          ? "THD limit"
+                                 : curve.order == 0 ? "rub and buzz limit"
+                                                    : "H" + std::to_string(curve.order) + " limit";
+        PlotSeries s = limitSeries(ir, curve, 2, 0, name,
+                                   curve.thd          ? 7
+                                   : curve.order == 0 ? 8
+                                                      : curve.order - 1);
         if (curve.thd) {
             for (double& y : s.y) {
                 y = y > 0 ? 20 * std::log10(y / 100) : kNaN;
@@ -219,6 +223,18 @@ std::string distortionPlotSvg(const ChannelIr& ir, const IrPlotContext& context)
         panel.series.push_back(order);
     }
     panel.series.push_back(thd);
+    // Rub and buzz: the residual's peak, dashed; it sets no range of its own (a wire's lies
+    // near the arithmetic's floor), the clip hides what falls below.
+    PlotSeries rb;
+    rb.label = "rub and buzz peak";
+    rb.color = 8;
+    rb.width = 1.4;
+    rb.dashArray = "6 3";
+    for (const ResponsePoint& p : ir.points) {
+        rb.x.push_back(p.frequency);
+        rb.y.push_back(p.rbPeakDb > kDistortionFloorDb ? p.rbPeakDb : kNaN);
+    }
+    panel.series.push_back(rb);
     panel.series.push_back(noiseSeries(ir, &low, &high));
     addLimitLines(ir, context, &panel);
     low = std::max(low - 10, kDistortionFloorDb);

@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "measure/analysis/rub_buzz.h"
 #include "measure/text/check_report.h"
 #include "measure/text/json_text.h"
 #include "measure/text/number_text.h"
@@ -70,7 +71,11 @@ Json pointJson(const ResponsePoint& p) {
             {"noiseDb", jsonNumber(p.noiseDb)},
             {"lowSnr", p.lowSnr},
             {"noiseMeasured", !p.noiseUnmeasured},
-            {"orders", orders}};
+            {"orders", orders},
+            {"rubBuzz",
+             {{"peakDb", jsonNumber(p.rbPeakDb)},
+              {"rmsDb", jsonNumber(p.rbRmsDb)},
+              {"crestDb", jsonNumber(p.rbCrestDb)}}}};
 }
 
 Json limitsJson(const IrChannelReport& c) {
@@ -162,6 +167,30 @@ void printLowSnr(FILE* out, const IrChannelReport& c) {
     }
 }
 
+// The highest rub and buzz peak, with its crest factor, and the band it is measured in.
+void printRubBuzz(FILE* out, const IrSummary& s, const IrChannelReport& c) {
+    const ResponsePoint* worst = nullptr;
+    const ResponsePoint* last = nullptr;
+    const ResponsePoint* first = nullptr;
+    for (const ResponsePoint& p : c.ir.points) {
+        if (!std::isnan(p.rbPeakDb)) {
+            first = first != nullptr ? first : &p;
+            last = &p;
+            worst = worst == nullptr || p.rbPeakDb > worst->rbPeakDb ? &p : worst;
+        }
+    }
+    if (worst == nullptr) {
+        return;
+    }
+    std::fprintf(out,
+                 "  rub and buzz: peak at most %s dB re the fundamental (%s Hz), crest %s dB; "
+                 "orders from %s up, %s to %s Hz\n",
+                 fixedText(worst->rbPeakDb, 1).c_str(), fixedText(worst->frequency, 1).c_str(),
+                 orDash(worst->rbCrestDb, 1).c_str(),
+                 fixedText(s.options.rubBuzzMultiple, 0).c_str(),
+                 fixedText(first->frequency, 1).c_str(), fixedText(last->frequency, 1).c_str());
+}
+
 // Where the window ends by a gate, or before the decay does.
 void printWindow(FILE* out, const IrSummary& s, const IrChannelReport& c) {
     const double ms = double(c.ir.window.after) * 1000.0 / s.sweep.rate;
@@ -239,6 +268,7 @@ void printIrChannel(FILE* out, const IrSummary& s, const IrChannelReport& c) {
                      thdText(c.reference).c_str(), worstThdText(c).c_str(),
                      polarityName(c.ir.polarity));
         printLowSnr(out, c);
+        printRubBuzz(out, s, c);
         printWindow(out, s, c);
         printRoom(out, c);
     }
@@ -383,7 +413,9 @@ void printIrJson(FILE* out, const IrJob& job, const IrResults& results) {
           {"L", s.sweep.rateConstant},
           {"bandFromHz", low},
           {"bandToHz", high},
-          {"distortionFromHz", jsonNumber(distortionFrom(s.sweep, s.options))}}},
+          {"distortionFromHz", jsonNumber(distortionFrom(s.sweep, s.options))},
+          {"rubBuzzMultiple", s.options.rubBuzzMultiple},
+          {"rubBuzzToHz", rubBuzzHighestHz(s.sweep, s.options.rubBuzzMultiple)}}},
         {"orders", s.options.orders},
         {"smoothing", s.options.smoothing > 0 ? Json(s.options.smoothing) : Json()},
         {"pngSkipped", s.pngMissing},

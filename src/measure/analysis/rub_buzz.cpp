@@ -1,0 +1,113 @@
+#include "measure/analysis/rub_buzz.h"
+
+#include <algorithm>
+
+#include "measure/analysis/ir_analysis.h"
+#include "measure/maths.h"
+
+namespace {
+
+// The four sections' 1 / Q of an 8th-order Butterworth: 2 cos((2k - 1) pi / 16).
+constexpr double kSectionDamping[] = {1.9615705608, 1.6629392246, 1.1111404660, 0.3901806440};
+constexpr double kHighestCutOff = 0.45; // of the rate
+constexpr double kFloorDb = -300;
+
+// A state-variable section in trapezoidal form: its cut-off may change at every sample
+// without the jolts a biquad's coefficients would give.
+struct Section {
+    double ic1 = 0, ic2 = 0;
+
+    double highPass(double x, double g, double k) {
+        const double a1 = 1 / (1 + g * (g + k));
+        const double a2 = g * a1;
+        const double a3 = g * a2;
+        const double v3 = x - ic2;
+        const double v1 = a1 * ic1 + a2 * v3;
+        const double v2 = ic2 + a2 * ic1 + a3 * v3;
+        ic1 = 2 * v1 - ic1;
+        ic2 = 2 * v2 - ic2;
+        return x - k * v1 - v2;
+    }
+};
+
+// The recording through the high-pass that follows the sweep, from its first frame on.
+std::vector<double> residual(const std::vector<float>& recorded, int64_t onset,
+                             const SyncSweep& sweep, double multiple) {
+    Section sections[4];
+    std::vector<double> out(recorded.size());
+    const double rate = double(sweep.rate);
+    const double sweepSeconds = double(sweep.frames) / rate;
+    for (size_t i = 0; i < recorded.size(); ++i) {
+        const double t = std::clamp((double(i) - double(onset)) / rate, 0.0, sweepSeconds);
+        const double cutOff = std::min(multiple * sweep.from * std::exp(t / sweep.rateConstant),
+                                       kHighestCutOff * rate);
+        const double g = std::tan(kPi * cutOff / rate);
+        double x = recorded[i];
+        for (size_t k = 0; k < 4; ++k) {
+            x = sections[k].highPass(x, g, kSectionDamping[k]);
+        }
+        out[i] = x;
+    }
+    return out;
+}
+
+} // namespace
+
+double rubBuzzHighestHz(const SyncSweep& sweep, double multiple) {
+    double low = 0;
+    double high = 0;
+    fullLevelBand(sweep, &low, &high);
+    return std::min(high, kHighestCutOff * double(sweep.rate) / multiple);
+}
+
+std::vector<RubBuzzPoint> rubBuzz(const std::vector<float>& recorded, int64_t onset,
+                                  const SyncSweep& sweep, double multiple,
+                                  const std::vector<double>& frequencies) {
+    std::vector<RubBuzzPoint> points(frequencies.size());
+    double low = 0;
+    double high = 0;
+    fullLevelBand(sweep, &low, &high);
+    const double highest = rubBuzzHighestHz(sweep, multiple);
+    const std::vector<double> r = residual(recorded, onset, sweep, multiple);
+    const double rate = double(sweep.rate);
+    const double half = std::exp2(kRubBuzzBandOctaves / 2);
+    for (size_t i = 0; i < frequencies.size(); ++i) {
+        const double f = frequencies[i];
+        const double from = f / half;
+        const double to = f * half;
+        if (from < low || to > highest) {
+            continue;
+        }
+        // The sweep's frames between the band's edges, and after them as long as the
+        // high-pass takes to let go of what the band's end made.
+        const int64_t first =
+            onset + int64_t(sweep.rateConstant * std::log(from / sweep.from) * rate);
+        const int64_t last = onset +
+                             int64_t(sweep.rateConstant * std::log(to / sweep.from) * rate) +
+                             int64_t(rate / (multiple * from));
+        if (first < 0 || last > int64_t(recorded.size()) || last <= first) {
+            continue;
+        }
+        double peak = 0;
+        double residualPower = 0;
+        double power = 0;
+        for (int64_t t = first; t < last; ++t) {
+            peak = std::max(peak, std::fabs(r[size_t(t)]));
+            residualPower += r[size_t(t)] * r[size_t(t)];
+            power += double(recorded[size_t(t)]) * recorded[size_t(t)];
+        }
+        if (!(power > 0)) {
+            continue;
+        }
+        // The fundamental's peak: a sine's, sqrt(2) times its RMS.
+        const double fundamentalRms = std::sqrt(power / double(last - first));
+        const double residualRms = std::sqrt(residualPower / double(last - first));
+        // No residual at all (an exact copy's) stands at the arithmetic's floor.
+        auto db = [](double ratio) { return ratio > 0 ? 20 * std::log10(ratio) : kFloorDb; };
+        RubBuzzPoint& p = points[i];
+        p.peakDb = std::max(db(peak / (std::sqrt(2.0) * fundamentalRms)), kFloorDb);
+        p.rmsDb = std::max(db(residualRms / fundamentalRms), kFloorDb);
+        p.crestDb = residualRms > 0 ? 20 * std::log10(peak / residualRms) : NAN;
+    }
+    return points;
+}
