@@ -183,8 +183,12 @@ double speakerValue(const LoopbackDut& dut, const LoopbackDutFilter& f, Loopback
         y = out;
     }
     const double e = biquad(f.excursion, x, &st->e1, &st->e2);
-    if (dut.buzzExcursion > 0 && std::fabs(e) > dut.buzzExcursion) {
-        y -= e - std::copysign(dut.buzzExcursion, e);
+    if (dut.buzzExcursion > 0) {
+        const double excess =
+            std::fabs(e) > dut.buzzExcursion ? e - std::copysign(dut.buzzExcursion, e) : 0;
+        y -= f.buzzScale * (excess - 2 * st->excess1 + st->excess2);
+        st->excess2 = st->excess1;
+        st->excess1 = excess;
     }
     y *= dut.inverted ? -f.gain : f.gain;
     if (dut.rubExcursion > 0) {
@@ -231,6 +235,8 @@ bool prepareLoopbackDut(const LoopbackDut& dut, double rate, LoopbackDutFilter* 
         filter->rubPeak = std::pow(10.0, dut.rubLevelDb / 20);
         filter->noiseRms = std::pow(10.0, dut.noiseDb / 20);
         filter->burstFrames = std::max(1u, uint32_t(std::lround(kBurstSeconds * rate)));
+        const double periods = rate / (2 * kPi * dut.frequency);
+        filter->buzzScale = periods * periods;
         return true;
     }
     const double a = std::pow(10.0, dut.gainDb / 40);

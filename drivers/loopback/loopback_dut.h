@@ -8,7 +8,8 @@
 //   rub:X:LEVEL    a decaying burst of noise, peak LEVEL dBFS, 1 ms long, each time the
 //                  cone's excursion rises past X (the excursion: the input through the
 //                  second-order low-pass at F0 with Q, 1 for a full-scale input at DC)
-//   buzz:X         the excursion held at +-X: what goes past X is taken off the output
+//   buzz:X         the excursion held at +-X: the sound of what goes past X (its second
+//                  derivative, as the high-pass's output is the excursion's) taken off
 //   inverted       wired the wrong way round
 //   leak:F         an air leak: a first-order high-pass at F on top
 //   noise:DB:SEED  white noise of DB dBFS RMS, each output its own stream from SEED
@@ -50,6 +51,7 @@ struct LoopbackDutFilter : LoopbackBiquad {
     double rubPeak = 0;
     double noiseRms = 0;
     uint32_t burstFrames = 0;
+    double buzzScale = 0; // (rate / (2 pi F0))^2: from the excursion's second difference to sound
 };
 
 // One channel's memory (filters in transposed direct form II); zero at the start but the
@@ -58,8 +60,9 @@ struct LoopbackDutState {
     double s1 = 0, s2 = 0; // the main filter
     double e1 = 0, e2 = 0; // the excursion's
     double leakIn = 0, leakOut = 0;
-    bool pastRub = false;   // the excursion was past the rub's threshold
-    uint32_t burstLeft = 0; // frames of the rub's burst still to come
+    double excess1 = 0, excess2 = 0; // the buzz's held excursion, one and two frames back
+    bool pastRub = false;            // the excursion was past the rub's threshold
+    uint32_t burstLeft = 0;          // frames of the rub's burst still to come
     double burstEnvelope = 0;
     uint32_t burstRandom = 1;
     uint32_t noiseRandom = 1;

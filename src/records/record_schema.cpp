@@ -3,6 +3,8 @@
 #include <cstdlib>
 #include <vector>
 
+#include "platform/file_status.h"
+
 namespace {
 
 // "{REAL}" and "{TIME}" stand for the dialect's types.
@@ -119,4 +121,27 @@ bool ensureRecordSchema(SqlDatabase* db, std::string* error, int version) {
         return false;
     }
     return db->run("COMMIT", error);
+}
+
+std::unique_ptr<SqlDatabase> openRecordsToRead(const std::string& target, int busyMs,
+                                               int* version, std::string* error) {
+    if (!isPostgresTarget(target) && fileKind(target.c_str()) == FileKind::Missing) {
+        *error = target + ": no such database";
+        return nullptr;
+    }
+    std::unique_ptr<SqlDatabase> db = openSqlDatabase(target, busyMs, error, SqlAccess::Read);
+    if (db == nullptr) {
+        return nullptr;
+    }
+    std::vector<SqlRow> rows;
+    if (!db->run("SELECT version FROM korvane_schema", {}, &rows, error)) {
+        *error = printableTarget(target) + " holds no korvane records (" + *error + ")";
+        return nullptr;
+    }
+    *version = rows.empty() ? 0 : std::atoi(rows[0].text[0].c_str());
+    if (*version > kRecordSchemaVersion) {
+        *error = printableTarget(target) + ": " + newerSchemaText(*version);
+        return nullptr;
+    }
+    return db;
 }

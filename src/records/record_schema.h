@@ -2,6 +2,7 @@
 // the number of upgrades applied to it, and an older one is brought up to date in place.
 #pragma once
 
+#include <memory>
 #include <string>
 
 #include "sql_database.h"
@@ -13,3 +14,8 @@ constexpr int kRecordSchemaVersion = 4;
 // Why a database of a newer schema is refused.
 std::string newerSchemaText(int version);
 bool ensureRecordSchema(SqlDatabase* db, std::string* error, int version = kRecordSchemaVersion);
+
+// The database as it is, to read: never created nor upgraded. Null with *error when it is
+// missing, holds no korvane records, or is of a newer schema; *version its schema's.
+std::unique_ptr<SqlDatabase> openRecordsToRead(const std::string& target, int busyMs,
+                                               int* version, std::string* error);

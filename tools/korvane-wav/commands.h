@@ -24,4 +24,5 @@ ToolExit runGen(const Arguments& arguments, FILE* out, FILE* err);
 ToolExit runCheck(const Arguments& arguments, FILE* out, FILE* err);
 ToolExit runIr(const Arguments& arguments, FILE* out, FILE* err);
 ToolExit runLog(const Arguments& arguments, FILE* out, FILE* err);
+ToolExit runLimits(const Arguments& arguments, FILE* out, FILE* err);
 ToolExit runReport(const Arguments& arguments, FILE* out, FILE* err);

@@ -18,6 +18,7 @@ const char kMainHelp[] =
     "  korvane-wav check PLAYED RECORDED [options]\n"
     "  korvane-wav ir PLAYED RECORDED [options]\n"
     "  korvane-wav log flush DB [--spool DIR]\n"
+    "  korvane-wav limits learn OUT.txt (--db DB | PLAYED RECORDED...) [options]\n"
     "  korvane-wav report DB --html OUT.html [options]\n"
     "  korvane-wav COMMAND --help\n"
     "  korvane-wav --version\n"
@@ -254,6 +255,34 @@ const char kLogHelp[] =
     "\n"
     "Exit codes: 0 every record sent (or none waiting), 1 usage error, 7 records are left\n"
     "in the spool.\n";
+
+const char kLimitsHelp[] =
+    "Usage: korvane-wav limits learn OUT.txt --db DB [--serial SN]... [--since DATE]\n"
+    "         [--until DATE] [--station NAME] [--passing] [options]\n"
+    "       korvane-wav limits learn OUT.txt PLAYED RECORDED... [options]\n"
+    "\n"
+    "Learns a limits file for ir --limits from good units: the units logged in DB (those\n"
+    "chosen by serial, date and station; with --passing only channels that passed), or the\n"
+    "recordings of PLAYED, a synchronized sweep with its sidecar, each of whose channels is\n"
+    "a unit. Channels not trusted are left out. Every 1/12 octave where all units have a\n"
+    "response: the units' mean as the ideal, and the minimum and maximum at the larger of K\n"
+    "standard deviations and a margin from it; where most units have one, a thd row and an\n"
+    "rb (rub and buzz) row the same way above their mean (THD in dB of itself). The file\n"
+    "begins with comments that say what it was learnt from: the count, the units, the date.\n"
+    "\n"
+    "Options:\n"
+    "  --k K             standard deviations, 1 to 20 [4]\n"
+    "  --margin DB       least distance of a response limit from the mean [1.5]\n"
+    "  --thd-margin DB   least distance of the THD limit above its mean [6]\n"
+    "  --rb-margin DB    least distance of the rub and buzz limit above its mean [6]\n"
+    "  --reference HZ    the response rows relative to the response here [1000]\n"
+    "  --float FROM:TO   floating limits: the response relative to each unit's own mean\n"
+    "                    level over FROM to TO Hz, and a level row that judges that level\n"
+    "                    (the sensitivity) at the mean +- the larger of K deviations and\n"
+    "                    --level-margin [1.5]\n"
+    "\n"
+    "Exit codes: 0 written, 1 usage error, 2 the units cannot be read or are too few (3 at\n"
+    "least), 3 OUT.txt cannot be written.\n";
 
 const char kReportHelp[] =
     "Usage: korvane-wav report DB --html OUT.html [options]\n"

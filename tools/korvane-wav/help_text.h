@@ -7,4 +7,5 @@ extern const char kGenHelp[];
 extern const char kCheckHelp[];
 extern const char kIrHelp[];
 extern const char kLogHelp[];
+extern const char kLimitsHelp[];
 extern const char kReportHelp[];

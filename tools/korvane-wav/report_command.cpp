@@ -45,26 +45,9 @@ ToolExit readReportOptions(const Arguments& arguments, ReportRequest* request, F
 // The database as it is: a report never creates or upgrades one.
 bool readRecords(const std::string& target, const ReportFilter& filter, ReportData* data,
                  std::string* error) {
-    if (!isPostgresTarget(target) && fileKind(target.c_str()) == FileKind::Missing) {
-        *error = target + ": no such database";
-        return false;
-    }
-    std::unique_ptr<SqlDatabase> db =
-        openSqlDatabase(target, kRecordBusyMs, error, SqlAccess::Read);
-    if (db == nullptr) {
-        return false;
-    }
-    std::vector<SqlRow> rows;
-    if (!db->run("SELECT version FROM korvane_schema", {}, &rows, error)) {
-        *error = printableTarget(target) + " holds no korvane records (" + *error + ")";
-        return false;
-    }
-    const int version = rows.empty() ? 0 : std::atoi(rows[0].text[0].c_str());
-    if (version > kRecordSchemaVersion) {
-        *error = printableTarget(target) + ": " + newerSchemaText(version);
-        return false;
-    }
-    return readReportData(db.get(), filter, 200, data, error);
+    int version = 0;
+    std::unique_ptr<SqlDatabase> db = openRecordsToRead(target, kRecordBusyMs, &version, error);
+    return db != nullptr && readReportData(db.get(), filter, 200, data, error);
 }
 
 } // namespace

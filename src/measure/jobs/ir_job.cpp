@@ -132,7 +132,7 @@ void writeChannelFiles(const IrJob& job, IrResults* r) {
     files.plots = job.plots;
     std::string error;
     for (IrChannelReport& report : r->reports) {
-        if (report.analysed && r->filesError.empty() &&
+        if (job.files && report.analysed && r->filesError.empty() &&
             !writeIrChannelFiles(&files, r->m.sweep.rate, r->m.options, r->m.limits, &report,
                                  &error)) {
             r->filesError = error;

@@ -24,6 +24,7 @@ struct IrJob {
     std::string outPrefix; // empty: the recording's path without ".wav"
     std::string limitsPath;
     bool plots = true;
+    bool files = true; // false: no impulse response, CSV or plot written
     bool room = false; // the room's acoustic parameters too
 };
 

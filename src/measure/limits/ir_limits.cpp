@@ -96,6 +96,19 @@ bool parseResponseRow(const std::vector<std::string>& tokens, Limits* limits, Li
 bool parseLimitLine(const std::vector<std::string>& tokens, int lineNumber, Limits* limits,
                     std::string* why) {
     const std::string& first = tokens[0];
+    if (first == "float" || first == "level") {
+        const bool band = first == "float";
+        double a = 0;
+        double b = 0;
+        const bool ok = tokens.size() == 3 && number(tokens[1], false, &a) &&
+                        number(tokens[2], false, &b) && a < b && (!band || a > 0);
+        (band ? limits->floatFrom : limits->levelMin) = ok ? a : NAN;
+        (band ? limits->floatTo : limits->levelMax) = ok ? b : NAN;
+        *why = ok ? ""
+                  : first + (band ? " needs FROM TO, two frequencies rising from above 0 Hz"
+                                  : " needs MIN MAX in dB, rising");
+        return ok;
+    }
     if (first == "polarity") {
         const bool ok = tokens.size() == 2 && (tokens[1] == "normal" || tokens[1] == "inverted");
         limits->polarity = !ok                       ? limits->polarity
@@ -153,11 +166,28 @@ bool parseLimits(const std::string& text, Limits* limits, std::string* error) {
             return false;
         }
     }
-    if (limits->curves.empty()) {
+    if (limits->curves.empty() && limits->polarity == Polarity::Undetermined &&
+        std::isnan(limits->levelMin)) {
         *error = "no limit rows";
         return false;
     }
+    if (!std::isnan(limits->levelMin) && !(limits->floatTo > 0)) {
+        *error = "a level row needs a float row: the band whose mean level it judges";
+        return false;
+    }
     return true;
+}
+
+double bandLevelDb(const std::vector<ResponsePoint>& points, double from, double to) {
+    double sum = 0;
+    size_t count = 0;
+    for (const ResponsePoint& p : points) {
+        if (p.frequency >= from && p.frequency <= to && !std::isnan(p.magnitudeDb)) {
+            sum += p.magnitudeDb;
+            ++count;
+        }
+    }
+    return count != 0 ? sum / double(count) : NAN;
 }
 
 bool readLimits(const std::string& path, Limits* limits, std::string* error) {
@@ -174,6 +204,10 @@ bool readLimits(const std::string& path, Limits* limits, std::string* error) {
 
 std::vector<double> limitFrequencies(const Limits& limits) {
     std::vector<double> frequencies{limits.reference};
+    if (limits.floatTo > 0) {
+        frequencies.push_back(limits.floatFrom);
+        frequencies.push_back(limits.floatTo);
+    }
     for (const LimitCurve& curve : limits.curves) {
         for (const LimitRow& row : curve.rows) {
             frequencies.push_back(row.frequency);
@@ -260,13 +294,21 @@ LimitVerdict judgeLimits(const Limits& limits, const std::vector<ResponsePoint>&
                          double referenceDb) {
     LimitVerdict verdict;
     bool any = false;
+    // The level's and the response's worst apart: where they fail they are named before the
+    // distortions, which a weak fundamental raises relative to itself.
+    LimitVerdict level;
     auto margin = [&](double value, double f, const std::string& name) {
-        if (!any || value < verdict.worstMarginDb) {
-            verdict.worstMarginDb = value;
-            verdict.worstFrequency = f;
-            verdict.worstLimit = name;
-            any = true;
+        LimitVerdict* worst[] = {
+            &verdict,
+            name.rfind("response", 0) == 0 || name.rfind("level", 0) == 0 ? &level : nullptr};
+        for (LimitVerdict* w : worst) {
+            if (w != nullptr && (!any || w->worstLimit.empty() || value < w->worstMarginDb)) {
+                w->worstMarginDb = value;
+                w->worstFrequency = f;
+                w->worstLimit = name;
+            }
         }
+        any = true;
     };
     auto unmeasured = [&](double f, const std::string& what, const char* why) {
         if (verdict.unmeasured.empty()) {
@@ -275,7 +317,16 @@ LimitVerdict judgeLimits(const Limits& limits, const std::vector<ResponsePoint>&
             verdict.unmeasured = what + text + why;
         }
     };
-    if (std::isnan(referenceDb)) {
+    if (limits.floatTo > 0) {
+        // Floating: the unit's own level over the band is its 0 dB, and judged itself.
+        referenceDb = bandLevelDb(points, limits.floatFrom, limits.floatTo);
+        if (std::isnan(referenceDb)) {
+            unmeasured(limits.floatFrom, "the float band", kOutside);
+        } else if (!std::isnan(limits.levelMin)) {
+            margin(referenceDb - limits.levelMin, limits.floatFrom, "level min");
+            margin(limits.levelMax - referenceDb, limits.floatFrom, "level max");
+        }
+    } else if (std::isnan(referenceDb)) {
         unmeasured(limits.reference, "the reference", kOutside);
     }
     for (const LimitCurve& curve : limits.curves) {
@@ -307,6 +358,16 @@ LimitVerdict judgeLimits(const Limits& limits, const std::vector<ResponsePoint>&
     }
     verdict.judgedNothing = !any && verdict.unmeasured.empty();
     verdict.pass = verdict.unmeasured.empty() && any && verdict.worstMarginDb >= 0;
+    if (any && verdict.worstMarginDb < 0) {
+        // A limit crossed where it is measured names the fault; what a defect leaves
+        // unmeasured (its distortion raising the noise) follows from it.
+        verdict.unmeasured.clear();
+    }
+    if (!level.worstLimit.empty() && level.worstMarginDb < 0) {
+        verdict.worstMarginDb = level.worstMarginDb;
+        verdict.worstFrequency = level.worstFrequency;
+        verdict.worstLimit = level.worstLimit;
+    }
     return verdict;
 }
 

@@ -6,6 +6,9 @@
 //   hN HZ MAX             order N's level in dB relative to the fundamental (h2, h3, ...)
 //   rb HZ MAX             rub and buzz: the residual's peak in dB relative to the fundamental's
 //   polarity normal       the direct sound's polarity (or inverted, for a unit so made)
+//   float FROM TO         floating limits: the response rows relative to the unit's own mean
+//                         level (dB) over FROM to TO Hz instead of the reference
+//   level MIN MAX         that mean level, in dB relative to the played level: the sensitivity
 //
 // "#" starts a comment. Rows of one kind join in log frequency and bind from their first
 // frequency to their last; a frequency given twice makes a step, where both rows bind.
@@ -35,7 +38,14 @@ struct Limits {
     std::vector<LimitCurve> curves;
     int highestOrder = 1; // of the order rows
     Polarity polarity = Polarity::Undetermined; // none demanded
+    double floatFrom = 0; // floating limits' band; 0: the reference holds
+    double floatTo = 0;
+    double levelMin = NAN; // the band's mean level; NaN: not judged
+    double levelMax = NAN;
 };
+
+// A unit's mean level in dB over the points from `from` to `to` Hz; NaN where none lies there.
+double bandLevelDb(const std::vector<ResponsePoint>& points, double from, double to);
 
 bool parseLimits(const std::string& text, Limits* limits, std::string* error);
 bool readLimits(const std::string& path, Limits* limits, std::string* error);
