@@ -9,8 +9,11 @@ namespace {
 
 // The four sections' 1 / Q of an 8th-order Butterworth: 2 cos((2k - 1) pi / 16).
 constexpr double kSectionDamping[] = {1.9615705608, 1.6629392246, 1.1111404660, 0.3901806440};
-constexpr double kHighestCutOff = 0.45; // of the rate
+constexpr double kHighestCutOff = 0.4; // of the rate: clear of the bilinear warp's crowding
 constexpr double kFloorDb = -300;
+const double kAfterFadeIn = std::exp2(1.0 / 6);
+// The high-pass lets go of what the band's end made within a few of its periods.
+constexpr double kSettlingPeriods = 4;
 
 // A state-variable section in trapezoidal form: its cut-off may change at every sample
 // without the jolts a biquad's coefficients would give.
@@ -75,16 +78,17 @@ std::vector<RubBuzzPoint> rubBuzz(const std::vector<float>& recorded, int64_t on
         const double f = frequencies[i];
         const double from = f / half;
         const double to = f * half;
-        if (from < low || to > highest) {
+        // The fade-in's onset splatters into the high-pass for a while: from 1/6 octave on.
+        if (from < low * kAfterFadeIn || to > highest) {
             continue;
         }
         // The sweep's frames between the band's edges, and after them as long as the
-        // high-pass takes to let go of what the band's end made.
+        // high-pass takes to let go of what the band's end made: a few of its periods.
         const int64_t first =
             onset + int64_t(sweep.rateConstant * std::log(from / sweep.from) * rate);
         const int64_t last = onset +
                              int64_t(sweep.rateConstant * std::log(to / sweep.from) * rate) +
-                             int64_t(rate / (multiple * from));
+                             int64_t(kSettlingPeriods * rate / (multiple * from));
         if (first < 0 || last > int64_t(recorded.size()) || last <= first) {
             continue;
         }

@@ -23,8 +23,8 @@ struct RubBuzzPoint {
     double crestDb = NAN;
 };
 
-// The highest excitation frequency measured: where the high-pass reaches 0.45 of the rate,
-// or the sweep's fade-out begins.
+// The highest excitation frequency measured: where the high-pass reaches 0.4 of the rate, or
+// the sweep's fade-out begins. Points are measured from 1/6 octave above the fade-in.
 double rubBuzzHighestHz(const SyncSweep& sweep, double multiple);
 
 // `onset`: the recording's frame where the sweep's first frame arrives (its start in the

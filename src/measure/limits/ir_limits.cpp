@@ -290,23 +290,42 @@ Judged judgedValue(const LimitCurve& curve, const ResponsePoint& p, double refer
 
 } // namespace
 
+namespace {
+
+// How far below its minimum the response lies at each point (0 where it does not): a
+// fundamental that weak raises the distortions relative to itself by as much.
+std::vector<double> responseShortfalls(const Limits& limits,
+                                       const std::vector<ResponsePoint>& points,
+                                       double referenceDb) {
+    std::vector<double> shortfall(points.size(), 0.0);
+    for (const LimitCurve& curve : limits.curves) {
+        for (size_t i = 0; curve.order == 1 && !curve.thd && i < points.size(); ++i) {
+            const double min = limitAt(curve, 0, points[i].frequency);
+            const double value = points[i].magnitudeDb - referenceDb;
+            if (!std::isnan(min) && value < min) {
+                shortfall[i] = std::min(shortfall[i], value - min);
+            }
+        }
+    }
+    return shortfall;
+}
+
+} // namespace
+
 LimitVerdict judgeLimits(const Limits& limits, const std::vector<ResponsePoint>& points,
                          double referenceDb) {
     LimitVerdict verdict;
     bool any = false;
-    // The level's and the response's worst apart: where they fail they are named before the
-    // distortions, which a weak fundamental raises relative to itself.
-    LimitVerdict level;
-    auto margin = [&](double value, double f, const std::string& name) {
-        LimitVerdict* worst[] = {
-            &verdict,
-            name.rfind("response", 0) == 0 || name.rfind("level", 0) == 0 ? &level : nullptr};
-        for (LimitVerdict* w : worst) {
-            if (w != nullptr && (!any || w->worstLimit.empty() || value < w->worstMarginDb)) {
-                w->worstMarginDb = value;
-                w->worstFrequency = f;
-                w->worstLimit = name;
-            }
+    double least = 0; // the least margin of all: what passes or fails the unit
+    double named = 0; // the named fault's margin, the distortions' less what a weak
+                      // fundamental explains of them
+    auto margin = [&](double value, double f, const std::string& name, double explained = 0) {
+        least = !any || value < least ? value : least;
+        if (!any || value - explained < named) {
+            named = value - explained;
+            verdict.worstMarginDb = value;
+            verdict.worstFrequency = f;
+            verdict.worstLimit = name;
         }
         any = true;
     };
@@ -329,9 +348,11 @@ LimitVerdict judgeLimits(const Limits& limits, const std::vector<ResponsePoint>&
     } else if (std::isnan(referenceDb)) {
         unmeasured(limits.reference, "the reference", kOutside);
     }
+    const std::vector<double> shortfall = responseShortfalls(limits, points, referenceDb);
     for (const LimitCurve& curve : limits.curves) {
         const std::string name = curveName(curve);
-        for (const ResponsePoint& p : points) {
+        for (size_t i = 0; i < points.size(); ++i) {
+            const ResponsePoint& p = points[i];
             const double f = p.frequency;
             const double max = limitAt(curve, 2, f);
             if (f < curve.rows.front().frequency || f > curve.rows.back().frequency ||
@@ -342,9 +363,9 @@ LimitVerdict judgeLimits(const Limits& limits, const std::vector<ResponsePoint>&
             if (j.why != nullptr) {
                 unmeasured(f, name, j.why);
             } else if (curve.thd) {
-                margin(j.value > 0 ? 20 * std::log10(max / j.value) : 999, f, name);
+                margin(j.value > 0 ? 20 * std::log10(max / j.value) : 999, f, name, shortfall[i]);
             } else if (curve.order != 1) {
-                margin(max - j.value, f, name);
+                margin(max - j.value, f, name, shortfall[i]);
             } else {
                 const double min = limitAt(curve, 0, f);
                 if (!std::isnan(min)) {
@@ -357,16 +378,11 @@ LimitVerdict judgeLimits(const Limits& limits, const std::vector<ResponsePoint>&
         }
     }
     verdict.judgedNothing = !any && verdict.unmeasured.empty();
-    verdict.pass = verdict.unmeasured.empty() && any && verdict.worstMarginDb >= 0;
-    if (any && verdict.worstMarginDb < 0) {
+    verdict.pass = verdict.unmeasured.empty() && any && least >= 0;
+    if (any && least < 0) {
         // A limit crossed where it is measured names the fault; what a defect leaves
         // unmeasured (its distortion raising the noise) follows from it.
         verdict.unmeasured.clear();
-    }
-    if (!level.worstLimit.empty() && level.worstMarginDb < 0) {
-        verdict.worstMarginDb = level.worstMarginDb;
-        verdict.worstFrequency = level.worstFrequency;
-        verdict.worstLimit = level.worstLimit;
     }
     return verdict;
 }

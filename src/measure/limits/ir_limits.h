@@ -36,9 +36,9 @@ struct LimitCurve {
 struct Limits {
     double reference = 1000;
     std::vector<LimitCurve> curves;
-    int highestOrder = 1; // of the order rows
+    int highestOrder = 1;                       // of the order rows
     Polarity polarity = Polarity::Undetermined; // none demanded
-    double floatFrom = 0; // floating limits' band; 0: the reference holds
+    double floatFrom = 0;                       // floating limits' band; 0: the reference holds
     double floatTo = 0;
     double levelMin = NAN; // the band's mean level; NaN: not judged
     double levelMax = NAN;
@@ -55,7 +55,10 @@ std::vector<double> limitFrequencies(const Limits& limits);
 
 struct LimitVerdict {
     bool pass = true;
-    double worstMarginDb = 0; // the least margin, negative when a limit is crossed
+    // The least margin, negative when a limit is crossed; where several fail, the one that
+    // names the fault: a distortion raised by a fundamental below its minimum by no more
+    // than that shortfall is named after the response.
+    double worstMarginDb = 0;
     double worstFrequency = 0;
     std::string worstLimit;     // "response min", "response max", "thd", "h3"
     std::string unmeasured;     // why a limit could not be checked (a fail), else empty
