@@ -51,8 +51,20 @@ TEST(LoopbackDut, ConfigurationNamesTheDeviceAndItsNumbers) {
     EXPECT_EQ(peak.q, 0.7);
     EXPECT_EQ(peak.gainDb, -6.5);
     EXPECT_EQ(parsed("none").kind, LoopbackDutKind::None);
-    for (const char* bad : {"poly", "poly:1", "poly:1:2:3", "poly:1e2:0", "poly::1", "peak:0:1:6",
-                            "peak:1000:0:6", "peak:1000:1", "gain:2", "poly:1,5:0", ""}) {
+    const LoopbackDut speaker =
+        parsed("speaker:80:0.8:-3:rub:0.3:-40:buzz:0.45:inverted:leak:200:noise:-76:9");
+    EXPECT_EQ(speaker.kind, LoopbackDutKind::Speaker);
+    EXPECT_EQ(speaker.rubExcursion, 0.3);
+    EXPECT_EQ(speaker.rubLevelDb, -40);
+    EXPECT_EQ(speaker.buzzExcursion, 0.45);
+    EXPECT_TRUE(speaker.inverted);
+    EXPECT_EQ(speaker.leakHz, 200);
+    EXPECT_EQ(speaker.noiseSeed, 9u);
+    for (const char* bad :
+         {"poly", "poly:1", "poly:1:2:3", "poly:1e2:0", "poly::1", "peak:0:1:6", "peak:1000:0:6",
+          "peak:1000:1", "gain:2", "poly:1,5:0", "", "speaker:80:0.8",
+          "speaker:80:0.8:0:", "speaker:80:0.8:0:rub:0.3", "speaker:80:0.8:0:hum",
+          "speaker:80:0.8:0:noise:-76:1.5", "speaker:0:0.8:0", "speaker:80:0.8:0:rub:0.3:10"}) {
         LoopbackDut dut;
         EXPECT_FALSE(parseLoopbackDut(bad, std::strlen(bad), &dut)) << bad;
     }
@@ -138,4 +150,85 @@ TEST(LoopbackDut, TheDriverWillNotStartAFilterAboveHalfTheRate) {
     EXPECT_STREQ(text, "Korvane Loopback: dut frequency 30000 Hz is not below half the rate");
     EXPECT_EQ(driver->disposeBuffers(), ASE_OK);
     EXPECT_EQ(driver->Release(), 0u);
+}
+
+// The loudspeaker at the rate: its high-pass and level, its wiring and leak on a sine's
+// fundamental, a rub only where the excursion passes its threshold, its own noise stream.
+TEST(LoopbackDut, SpeakerIsAHighPassWithItsDefects) {
+    const double rate = 48000;
+    // The fundamental's amplitude after the device, from a sine of 0.25 at f, with the sign of
+    // its part in phase with the sine.
+    auto through = [&](const char* text, double f, std::vector<double>* out = nullptr) {
+        const LoopbackDut dut = parsed(text);
+        LoopbackDutFilter filter;
+        EXPECT_TRUE(prepareLoopbackDut(dut, rate, &filter));
+        LoopbackDutState state = startLoopbackDut(dut, 0);
+        std::vector<int64_t> values(48000);
+        for (size_t i = 0; i < values.size(); ++i) {
+            values[i] =
+                std::llround(0.25 * std::sin(2 * kPi * f * double(i) / rate) * 2147483648.0);
+        }
+        std::vector<uint8_t> bytes = int32Samples(values);
+        applyLoopbackDut(dut, filter, &state, bytes.data(), ASIOSTInt32LSB, values.size());
+        double in = 0;
+        double quadrature = 0;
+        for (size_t i = 24000; i < 48000; ++i) { // settled: a whole number of periods
+            const double y = int32At(bytes, i) / 2147483648.0;
+            in += y * std::sin(2 * kPi * f * double(i) / rate);
+            quadrature += y * std::cos(2 * kPi * f * double(i) / rate);
+            if (out != nullptr) {
+                out->push_back(y);
+            }
+        }
+        return std::copysign(std::hypot(in, quadrature), in) / 24000 * 2 / 0.25;
+    };
+    struct Case {
+        const char* dut;
+        double frequency;
+        double gain; // of the fundamental, with its sign
+        double tolerance;
+    };
+    const double r = 0.5; // a Butterworth high-pass an octave below its corner
+    const Case cases[] = {
+        {"speaker:100:0.70710678:0", 50, -r * r / std::sqrt(std::pow(1 - r * r, 2) + 2 * r * r),
+         2e-3}, // 143 degrees ahead
+        {"speaker:100:0.70710678:0", 1000, 1, 2e-3},
+        {"speaker:100:0.70710678:-6", 1000, std::pow(10.0, -6.0 / 20), 2e-3},
+        {"speaker:100:0.70710678:0:inverted", 1000, -1, 2e-3},
+        {"speaker:100:0.70710678:0:leak:200", 1000, 1 / std::sqrt(1 + 0.04), 2e-3},
+    };
+    for (const Case& c : cases) {
+        EXPECT_NEAR(through(c.dut, c.frequency), c.gain, c.tolerance) << c.dut;
+    }
+    // The excursion of a sine of 0.25 is 0.24 at 50 Hz, 0.008 at 400 Hz: past 0.2 at 50 Hz
+    // only, where the rub's bursts come once a half period.
+    for (double f : {50.0, 400.0}) {
+        std::vector<double> plain;
+        std::vector<double> rubbed;
+        through("speaker:100:0.70710678:0", f, &plain);
+        through("speaker:100:0.70710678:0:rub:0.2:-40", f, &rubbed);
+        size_t differ = 0;
+        for (size_t i = 0; i < plain.size(); ++i) {
+            differ += plain[i] != rubbed[i];
+        }
+        EXPECT_EQ(differ != 0, f == 50.0) << f;
+        EXPECT_LE(differ, f == 50.0 ? plain.size() * 2 * 50 * 48 / 48000 : 0) << f;
+    }
+    // Noise on silence at its RMS, each output its own stream, the same for the same seed.
+    const LoopbackDut noisy = parsed("speaker:100:0.7:0:noise:-40:3");
+    LoopbackDutFilter filter;
+    ASSERT_TRUE(prepareLoopbackDut(noisy, rate, &filter));
+    std::vector<std::vector<uint8_t>> outputs;
+    for (int32_t channel : {0, 1, 0}) {
+        LoopbackDutState state = startLoopbackDut(noisy, channel);
+        outputs.push_back(int32Samples(std::vector<int64_t>(48000, 0)));
+        applyLoopbackDut(noisy, filter, &state, outputs.back().data(), ASIOSTInt32LSB, 48000);
+    }
+    double power = 0;
+    for (size_t i = 0; i < 48000; ++i) {
+        power += std::pow(int32At(outputs[0], i) / 2147483648.0, 2) / 48000;
+    }
+    EXPECT_NEAR(10 * std::log10(power), -40, 0.1);
+    EXPECT_NE(outputs[0], outputs[1]);
+    EXPECT_EQ(outputs[0], outputs[2]);
 }

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -69,6 +70,11 @@ TEST(IrLimits, BadRowsAreNamedByTheirLine) {
         {"reference 0\n", "line 1: reference needs one frequency above 0 Hz"},
         {"0 -1 0 1\n", "line 1: the frequency must lie above 0 Hz"},
         {"100 -1 zero 1\n", "line 1: a response row"},
+        {"polarity reversed\n", "line 1: polarity needs normal or inverted"},
+        {"float 2000 200\n", "line 1: float needs FROM TO, two frequencies rising"},
+        {"level 3 -3\n", "line 1: level needs MIN MAX in dB, rising"},
+        {"level -3 3\n", "a level row needs a float row"},
+        {"rb 100\n", "line 1: rb needs a frequency and a maximum in dB"},
     };
     for (const auto& c : cases) {
         Limits limits;
@@ -116,4 +122,58 @@ TEST(IrLimits, TheWorstMarginInDecibelsDecidesAndWhatCannotBeMeasuredFails) {
     EXPECT_TRUE(v.judgedNothing);
     EXPECT_FALSE(v.pass);
     EXPECT_FALSE(judgeLimits(limits, points, 2).judgedNothing);
+}
+
+// A loudspeaker's rows: rub and buzz, the polarity, and floating limits with the level judged
+// apart; where several fail, the fault is named by what explains the others.
+TEST(IrLimits, ALoudspeakersRowsAndTheFaultTheyName) {
+    auto at = [](double f, double db, double rb) {
+        ResponsePoint p = point(f, db, 0.5);
+        p.rbPeakDb = rb;
+        return p;
+    };
+    const Limits floating = parsed("float 200 2000\nlevel -3 3\n100 -2 0 2\n5000 -2 0 2\n"
+                                   "rb 100 -30\nrb 1000 -30\npolarity normal\n");
+    EXPECT_EQ(floating.polarity, Polarity::Normal);
+    const std::vector<double> probes = limitFrequencies(floating);
+    EXPECT_NE(std::find(probes.begin(), probes.end(), 200.0), probes.end());
+    struct Case {
+        const char* what;
+        std::vector<ResponsePoint> points;
+        bool pass;
+        const char* named;
+        double frequency;
+    };
+    const Case cases[] = {
+        // 4 dB louder throughout: the response floats with it, the level does not.
+        {"louder", {at(100, 4, -50), at(1000, 4, -50), at(5000, 4, -50)}, false, "level max", 200},
+        {"flat", {at(100, 1, -50), at(1000, 1, -50), at(5000, 1, -50)}, true, "level max", 200},
+        {"a rub", {at(100, 0, -20), at(1000, 0, -50), at(5000, 0, -50)}, false, "rb", 100},
+        // 6 dB weak at 100 Hz: its rub and buzz 5 dB over the limit is what that explains.
+        {"a leak",
+         {at(100, -6, -25), at(1000, 0, -50), at(5000, 0, -50)},
+         false,
+         "response min",
+         100},
+        // A buzz: the fundamental a little weak, the rub and buzz far over.
+        {"a buzz", {at(100, -2.5, -10), at(1000, 0, -50), at(5000, 0, -50)}, false, "rb", 100},
+    };
+    for (const Case& c : cases) {
+        const LimitVerdict v = judgeLimits(floating, c.points, kNaN);
+        EXPECT_EQ(v.pass, c.pass) << c.what;
+        EXPECT_EQ(v.worstLimit, c.named) << c.what;
+        EXPECT_EQ(v.worstFrequency, c.frequency) << c.what;
+    }
+    // The polarity: a fail with its sentence; a polarity row alone passes with no margin.
+    LimitVerdict v = judgeLimits(floating, cases[1].points, kNaN);
+    judgePolarity(floating, Polarity::Inverted, &v);
+    EXPECT_FALSE(v.pass);
+    EXPECT_EQ(v.polarityFault, "polarity inverted, normal wanted");
+    const Limits polarityOnly = parsed("polarity inverted\n");
+    for (Polarity measured : {Polarity::Inverted, Polarity::Undetermined}) {
+        v = judgeLimits(polarityOnly, cases[1].points, 0);
+        judgePolarity(polarityOnly, measured, &v);
+        EXPECT_EQ(v.pass, measured == Polarity::Inverted);
+        EXPECT_TRUE(std::isnan(v.worstMarginDb));
+    }
 }
