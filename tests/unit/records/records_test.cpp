@@ -84,7 +84,8 @@ UnitRecord unit(const std::string& serial, const std::string& day, const std::st
     c.worstMarginDb = verdict == "fail" ? -2.5 : 1.25;
     c.worstFrequency = 120;
     c.referenceDb = -6;
-    c.curve = {{100, -6, 10, NAN, -90}, {1000, -6.5, -20, 0.1, -95}};
+    c.polarity = "normal";
+    c.curve = {{100, -6, 10, NAN, -90, -48.5}, {1000, -6.5, -20, 0.1, -95, NAN}};
     r.channels = {c};
     return r;
 }
@@ -136,7 +137,8 @@ TEST_P(RecordDatabase, StoresAUnitWholeAndOnce) {
     EXPECT_TRUE(logUnitRecord(target_, spool_, r).logged); // a retry
     const auto rows = query("SELECT u.serial, u.station, u.played_file, c.reason, "
                             "c.worst_margin_db, p.thd_percent, p.noise_floor_db, "
-                            "(SELECT count(*) FROM units) FROM units u JOIN channels c ON "
+                            "(SELECT count(*) FROM units), c.polarity, p.rb_peak_db "
+                            "FROM units u JOIN channels c ON "
                             "c.unit_id = u.id JOIN curve_points p ON p.unit_id = u.id AND "
                             "p.channel = c.channel ORDER BY p.point");
     ASSERT_EQ(rows.size(), 2u);
@@ -147,6 +149,9 @@ TEST_P(RecordDatabase, StoresAUnitWholeAndOnce) {
     EXPECT_TRUE(rows[0].isNull[5]); // NaN is NULL
     EXPECT_DOUBLE_EQ(std::strtod(rows[1].text[6].c_str(), nullptr), -95);
     EXPECT_EQ(rows[0].text[7], "1");
+    EXPECT_EQ(rows[0].text[8], "normal");
+    EXPECT_DOUBLE_EQ(std::strtod(rows[0].text[9].c_str(), nullptr), -48.5);
+    EXPECT_TRUE(rows[1].isNull[9]);
     EXPECT_FALSE(fs::exists(spool_));
     // UTC in, UTC out, whatever the server's zone (the tests' server is 14 hours off).
     std::string error;
