@@ -197,44 +197,40 @@ std::string distortionPlotSvg(const ChannelIr& ir, const IrPlotContext& context)
     panel.yLabel = "level relative to the fundamental (dB)";
     double low = -60;
     double high = 0;
+    // One value per point; those given widen the range where asked.
+    auto series = [&](std::string label, int color, double width, const char* dashes, bool widens,
+                      auto value) {
+        PlotSeries s;
+        s.label = std::move(label);
+        s.color = color;
+        s.width = width;
+        s.dashArray = dashes;
+        for (const ResponsePoint& p : ir.points) {
+            s.x.push_back(p.frequency);
+            s.y.push_back(value(p));
+            if (widens) {
+                widen(s.y.back(), &low, &high);
+            }
+        }
+        return s;
+    };
     // THD in dark grey dots over the orders' solid lines, which it often all but equals; what
     // lies below the noise floor is not drawn.
-    PlotSeries thd;
-    thd.label = "THD";
-    thd.color = 7;
-    thd.width = 2.4;
-    thd.dashArray = "2 3";
-    for (const ResponsePoint& p : ir.points) {
-        thd.x.push_back(p.frequency);
-        thd.y.push_back(p.thdPercent > 0 ? 20 * std::log10(p.thdPercent / 100) : kNaN);
-        widen(thd.y.back(), &low, &high);
-    }
+    const PlotSeries thd = series("THD", 7, 2.4, "2 3", true, [](const ResponsePoint& p) {
+        return p.thdPercent > 0 ? 20 * std::log10(p.thdPercent / 100) : kNaN;
+    });
     const size_t orders = ir.points.empty() ? 0 : ir.points.front().orderDb.size();
     for (size_t n = 2; n < orders; ++n) {
-        PlotSeries order;
-        order.label = "H" + std::to_string(n);
-        order.color = int(n) - 1;
-        order.width = 1.4;
-        for (const ResponsePoint& p : ir.points) {
-            order.x.push_back(p.frequency);
-            order.y.push_back(p.orderDb[n]);
-            widen(p.orderDb[n], &low, &high);
-        }
-        panel.series.push_back(order);
+        panel.series.push_back(series("H" + std::to_string(n), int(n) - 1, 1.4, "", true,
+                                      [n](const ResponsePoint& p) { return p.orderDb[n]; }));
     }
     panel.series.push_back(thd);
     // Rub and buzz: the residual's peak, dashed; it sets no range of its own (a wire's lies
     // near the arithmetic's floor), the clip hides what falls below.
-    PlotSeries rb;
-    rb.label = "rub and buzz peak";
-    rb.color = 8;
-    rb.width = 1.4;
-    rb.dashArray = "6 3";
-    for (const ResponsePoint& p : ir.points) {
-        rb.x.push_back(p.frequency);
-        rb.y.push_back(p.rbPeakDb > kDistortionFloorDb ? p.rbPeakDb : kNaN);
-    }
-    panel.series.push_back(rb);
+    panel.series.push_back(
+        series("rub and buzz peak", 8, 1.4, "6 3", false, [](const ResponsePoint& p) {
+            return p.rbPeakDb > kDistortionFloorDb ? p.rbPeakDb : kNaN;
+        }));
     panel.series.push_back(noiseSeries(ir, &low, &high));
     addLimitLines(ir, context, &panel);
     low = std::max(low - 10, kDistortionFloorDb);
