@@ -14,16 +14,21 @@ constexpr double kFloorDb = -300;
 const double kAfterFadeIn = std::exp2(1.0 / 6);
 // The high-pass lets go of what the band's end made within a few of its periods.
 constexpr double kSettlingPeriods = 4;
+constexpr size_t kTuneFrames = 8;
 
 // A state-variable section in trapezoidal form: its cut-off may change at every sample
 // without the jolts a biquad's coefficients would give.
 struct Section {
     double ic1 = 0, ic2 = 0;
+    double a1 = 0, a2 = 0, a3 = 0, k = 0;
 
-    double highPass(double x, double g, double k) {
-        const double a1 = 1 / (1 + g * (g + k));
-        const double a2 = g * a1;
-        const double a3 = g * a2;
+    void tune(double g, double damping) {
+        k = damping;
+        a1 = 1 / (1 + g * (g + k));
+        a2 = g * a1;
+        a3 = g * a2;
+    }
+    double highPass(double x) {
         const double v3 = x - ic2;
         const double v1 = a1 * ic1 + a2 * v3;
         const double v2 = ic2 + a2 * ic1 + a3 * v3;
@@ -33,23 +38,36 @@ struct Section {
     }
 };
 
-// The recording through the high-pass that follows the sweep, from its first frame on.
+// The cut-off's warped value at frame i: it follows the sweep from its onset to its end.
+double warpedCutOff(double i, int64_t onset, const SyncSweep& sweep, double multiple) {
+    const double rate = double(sweep.rate);
+    const double t = std::clamp((i - double(onset)) / rate, 0.0, double(sweep.frames) / rate);
+    const double cutOff =
+        std::min(multiple * sweep.from * std::exp(t / sweep.rateConstant), kHighestCutOff * rate);
+    return std::tan(kPi * cutOff / rate);
+}
+
+// The recording through the high-pass that follows the sweep, from its first frame on; its
+// cut-off moves at every frame, the warped value drawn straight between exact ones
+// kTuneFrames apart (within a millionth of it).
 std::vector<double> residual(const std::vector<float>& recorded, int64_t onset,
                              const SyncSweep& sweep, double multiple) {
     Section sections[4];
     std::vector<double> out(recorded.size());
-    const double rate = double(sweep.rate);
-    const double sweepSeconds = double(sweep.frames) / rate;
-    for (size_t i = 0; i < recorded.size(); ++i) {
-        const double t = std::clamp((double(i) - double(onset)) / rate, 0.0, sweepSeconds);
-        const double cutOff = std::min(multiple * sweep.from * std::exp(t / sweep.rateConstant),
-                                       kHighestCutOff * rate);
-        const double g = std::tan(kPi * cutOff / rate);
-        double x = recorded[i];
-        for (size_t k = 0; k < 4; ++k) {
-            x = sections[k].highPass(x, g, kSectionDamping[k]);
+    double next = warpedCutOff(0, onset, sweep, multiple);
+    for (size_t start = 0; start < recorded.size(); start += kTuneFrames) {
+        const double g0 = next;
+        next = warpedCutOff(double(start + kTuneFrames), onset, sweep, multiple);
+        const size_t end = std::min(recorded.size(), start + kTuneFrames);
+        for (size_t i = start; i < end; ++i) {
+            const double g = g0 + (next - g0) * double(i - start) / double(kTuneFrames);
+            double x = recorded[i];
+            for (size_t k = 0; k < 4; ++k) {
+                sections[k].tune(g, kSectionDamping[k]);
+                x = sections[k].highPass(x);
+            }
+            out[i] = x;
         }
-        out[i] = x;
     }
     return out;
 }
