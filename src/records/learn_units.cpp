@@ -9,12 +9,9 @@ double numberOf(const SqlRow& row, size_t column) {
     return row.isNull[column] ? NAN : std::strtod(row.text[column].c_str(), nullptr);
 }
 
-} // namespace
-
-bool readLearnUnits(SqlDatabase* db, int version, const LearnSelection& selection,
-                    std::vector<LearnUnit>* units, std::string* error) {
-    const Dialect& d = db->dialect();
-    std::vector<SqlValue> parameters;
+// The chosen channels: unit, serial, channel, the unit's channel count, polarity.
+std::string chosenChannels(const SqlDatabase& db, int version, const LearnSelection& selection,
+                           std::vector<SqlValue>* parameters) {
     std::string sql = "SELECT u.id, u.serial, c.channel, (SELECT count(*) FROM channels k WHERE "
                       "k.unit_id = u.id), " +
                       std::string(version >= 4 ? "c.polarity" : "NULL") +
@@ -23,28 +20,26 @@ bool readLearnUnits(SqlDatabase* db, int version, const LearnSelection& selectio
     if (selection.passingOnly) {
         sql += " AND c.verdict = 'pass'";
     }
-    if (!selection.filter.since.empty()) {
-        sql += " AND u.measured_at >= " + d.timeParameter();
-        parameters.push_back(sqlText(selection.filter.since + " 00:00:00"));
-    }
-    if (!selection.filter.until.empty()) {
-        sql += " AND u.measured_at <= " + d.timeParameter();
-        parameters.push_back(sqlText(selection.filter.until + " 23:59:59.999"));
-    }
-    if (!selection.filter.station.empty()) {
-        sql += " AND u.station = ?";
-        parameters.push_back(sqlText(selection.filter.station));
-    }
+    sql += filterClause(db, selection.filter, parameters);
     if (!selection.serials.empty()) {
         std::string marks;
         for (const std::string& serial : selection.serials) {
             marks += marks.empty() ? "?" : ", ?";
-            parameters.push_back(sqlText(serial));
+            parameters->push_back(sqlText(serial));
         }
         sql += " AND u.serial IN (" + marks + ")";
     }
+    return sql + " ORDER BY u.measured_at, u.id, c.channel";
+}
+
+} // namespace
+
+bool readLearnUnits(SqlDatabase* db, int version, const LearnSelection& selection,
+                    std::vector<LearnUnit>* units, std::string* error) {
+    std::vector<SqlValue> parameters;
     std::vector<SqlRow> chosen;
-    if (!db->run(sql + " ORDER BY u.measured_at, u.id, c.channel", parameters, &chosen, error)) {
+    if (!db->run(chosenChannels(*db, version, selection, &parameters), parameters, &chosen,
+                 error)) {
         return false;
     }
     std::map<std::pair<std::string, int>, size_t> index;

@@ -312,14 +312,17 @@ std::vector<double> responseShortfalls(const Limits& limits,
 
 } // namespace
 
-LimitVerdict judgeLimits(const Limits& limits, const std::vector<ResponsePoint>& points,
-                         double referenceDb) {
+namespace {
+
+// A verdict in the making: the least margin of all, which passes or fails the unit, and the
+// fault it names, the distortions' margins less what a weak fundamental explains of them.
+struct Judging {
     LimitVerdict verdict;
     bool any = false;
-    double least = 0; // the least margin of all: what passes or fails the unit
-    double named = 0; // the named fault's margin, the distortions' less what a weak
-                      // fundamental explains of them
-    auto margin = [&](double value, double f, const std::string& name, double explained = 0) {
+    double least = 0;
+    double named = 0;
+
+    void margin(double value, double f, const std::string& name, double explained = 0) {
         least = !any || value < least ? value : least;
         if (!any || value - explained < named) {
             named = value - explained;
@@ -328,58 +331,72 @@ LimitVerdict judgeLimits(const Limits& limits, const std::vector<ResponsePoint>&
             verdict.worstLimit = name;
         }
         any = true;
-    };
-    auto unmeasured = [&](double f, const std::string& what, const char* why) {
+    }
+    void unmeasured(double f, const std::string& what, const char* why) {
         if (verdict.unmeasured.empty()) {
             char text[64];
             std::snprintf(text, sizeof text, " at %g Hz", f);
             verdict.unmeasured = what + text + why;
         }
-    };
+    }
+};
+
+// One curve's margins at every point inside its span.
+void judgeCurve(const LimitCurve& curve, const std::vector<ResponsePoint>& points,
+                double referenceDb, const std::vector<double>& shortfall, Judging* j) {
+    const std::string name = curveName(curve);
+    for (size_t i = 0; i < points.size(); ++i) {
+        const ResponsePoint& p = points[i];
+        const double f = p.frequency;
+        const double max = limitAt(curve, 2, f);
+        if (f < curve.rows.front().frequency || f > curve.rows.back().frequency ||
+            (std::isnan(limitAt(curve, 0, f)) && std::isnan(max))) {
+            continue;
+        }
+        const Judged v = judgedValue(curve, p, referenceDb);
+        if (v.why != nullptr) {
+            j->unmeasured(f, name, v.why);
+        } else if (curve.thd) {
+            j->margin(v.value > 0 ? 20 * std::log10(max / v.value) : 999, f, name, shortfall[i]);
+        } else if (curve.order != 1) {
+            j->margin(max - v.value, f, name, shortfall[i]);
+        } else {
+            const double min = limitAt(curve, 0, f);
+            if (!std::isnan(min)) {
+                j->margin(v.value - min, f, "response min");
+            }
+            if (!std::isnan(max)) {
+                j->margin(max - v.value, f, "response max");
+            }
+        }
+    }
+}
+
+} // namespace
+
+LimitVerdict judgeLimits(const Limits& limits, const std::vector<ResponsePoint>& points,
+                         double referenceDb) {
+    Judging j;
     if (limits.floatTo > 0) {
         // Floating: the unit's own level over the band is its 0 dB, and judged itself.
         referenceDb = bandLevelDb(points, limits.floatFrom, limits.floatTo);
         if (std::isnan(referenceDb)) {
-            unmeasured(limits.floatFrom, "the float band", kOutside);
+            j.unmeasured(limits.floatFrom, "the float band", kOutside);
         } else if (!std::isnan(limits.levelMin)) {
-            margin(referenceDb - limits.levelMin, limits.floatFrom, "level min");
-            margin(limits.levelMax - referenceDb, limits.floatFrom, "level max");
+            j.margin(referenceDb - limits.levelMin, limits.floatFrom, "level min");
+            j.margin(limits.levelMax - referenceDb, limits.floatFrom, "level max");
         }
     } else if (std::isnan(referenceDb)) {
-        unmeasured(limits.reference, "the reference", kOutside);
+        j.unmeasured(limits.reference, "the reference", kOutside);
     }
     const std::vector<double> shortfall = responseShortfalls(limits, points, referenceDb);
     for (const LimitCurve& curve : limits.curves) {
-        const std::string name = curveName(curve);
-        for (size_t i = 0; i < points.size(); ++i) {
-            const ResponsePoint& p = points[i];
-            const double f = p.frequency;
-            const double max = limitAt(curve, 2, f);
-            if (f < curve.rows.front().frequency || f > curve.rows.back().frequency ||
-                (std::isnan(limitAt(curve, 0, f)) && std::isnan(max))) {
-                continue;
-            }
-            const Judged j = judgedValue(curve, p, referenceDb);
-            if (j.why != nullptr) {
-                unmeasured(f, name, j.why);
-            } else if (curve.thd) {
-                margin(j.value > 0 ? 20 * std::log10(max / j.value) : 999, f, name, shortfall[i]);
-            } else if (curve.order != 1) {
-                margin(max - j.value, f, name, shortfall[i]);
-            } else {
-                const double min = limitAt(curve, 0, f);
-                if (!std::isnan(min)) {
-                    margin(j.value - min, f, "response min");
-                }
-                if (!std::isnan(max)) {
-                    margin(max - j.value, f, "response max");
-                }
-            }
-        }
+        judgeCurve(curve, points, referenceDb, shortfall, &j);
     }
-    verdict.judgedNothing = !any && verdict.unmeasured.empty();
-    verdict.pass = verdict.unmeasured.empty() && any && least >= 0;
-    if (any && least < 0) {
+    LimitVerdict& verdict = j.verdict;
+    verdict.judgedNothing = !j.any && verdict.unmeasured.empty();
+    verdict.pass = verdict.unmeasured.empty() && j.any && j.least >= 0;
+    if (j.any && j.least < 0) {
         // A limit crossed where it is measured names the fault; what a defect leaves
         // unmeasured (its distortion raising the noise) follows from it.
         verdict.unmeasured.clear();

@@ -77,6 +77,37 @@ std::string line(const char* format, double a, double b = 0, double c = 0, doubl
     return text;
 }
 
+// The rows at f: the response where every unit has one; the THD and rub and buzz where most
+// do (below its noise a unit has none).
+void learnRows(const std::vector<LearnUnit>& units, const std::vector<double>& levels, double f,
+               const LearnOptions& o, std::string* response, std::string* thd, std::string* rb) {
+    std::vector<double> r;
+    std::vector<double> t;
+    std::vector<double> b;
+    for (size_t u = 0; u < units.size(); ++u) {
+        const LearnUnit& unit = units[u];
+        r.push_back(valueAt(unit.frequency, unit.magnitudeDb, f) - levels[u]);
+        const double percent = valueAt(unit.frequency, unit.thdPercent, f);
+        t.push_back(percent > 0 ? 20 * std::log10(percent) : NAN);
+        b.push_back(valueAt(unit.frequency, unit.rbPeakDb, f));
+    }
+    const Spread sr = spreadOf(r);
+    if (sr.count == units.size()) {
+        const double width = std::max(o.k * sr.deviation, o.responseMarginDb);
+        *response +=
+            line("%-10.3f %8.2f %8.2f %8.2f\n", f, sr.mean - width, sr.mean, sr.mean + width);
+    }
+    const Spread st = spreadOf(t);
+    if (2 * st.count > units.size()) {
+        const double db = st.mean + std::max(o.k * st.deviation, o.thdMarginDb);
+        *thd += line("thd %-10.3f %.4g\n", f, std::pow(10.0, db / 20));
+    }
+    const Spread sb = spreadOf(b);
+    if (2 * sb.count > units.size()) {
+        *rb += line("rb  %-10.3f %.2f\n", f, sb.mean + std::max(o.k * sb.deviation, o.rbMarginDb));
+    }
+}
+
 } // namespace
 
 bool learnLimits(const std::vector<LearnUnit>& units, const LearnOptions& o, std::string* text,
@@ -107,33 +138,7 @@ bool learnLimits(const std::vector<LearnUnit>& units, const LearnOptions& o, std
         if (f > high * (1 + 1e-12)) {
             break;
         }
-        std::vector<double> r;
-        std::vector<double> t;
-        std::vector<double> b;
-        for (size_t u = 0; u < units.size(); ++u) {
-            const LearnUnit& unit = units[u];
-            r.push_back(valueAt(unit.frequency, unit.magnitudeDb, f) - levels[u]);
-            const double percent = valueAt(unit.frequency, unit.thdPercent, f);
-            t.push_back(percent > 0 ? 20 * std::log10(percent) : NAN);
-            b.push_back(valueAt(unit.frequency, unit.rbPeakDb, f));
-        }
-        const Spread sr = spreadOf(r);
-        if (sr.count == units.size()) {
-            const double width = std::max(o.k * sr.deviation, o.responseMarginDb);
-            response +=
-                line("%-10.3f %8.2f %8.2f %8.2f\n", f, sr.mean - width, sr.mean, sr.mean + width);
-        }
-        // The distortions where most units measure them: below its noise a unit has none.
-        const Spread st = spreadOf(t);
-        if (2 * st.count > units.size()) {
-            const double db = st.mean + std::max(o.k * st.deviation, o.thdMarginDb);
-            thd += line("thd %-10.3f %.4g\n", f, std::pow(10.0, db / 20));
-        }
-        const Spread sb = spreadOf(b);
-        if (2 * sb.count > units.size()) {
-            rb +=
-                line("rb  %-10.3f %.2f\n", f, sb.mean + std::max(o.k * sb.deviation, o.rbMarginDb));
-        }
+        learnRows(units, levels, f, o, &response, &thd, &rb);
     }
     if (o.floatTo > 0) {
         const double width = std::max(o.k * level.deviation, o.levelMarginDb);

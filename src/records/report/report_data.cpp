@@ -10,26 +10,6 @@ double numberOf(const SqlRow& row, size_t column) {
     return row.isNull[column] ? NAN : std::strtod(row.text[column].c_str(), nullptr);
 }
 
-// The filter as conditions on units u.
-std::string filterClause(const SqlDatabase& db, const ReportFilter& filter,
-                         std::vector<SqlValue>* parameters) {
-    const Dialect& d = db.dialect();
-    std::string sql;
-    if (!filter.since.empty()) {
-        sql += " AND u.measured_at >= " + d.timeParameter();
-        parameters->push_back(sqlText(filter.since + " 00:00:00"));
-    }
-    if (!filter.until.empty()) {
-        sql += " AND u.measured_at <= " + d.timeParameter();
-        parameters->push_back(sqlText(filter.until + " 23:59:59.999"));
-    }
-    if (!filter.station.empty()) {
-        sql += " AND u.station = ?";
-        parameters->push_back(sqlText(filter.station));
-    }
-    return sql;
-}
-
 std::string unitQuery(const SqlDatabase& db, const ReportFilter& filter,
                       std::vector<SqlValue>* parameters) {
     return "SELECT u.id, " + db.dialect().timeText("u.measured_at") +
@@ -134,6 +114,25 @@ bool readCurves(SqlDatabase* db, ReportData* data, size_t curveUnits, std::strin
 }
 
 } // namespace
+
+std::string filterClause(const SqlDatabase& db, const ReportFilter& filter,
+                         std::vector<SqlValue>* parameters) {
+    const Dialect& d = db.dialect();
+    std::string sql;
+    if (!filter.since.empty()) {
+        sql += " AND u.measured_at >= " + d.timeParameter();
+        parameters->push_back(sqlText(filter.since + " 00:00:00"));
+    }
+    if (!filter.until.empty()) {
+        sql += " AND u.measured_at <= " + d.timeParameter();
+        parameters->push_back(sqlText(filter.until + " 23:59:59.999"));
+    }
+    if (!filter.station.empty()) {
+        sql += " AND u.station = ?";
+        parameters->push_back(sqlText(filter.station));
+    }
+    return sql;
+}
 
 bool isReportDate(const std::string& text) {
     if (text.size() != 10 || text[4] != '-' || text[7] != '-') {

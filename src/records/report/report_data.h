@@ -52,6 +52,10 @@ struct ReportData {
 // enough for a shift's, few enough to keep the page light.
 constexpr size_t kFailureCurves = 50;
 
+// The filter as " AND ..." conditions on units u, their values into *parameters.
+std::string filterClause(const SqlDatabase& db, const ReportFilter& filter,
+                         std::vector<SqlValue>* parameters);
+
 // "YYYY-MM-DD" and a real day.
 bool isReportDate(const std::string& text);
 
