@@ -5,10 +5,6 @@
 
 namespace {
 
-double numberOf(const SqlRow& row, size_t column) {
-    return row.isNull[column] ? NAN : std::strtod(row.text[column].c_str(), nullptr);
-}
-
 // The chosen channels: unit, serial, channel, the unit's channel count, polarity.
 std::string chosenChannels(const SqlDatabase& db, int version, const LearnSelection& selection,
                            std::vector<SqlValue>* parameters) {
@@ -80,10 +76,10 @@ bool readLearnUnits(SqlDatabase* db, int version, const LearnSelection& selectio
                 continue; // a channel not chosen
             }
             LearnUnit& unit = (*units)[at->second];
-            unit.frequency.push_back(numberOf(row, 2));
-            unit.magnitudeDb.push_back(numberOf(row, 3));
-            unit.thdPercent.push_back(numberOf(row, 4));
-            unit.rbPeakDb.push_back(numberOf(row, 5));
+            unit.frequency.push_back(sqlNumber(row, 2));
+            unit.magnitudeDb.push_back(sqlNumber(row, 3));
+            unit.thdPercent.push_back(sqlNumber(row, 4));
+            unit.rbPeakDb.push_back(sqlNumber(row, 5));
         }
     }
     return true;

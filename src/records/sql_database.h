@@ -3,7 +3,9 @@
 // between them is named in Dialect; everything else is written once.
 #pragma once
 
+#include <cmath>
 #include <cstdint>
+#include <cstdlib>
 #include <memory>
 #include <string>
 #include <vector>
@@ -25,6 +27,11 @@ struct SqlRow {
     std::vector<std::string> text;
     std::vector<bool> isNull;
 };
+
+// A column's number; NaN for NULL.
+inline double sqlNumber(const SqlRow& row, size_t column) {
+    return row.isNull[column] ? NAN : std::strtod(row.text[column].c_str(), nullptr);
+}
 
 struct Dialect {
     const char* name;     // "SQLite", "PostgreSQL"

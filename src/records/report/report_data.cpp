@@ -6,10 +6,6 @@
 
 namespace {
 
-double numberOf(const SqlRow& row, size_t column) {
-    return row.isNull[column] ? NAN : std::strtod(row.text[column].c_str(), nullptr);
-}
-
 std::string unitQuery(const SqlDatabase& db, const ReportFilter& filter,
                       std::vector<SqlValue>* parameters) {
     return "SELECT u.id, " + db.dialect().timeText("u.measured_at") +
@@ -42,10 +38,10 @@ void addChannel(const SqlRow& row, UnitRow* unit) {
     if (row.isNull[5]) {
         return;
     }
-    const double margin = numberOf(row, 8);
+    const double margin = sqlNumber(row, 8);
     if (std::isfinite(margin) && !(margin >= unit->worstMarginDb)) {
         unit->worstMarginDb = margin;
-        unit->worstFrequency = numberOf(row, 9);
+        unit->worstFrequency = sqlNumber(row, 9);
     }
     const std::string& verdict = row.text[6];
     if (unit->reason.empty() && verdict != "pass" && verdict != "measured") {
@@ -106,8 +102,8 @@ bool readCurves(SqlDatabase* db, ReportData* data, size_t curveUnits, std::strin
                                         {},
                                         {}});
             }
-            data->curves.back().frequency.push_back(numberOf(row, 2));
-            data->curves.back().levelDb.push_back(numberOf(row, 3));
+            data->curves.back().frequency.push_back(sqlNumber(row, 2));
+            data->curves.back().levelDb.push_back(sqlNumber(row, 3));
         }
     }
     return true;
