@@ -605,11 +605,16 @@ TEST_F(KorvaneWavIr, FilesPlotsAndUsage) {
         {{"ir", play, recorded, "--limits", dir->file("none.txt")},
          2,
          "none.txt: the file cannot be opened"},
+        // The report is still printed, naming no file.
+        {{"ir", play, recorded, "--out", dir->file("missing/run")},
+         3,
+         "missing/run-ch1-ir.wav: it cannot be created"},
     };
     for (const auto& w : wrong) {
         r = tool(w.args);
         EXPECT_EQ(r.exitCode, w.exitCode) << w.message;
         EXPECT_TRUE(has(r.err, w.message)) << r.err;
+        EXPECT_EQ(w.exitCode == 3, has(r.out, "channel 1 (played 1): delay 512 frames")) << r.out;
     }
     r = tool({"ir", "--help"});
     EXPECT_EQ(r.exitCode, 0);

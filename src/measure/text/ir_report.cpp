@@ -278,7 +278,9 @@ void printIrChannel(FILE* out, const IrSummary& s, const IrChannelReport& c) {
     if (c.judged) {
         std::fprintf(out, "  limits: %s\n", verdictText(c).c_str());
     }
-    if (!c.analysed) {
+    // A channel whose files were not written (the output folder is missing, the disk full)
+    // names none: the error that follows the report says why.
+    if (!c.analysed || c.files.empty()) {
         return;
     }
     std::fprintf(out, "  impulse response: %s (from %u frames before the delay)\n",
