@@ -25,7 +25,8 @@ void mapRangeNow(void* start, size_t bytes);
 void touchPages(void* start, size_t bytes);
 
 // Memory freed stays with the process for its next allocations instead of going back to the
-// system, and large blocks come from the heap: a command that frees and allocates the same
-// large buffers again, channel after channel, faults each page in once. Its peak is what it
-// holds at once, as before.
+// system, and large blocks come from one heap, shared by every thread, that asks for huge
+// pages: a command that frees and allocates the same large buffers again, channel after
+// channel, faults each page in once, a huge page at a time. Its peak is what it holds at
+// once, as before. Call first thing in main.
 void keepFreedMemory();

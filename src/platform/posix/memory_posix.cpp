@@ -4,7 +4,10 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <climits>
 #include <cstdint>
+#include <cstdlib>
 
 // Older headers lack it; older kernels refuse it with EINVAL, and the pages are touched.
 #ifndef MADV_POPULATE_WRITE
@@ -61,9 +64,46 @@ void mapStoreBlockNow(void* block, size_t bytes) {
     mapRangeNow(block, bytes);
 }
 
+namespace {
+
+// The heap's room for huge pages: address space only until written, and a command that
+// needs more goes on with ordinary pages beyond it.
+size_t hugeHeapBytes() {
+    const long pages = sysconf(_SC_PHYS_PAGES);
+    const size_t quarter = pages > 0 ? size_t(pages) / 4 * size_t(pageBytes()) : 0;
+    return std::min(quarter, size_t(1) << 30);
+}
+
+// Grows the heap by `bytes` at once and asks for huge pages from the top of the heap on; freed,
+// the growth stays the heap's top for the allocations to come. Only what lies between the
+// growth's first block and the new break is advised: an allocator that does not grow the
+// heap (a sanitizer's) is left alone.
+void growHeapWithHugePages(size_t bytes) {
+    malloc_trim(0); // the top as small as it goes, so that the first block below grows it
+    void* const before = sbrk(0);
+    mallopt(M_TOP_PAD, int(bytes));
+    // Larger than the top of a trimmed heap, smaller than a block mapped on its own;
+    // volatile, or the compiler drops an allocation that is only freed.
+    char* volatile first = static_cast<char*>(malloc(size_t(16) << 20));
+    char* const after = static_cast<char*>(sbrk(0));
+    free(first);
+    mallopt(M_TOP_PAD, 128 << 10); // the allocator's default
+    if (before != reinterpret_cast<void*>(-1) && after > before && first != nullptr &&
+        first < after) {
+        askForHugePages(first, size_t(after - first));
+    }
+}
+
+} // namespace
+
 void keepFreedMemory() {
     // The largest threshold the allocator takes on a 64-bit system; above it, blocks are
     // mapped and unmapped one by one.
     mallopt(M_MMAP_THRESHOLD, 32 << 20);
-    mallopt(M_TRIM_THRESHOLD, 1 << 30);
+    // Never handed back while the command runs: above the heap kept for huge pages too.
+    mallopt(M_TRIM_THRESHOLD, INT_MAX);
+    // Every thread allocates from the one heap, which asks for huge pages: each thread's own
+    // arena would be mapped in ordinary pages, a fault for every 4 KB of every buffer.
+    mallopt(M_ARENA_MAX, 1);
+    growHeapWithHugePages(hugeHeapBytes());
 }

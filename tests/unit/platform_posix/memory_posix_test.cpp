@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <fstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "engine/run_state.h"
@@ -131,6 +132,34 @@ TEST(MemoryHints, LargeStoreBlocksAskForHugePages) {
         EXPECT_NE(mappingFlags(block + bytes / 2).find(" hg "), std::string::npos)
             << mappingFlags(block + bytes / 2);
         delete[] block;
+    }
+}
+
+// korvane-wav's buffers come from the heap, on every thread: after keepFreedMemory they lie
+// where huge pages were asked for, however many times they are freed and taken again.
+TEST(MemoryHints, TheHeapKeptForLaterAsksForHugePagesOnEveryThread) {
+    if (access("/sys/kernel/mm/transparent_hugepage/enabled", F_OK) != 0) {
+        GTEST_SKIP() << "this kernel has no transparent huge pages";
+    }
+    keepFreedMemory();
+    const size_t bytes = size_t(6) << 20; // below the size the allocator maps on its own
+    std::string flags[3];
+    const void* where[3] = {};
+    for (int i = 0; i < 2; ++i) {
+        std::vector<uint8_t> buffer(bytes);
+        where[i] = buffer.data();
+        flags[i] = mappingFlags(buffer.data() + bytes / 2);
+    }
+    std::thread([&] {
+        std::vector<uint8_t> buffer(bytes);
+        where[2] = buffer.data();
+        flags[2] = mappingFlags(buffer.data() + bytes / 2);
+    }).join();
+    if (uintptr_t(where[0]) >= uintptr_t(sbrk(0))) {
+        GTEST_SKIP() << "this allocator does not take its blocks from the heap (a sanitizer's)";
+    }
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_NE(flags[i].find(" hg "), std::string::npos) << i << ": " << flags[i];
     }
 }
 
