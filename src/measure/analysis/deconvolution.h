@@ -12,7 +12,11 @@ struct Deconvolution {
     int64_t n;
     int64_t base;
 
-    double at(int64_t t) const { return h[size_t((((t - base) % n) + n) % n)]; }
+    double at(int64_t t) const {
+        const int64_t i = t - base;
+        // Most reads fall inside: no division for them.
+        return h[size_t(i >= 0 && i < n ? i : ((i % n) + n) % n)];
+    }
 };
 
 // Which lags of the deconvolution hold the recording's noise at a frequency: frame r of the

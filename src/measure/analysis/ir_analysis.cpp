@@ -74,27 +74,41 @@ struct OrderSpectrum {
     std::vector<Complex> complexSums; // sum of H over bins [0, k)
 };
 
-// The order's window [start, end) of the deconvolution, its origin at the real position
-// origin, moved to time 0 exactly: the whole frames by placement, the fraction by a linear
-// phase. Each side is a half raised cosine over its whole length, so that the window is 1
-// at the origin alone; or, given fadeOut, the side after the origin is 1 up to its last
-// fadeOut frames, which fall as a half raised cosine: a response that lasts keeps its level.
-void orderSpectrum(const Deconvolution& h, int64_t start, int64_t end, double origin, size_t length,
-                   uint32_t rate, Fft* fft, std::vector<double>* buffer, OrderSpectrum* out,
-                   double fadeOut = 0) {
-    const int64_t whole = int64_t(std::floor(origin));
-    const double fraction = origin - double(whole);
+// The weights of an order's window [start, end), its origin at the real position origin: each
+// side a half raised cosine over its whole length, so that the window is 1 at the origin
+// alone; or, given fadeOut, the side after the origin is 1 up to its last fadeOut frames,
+// which fall as a half raised cosine: a response that lasts keeps its level.
+std::vector<double> orderWindow(int64_t start, int64_t end, double origin, double fadeOut = 0) {
     const double before = origin - double(start);
     const double after = fadeOut > 0 ? fadeOut : double(end) - origin;
-    buffer->assign(length, 0.0);
+    std::vector<double> weights(size_t(end - start));
     for (int64_t t = start; t < end; ++t) {
         const double fromStart = double(t - start) + 0.5;
         const double fromEnd = double(end - t) - 0.5;
-        const double w = fromStart < before ? 0.5 - 0.5 * std::cos(kPi * fromStart / before)
-                         : fromEnd < after  ? 0.5 - 0.5 * std::cos(kPi * fromEnd / after)
-                                            : 1.0;
-        const int64_t at = ((t - whole) % int64_t(length) + int64_t(length)) % int64_t(length);
-        (*buffer)[size_t(at)] = w * h.at(t);
+        weights[size_t(t - start)] = fromStart < before
+                                         ? 0.5 - 0.5 * std::cos(kPi * fromStart / before)
+                                     : fromEnd < after ? 0.5 - 0.5 * std::cos(kPi * fromEnd / after)
+                                                       : 1.0;
+    }
+    return weights;
+}
+
+// The window of h from start on, its origin moved to time 0 exactly: the whole frames by
+// placement, the fraction by a linear phase.
+void orderSpectrum(const Deconvolution& h, int64_t start, const std::vector<double>& window,
+                   double origin, size_t length, uint32_t rate, Fft* fft,
+                   std::vector<double>* buffer, OrderSpectrum* out) {
+    const int64_t whole = int64_t(std::floor(origin));
+    const double fraction = origin - double(whole);
+    buffer->assign(length, 0.0);
+    // Both circular positions stepped along rather than divided out for every frame.
+    const int64_t n = int64_t(length);
+    int64_t at = ((start - whole) % n + n) % n;
+    int64_t from = ((start - h.base) % h.n + h.n) % h.n;
+    for (size_t i = 0; i < window.size(); ++i) {
+        (*buffer)[size_t(at)] = window[i] * h.h[from];
+        at = at + 1 == n ? 0 : at + 1;
+        from = from + 1 == h.n ? 0 : from + 1;
     }
     out->present = true;
     out->binHz = double(rate) / double(length);
@@ -112,6 +126,14 @@ void orderSpectrum(const Deconvolution& h, int64_t start, int64_t end, double or
         out->bins[k] *= phasor;
         phasor *= turn;
     }
+}
+
+// The order's window [start, end) of the deconvolution, its origin at origin, transformed.
+void orderSpectrum(const Deconvolution& h, int64_t start, int64_t end, double origin, size_t length,
+                   uint32_t rate, Fft* fft, std::vector<double>* buffer, OrderSpectrum* out,
+                   double fadeOut = 0) {
+    orderSpectrum(h, start, orderWindow(start, end, origin, fadeOut), origin, length, rate, fft,
+                  buffer, out);
 }
 
 void prepareSmoothing(OrderSpectrum* out) {
@@ -656,16 +678,18 @@ NoiseFloor noiseFloor(const Deconvolution& h, const Deconvolution& wire, int64_t
     std::vector<double> buffer;
     OrderSpectrum spectrum;
     OrderSpectrum tail;
+    // Every stretch's window, the response's and the wire's alike: its origin at the middle.
+    const std::vector<double> window = orderWindow(0, noise.length, double(lead));
     for (size_t i = 0; i < noise.stretches.size(); ++i) {
         if (!wanted[i]) {
             continue;
         }
         const NoiseStretch& s = noise.stretches[i];
-        const int64_t origin = s.start + lead; // at the stretch's middle
-        orderSpectrum(h, s.start, s.start + noise.length, double(origin), length, sweep.rate, fft,
-                      &buffer, &spectrum);
-        orderSpectrum(wire, s.start - d, s.start - d + noise.length, double(origin - d), length,
-                      sweep.rate, fft, &buffer, &tail);
+        const int64_t origin = s.start + lead;
+        orderSpectrum(h, s.start, window, double(origin), length, sweep.rate, fft, &buffer,
+                      &spectrum);
+        orderSpectrum(wire, s.start - d, window, double(origin - d), length, sweep.rate, fft,
+                      &buffer, &tail);
         for (size_t k = 0; k < spectrum.bins.size(); ++k) {
             spectrum.bins[k] -= corrected[1].bins[k] * tail.bins[k];
             spectrum.bins[k] /= wireLinear[k] > 0 ? wireLinear[k] : 1;

@@ -4,6 +4,9 @@
 #include <cmath>
 #include <complex>
 #include <cstdio>
+#include <cstring>
+#include <memory>
+#include <mutex>
 
 #include "measure/analysis/fft.h"
 #include "measure/analysis/parallel.h"
@@ -200,24 +203,54 @@ size_t delaySearchLength(size_t playedFrames, size_t recordedFrames, uint32_t ma
 
 namespace {
 
+using Spectrum = std::vector<std::complex<double>>;
+
+// The played channel's zero-padded spectrum, kept for the channels checked after it: a sweep
+// played on every channel is transformed once. One is kept at a time; a channel whose played
+// samples differ in any bit makes its own, which those after it may take.
+class PlayedSpectrum {
+public:
+    std::shared_ptr<const Spectrum> get(const std::vector<float>& played, size_t used, size_t n) {
+        std::lock_guard<std::mutex> hold(lock_);
+        if (spectrum_ == nullptr || n != n_ || used != used_ ||
+            std::memcmp(played.data(), source_->data(), used * sizeof(float)) != 0) {
+            spectrum_ = transform(played, used, n);
+            source_ = &played;
+            used_ = used;
+            n_ = n;
+        }
+        return spectrum_;
+    }
+
+    static std::shared_ptr<const Spectrum> transform(const std::vector<float>& played, size_t used,
+                                                     size_t n) {
+        auto p = std::make_shared<Spectrum>(n / 2 + 1);
+        std::copy(played.begin(), played.begin() + long(used), Fft::realInput(p->data()));
+        Fft().forwardInPlace(p->data(), n);
+        return p;
+    }
+
+private:
+    std::mutex lock_;
+    const std::vector<float>* source_ = nullptr;
+    size_t used_ = 0;
+    size_t n_ = 0;
+    std::shared_ptr<const Spectrum> spectrum_;
+};
+
 // |sum played[n] recorded[n + d]| for d = -firstLag .. lastLag (at index d + firstLag), from
 // conj(P) R: both spectra of zero-padded real signals, so no wrap reaches the lags searched.
-std::vector<double> correlationMagnitudes(const std::vector<float>& played, size_t used,
+std::vector<double> correlationMagnitudes(std::shared_ptr<const Spectrum> p,
                                           const std::vector<float>& recorded, size_t window,
                                           size_t n, uint32_t firstLag, uint32_t lastLag) {
-    std::vector<std::complex<double>> p(n / 2 + 1);
-    std::vector<std::complex<double>> r(n / 2 + 1);
+    Spectrum r(n / 2 + 1);
     Fft fft;
-    double* x = Fft::realInput(p.data());
-    std::copy(played.begin(), played.begin() + long(used), x);
-    fft.forwardInPlace(p.data(), n);
-    x = Fft::realInput(r.data());
-    std::copy(recorded.begin(), recorded.begin() + long(window), x);
+    std::copy(recorded.begin(), recorded.begin() + long(window), Fft::realInput(r.data()));
     fft.forwardInPlace(r.data(), n);
     for (size_t k = 0; k < r.size(); ++k) {
-        r[k] *= std::conj(p[k]);
+        r[k] *= std::conj((*p)[k]);
     }
-    std::vector<std::complex<double>>().swap(p);
+    p.reset();
     const double* lags = fft.inverseInPlace(r.data(), n);
     std::vector<double> magnitude(size_t(firstLag) + lastLag + 1);
     for (size_t i = 0; i < magnitude.size(); ++i) {
@@ -267,10 +300,8 @@ bool bestExactLag(const std::vector<double>& magnitude, uint32_t firstLag, doubl
     return bestExact > 0;
 }
 
-} // namespace
-
 DelayMatch findDelay(const std::vector<float>& played, const std::vector<float>& recorded,
-                     uint32_t maxDelay) {
+                     uint32_t maxDelay, PlayedSpectrum* kept) {
     DelayMatch match;
     const size_t recordedFrames = recorded.size();
     if (played.empty() || recordedFrames == 0) {
@@ -288,8 +319,9 @@ DelayMatch findDelay(const std::vector<float>& played, const std::vector<float>&
         return match;
     }
     const size_t n = delaySearchLength(played.size(), recordedFrames, maxDelay);
-    const std::vector<double> magnitude =
-        correlationMagnitudes(played, used, recorded, window, n, firstLag, lastLag);
+    const std::vector<double> magnitude = correlationMagnitudes(
+        kept != nullptr ? kept->get(played, used, n) : PlayedSpectrum::transform(played, used, n),
+        recorded, window, n, firstLag, lastLag);
     const double tolerance = kCandidateTolerance * std::sqrt(playedEnergy * recordedEnergy);
     if (!bestExactLag(magnitude, firstLag, tolerance, played, used, recorded, &match.delay)) {
         match.delay = 0;
@@ -301,6 +333,13 @@ DelayMatch findDelay(const std::vector<float>& played, const std::vector<float>&
     match.lastLag = lastLag;
     rankPeak(magnitude, &match);
     return match;
+}
+
+} // namespace
+
+DelayMatch findDelay(const std::vector<float>& played, const std::vector<float>& recorded,
+                     uint32_t maxDelay) {
+    return findDelay(played, recorded, maxDelay, nullptr);
 }
 
 int64_t playedChannelFor(uint32_t recordedChannel, uint32_t playChannels,
@@ -341,13 +380,13 @@ namespace {
 
 // The played channel's match in the recording: at the given delay, or searched for.
 DelayMatch matchChannel(const std::vector<float>& reference, const std::vector<float>& samples,
-                        const CheckOptions& options) {
+                        const CheckOptions& options, PlayedSpectrum* kept) {
     DelayMatch match;
     if (options.delay < 0) {
         const uint32_t maxDelay =
             options.maxDelay < 0 ? kDefaultMaxDelay
                                  : uint32_t(std::min<int64_t>(options.maxDelay, kMaxDelaySearch));
-        return findDelay(reference, samples, maxDelay);
+        return findDelay(reference, samples, maxDelay, kept);
     }
     match.delay = options.delay;
     const size_t used = std::min<size_t>(reference.size(), kMaxCorrelatedFrames);
@@ -357,7 +396,7 @@ DelayMatch matchChannel(const std::vector<float>& reference, const std::vector<f
 }
 
 ChannelCheck checkChannel(const WavData& played, const WavData& recorded, uint32_t r,
-                          const CheckOptions& options) {
+                          const CheckOptions& options, PlayedSpectrum* kept) {
     const std::vector<float>& samples = recorded.channels[r];
     ChannelCheck check;
     check.recorded = r + 1;
@@ -368,7 +407,7 @@ ChannelCheck checkChannel(const WavData& played, const WavData& recorded, uint32
         check.peak = std::max(check.peak, double(std::fabs(value)));
     }
     if (reference != nullptr) {
-        check.match = matchChannel(*reference, samples, options);
+        check.match = matchChannel(*reference, samples, options, kept);
     }
     check.delay = options.delay >= 0 ? options.delay : check.match.delay;
     check.recordedFrames = uint32_t(samples.size());
@@ -390,8 +429,9 @@ ChannelCheck checkChannel(const WavData& played, const WavData& recorded, uint32
 std::vector<ChannelCheck> checkRecording(const WavData& played, const WavData& recorded,
                                          const CheckOptions& options) {
     std::vector<ChannelCheck> checks(recorded.channels.size());
+    PlayedSpectrum kept;
     forEachInParallel(checks.size(), machineThreads(), [&](size_t r, size_t) {
-        checks[r] = checkChannel(played, recorded, uint32_t(r), options);
+        checks[r] = checkChannel(played, recorded, uint32_t(r), options, &kept);
     });
     return checks;
 }

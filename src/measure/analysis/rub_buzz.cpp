@@ -50,15 +50,16 @@ double warpedCutOff(double i, int64_t onset, const SyncSweep& sweep, double mult
 // The recording through the high-pass that follows the sweep, from its first frame on; its
 // cut-off moves at every frame, the warped value drawn straight between exact ones
 // kTuneFrames apart (within a millionth of it).
-std::vector<double> residual(const std::vector<float>& recorded, int64_t onset,
+// Only the first `frames` are made: the filter looks back only.
+std::vector<double> residual(const std::vector<float>& recorded, size_t frames, int64_t onset,
                              const SyncSweep& sweep, double multiple) {
     Section sections[4];
-    std::vector<double> out(recorded.size());
+    std::vector<double> out(frames);
     double next = warpedCutOff(0, onset, sweep, multiple);
-    for (size_t start = 0; start < recorded.size(); start += kTuneFrames) {
+    for (size_t start = 0; start < frames; start += kTuneFrames) {
         const double g0 = next;
         next = warpedCutOff(double(start + kTuneFrames), onset, sweep, multiple);
-        const size_t end = std::min(recorded.size(), start + kTuneFrames);
+        const size_t end = std::min(frames, start + kTuneFrames);
         for (size_t i = start; i < end; ++i) {
             const double g = g0 + (next - g0) * double(i - start) / double(kTuneFrames);
             double x = recorded[i];
@@ -81,33 +82,56 @@ double rubBuzzHighestHz(const SyncSweep& sweep, double multiple) {
     return std::min(high, kHighestCutOff * double(sweep.rate) / multiple);
 }
 
-std::vector<RubBuzzPoint> rubBuzz(const std::vector<float>& recorded, int64_t onset,
-                                  const SyncSweep& sweep, double multiple,
-                                  const std::vector<double>& frequencies) {
-    std::vector<RubBuzzPoint> points(frequencies.size());
+namespace {
+
+// Each point's frames [first, last): the sweep's between the band's edges, and after them as
+// long as the high-pass takes to let go of what the band's end made: a few of its periods.
+// {0, 0} where the fade-in's onset still splatters into the high-pass (up to 1/6 octave on),
+// past the highest point, or outside the recording.
+std::vector<std::pair<int64_t, int64_t>> pointSpans(int64_t recordedFrames, int64_t onset,
+                                                    const SyncSweep& sweep, double multiple,
+                                                    const std::vector<double>& frequencies) {
     double low = 0;
     double high = 0;
     fullLevelBand(sweep, &low, &high);
     const double highest = rubBuzzHighestHz(sweep, multiple);
-    const std::vector<double> r = residual(recorded, onset, sweep, multiple);
     const double rate = double(sweep.rate);
     const double half = std::exp2(kRubBuzzBandOctaves / 2);
+    std::vector<std::pair<int64_t, int64_t>> spans(frequencies.size(), {0, 0});
     for (size_t i = 0; i < frequencies.size(); ++i) {
-        const double f = frequencies[i];
-        const double from = f / half;
-        const double to = f * half;
-        // The fade-in's onset splatters into the high-pass for a while: from 1/6 octave on.
+        const double from = frequencies[i] / half;
+        const double to = frequencies[i] * half;
         if (from < low * kAfterFadeIn || to > highest) {
             continue;
         }
-        // The sweep's frames between the band's edges, and after them as long as the
-        // high-pass takes to let go of what the band's end made: a few of its periods.
         const int64_t first =
             onset + int64_t(sweep.rateConstant * std::log(from / sweep.from) * rate);
         const int64_t last = onset +
                              int64_t(sweep.rateConstant * std::log(to / sweep.from) * rate) +
                              int64_t(kSettlingPeriods * rate / (multiple * from));
-        if (first < 0 || last > int64_t(recorded.size()) || last <= first) {
+        if (first >= 0 && last <= recordedFrames && last > first) {
+            spans[i] = {first, last};
+        }
+    }
+    return spans;
+}
+
+} // namespace
+
+std::vector<RubBuzzPoint> rubBuzz(const std::vector<float>& recorded, int64_t onset,
+                                  const SyncSweep& sweep, double multiple,
+                                  const std::vector<double>& frequencies) {
+    std::vector<RubBuzzPoint> points(frequencies.size());
+    const std::vector<std::pair<int64_t, int64_t>> spans =
+        pointSpans(int64_t(recorded.size()), onset, sweep, multiple, frequencies);
+    int64_t needed = 0;
+    for (const auto& span : spans) {
+        needed = std::max(needed, span.second);
+    }
+    const std::vector<double> r = residual(recorded, size_t(needed), onset, sweep, multiple);
+    for (size_t i = 0; i < frequencies.size(); ++i) {
+        const auto [first, last] = spans[i];
+        if (last == 0) {
             continue;
         }
         double peak = 0;

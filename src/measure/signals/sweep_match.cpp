@@ -59,8 +59,13 @@ bool channelHoldsSweep(const SyncSweep& sweep, bool placed, const std::vector<do
     const double tolerance = kFloatUlps * std::fabs(level);
     const uint64_t end = start + repeatedSweepFrames(sweep);
     const uint64_t period = sweep.repeat > 1 ? sweep.periodFrames : sweep.frames;
+    uint64_t phase = 0; // (t - start) % period from start on, stepped rather than divided
     for (uint64_t t = 0; t < channel.size(); ++t) {
-        const uint64_t at = t >= start && t < end ? (t - start) % period : sweep.frames;
+        uint64_t at = sweep.frames;
+        if (t >= start && t < end) {
+            at = phase;
+            phase = phase + 1 == period ? 0 : phase + 1;
+        }
         const double expected = at < sweep.frames && at < unit.size() ? level * unit[at] : 0;
         if (std::fabs(channel[size_t(t)] - expected) > tolerance) {
             *why = "at frame " + std::to_string(t) + " it holds " + valueText(channel[size_t(t)]) +

@@ -322,6 +322,31 @@ ChannelCheck checkOne(const std::vector<float>& played, const std::vector<float>
     return checkRecording(p, r, options)[0];
 }
 
+// Channels that play the same samples share one transform of them; each still finds its own
+// delay, as it does checked alone, whichever order the threads take them in.
+TEST(CheckRecording, ChannelsPlayingTheSameSamplesEachFindTheirOwnDelay) {
+    const std::vector<float> a = noise(3000, 21);
+    const std::vector<float> b = noise(3000, 22);
+    std::vector<float> a2 = a; // a but for one sample
+    a2[1500] = -a2[1500];
+    WavData played;
+    played.channels = {a, a, b, a, b, a2};
+    played.frames = 3000;
+    const uint32_t delays[] = {100, 250, 400, 37, 5, 160};
+    WavData recorded;
+    for (size_t c = 0; c < played.channels.size(); ++c) {
+        recorded.channels.push_back(loopback(played.channels[c], delays[c], 3500, 3));
+    }
+    const std::vector<ChannelCheck> checks = checkRecording(played, recorded, CheckOptions());
+    for (size_t c = 0; c < checks.size(); ++c) {
+        const ChannelCheck alone = checkOne(played.channels[c], recorded.channels[c]);
+        EXPECT_EQ(checks[c].delay, delays[c]) << c;
+        EXPECT_EQ(checks[c].match.correlation, alone.match.correlation) << c;
+        EXPECT_EQ(checks[c].match.secondPeak, alone.match.secondPeak) << c;
+        EXPECT_EQ(checks[c].match.peakToRest, alone.match.peakToRest) << c;
+    }
+}
+
 bool mentions(const ChannelCheck& check, const std::string& part) {
     for (const std::string& text : trustProblemTexts(check, CheckOptions(), 1000)) {
         if (text.find(part) != std::string::npos) {
