@@ -8,17 +8,26 @@
 //   writeblocks OUT BYTES    BYTES written in 1 MiB blocks: what the writer cannot beat
 //   irffts PLAYED RECORDED   the transforms korvane-wav ir makes of every channel, alone, on
 //                            the files' samples (the sweep from PLAYED's sidecar)
+//   pages WAY MEGABYTES [FILE]
+//                            MEGABYTES of memory the process never had, written once, one
+//                            WAY: "plain" (ordinary pages, each faulted in by the write),
+//                            "mapped" (ordinary pages mapped by one call, then written),
+//                            "huge" (huge pages asked for), or "file" (written to FILE
+//                            through the system's page cache, as SoX writes, then removed):
+//                            what a fresh page costs this machine
 //   run [--quiet] PROGRAM ARGS...
 //                            a whole child process (its output discarded with --quiet):
 //                            wall and CPU time, peak resident KiB, exit status, system time,
 //                            minor page faults
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -249,6 +258,52 @@ int timeIrTransforms(const char* playedPath, const char* recordedPath) {
     return 0;
 }
 
+int timePages(const char* way, size_t megabytes, const char* path) {
+    const size_t bytes = megabytes << 20;
+    std::vector<uint8_t> block(kBlockBytes, 0x5a);
+    if (std::strcmp(way, "file") == 0) {
+        const Timer timer;
+        const int file = open(path, O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        if (file < 0) {
+            return fail("cannot create", path);
+        }
+        bool ok = true;
+        for (size_t done = 0; ok && done < bytes; done += block.size()) {
+            ok = write(file, block.data(), block.size()) == ssize_t(block.size());
+        }
+        ok = close(file) == 0 && ok;
+        timer.print();
+        unlink(path);
+        return ok ? 0 : fail("cannot write", path);
+    }
+    const bool huge = std::strcmp(way, "huge") == 0;
+    const bool mapped = std::strcmp(way, "mapped") == 0;
+    if (!huge && !mapped && std::strcmp(way, "plain") != 0) {
+        return fail("no such way:", way);
+    }
+    // Aligned to a huge page, so that every one of them can be had.
+    const size_t hugePage = size_t(2) << 20;
+    void* region =
+        mmap(nullptr, bytes + hugePage, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (region == MAP_FAILED) {
+        return fail("cannot map", way);
+    }
+    uint8_t* start =
+        reinterpret_cast<uint8_t*>((uintptr_t(region) + hugePage - 1) & ~uintptr_t(hugePage - 1));
+    const Timer timer;
+    if (huge) {
+        adviseStoreBlock(start, bytes);
+    } else if (mapped) {
+        mapRangeNow(start, bytes);
+    }
+    for (size_t done = 0; done < bytes; done += block.size()) {
+        std::memcpy(start + done, block.data(), block.size());
+    }
+    timer.print();
+    munmap(region, bytes + hugePage);
+    return 0;
+}
+
 int timeRun(char** argv, bool quiet) {
     const double start = now();
     const pid_t child = fork();
@@ -288,7 +343,8 @@ int width(const char* text) {
 int main(int argc, char** argv) {
     const char* usage = "usage: korvane-bench-io load FILE WIDTH | read FILE |"
                         " readfill FILE WIDTH | write FILE OUT WIDTH | writeblocks OUT BYTES |"
-                        " irffts PLAYED RECORDED | run [--quiet] PROGRAM ARGS...\n";
+                        " irffts PLAYED RECORDED | pages WAY MEGABYTES [FILE] |"
+                        " run [--quiet] PROGRAM ARGS...\n";
     if (argc >= 3 && std::strcmp(argv[1], "run") == 0) {
         const bool quiet = std::strcmp(argv[2], "--quiet") == 0;
         if (argc >= 3 + int(quiet)) {
@@ -309,6 +365,10 @@ int main(int argc, char** argv) {
     }
     if (argc == 5 && std::strcmp(argv[1], "write") == 0 && width(argv[4]) != 0) {
         return timeWrite(argv[2], argv[3], width(argv[4]));
+    }
+    if ((argc == 4 || argc == 5) && std::strcmp(argv[1], "pages") == 0 && std::atoi(argv[3]) > 0 &&
+        (argc == 5 || std::strcmp(argv[2], "file") != 0)) {
+        return timePages(argv[2], size_t(std::atoi(argv[3])), argc == 5 ? argv[4] : "");
     }
     if (argc == 4 && std::strcmp(argv[1], "writeblocks") == 0) {
         return timeWriteBlocks(argv[2], std::strtoull(argv[3], nullptr, 10));
