@@ -54,6 +54,21 @@ double wrapped(double degrees) {
 
 } // namespace
 
+// Any time reads the deconvolution round its circle: inside, at both edges, one and many
+// turns away on either side.
+TEST(Deconvolution, EveryTimeWrapsRoundTheCircle) {
+    const double h[] = {10, 11, 12, 13, 14};
+    const Deconvolution d{h, 5, -2}; // h[0] is time -2
+    const struct {
+        int64_t t;
+        double value;
+    } reads[] = {{-2, 10}, {2, 14},  {0, 12},   {3, 10},   {-3, 14},
+                 {7, 14},  {-8, 14}, {503, 10}, {-496, 11}};
+    for (const auto& r : reads) {
+        EXPECT_EQ(d.at(r.t), r.value) << r.t;
+    }
+}
+
 TEST(IrAnalysis, ADelayedInvertedCopyHasItsDelayExactlyAndAFlatResponse) {
     const SyncSweep sweep = testSweep();
     const std::vector<float> played = play(sweep, 12000);
